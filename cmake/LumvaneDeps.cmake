@@ -1,0 +1,32 @@
+# All third-party libraries come from Debian packages (scripts/setup.sh installs them).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+find_package(OpenSSL 3 REQUIRED)
+find_package(BZip2 REQUIRED)
+find_package(fmt REQUIRED)
+find_package(nlohmann_json REQUIRED)
+find_package(CURL REQUIRED)
+pkg_check_modules(THRIFT REQUIRED IMPORTED_TARGET thrift>=0.17)
+pkg_check_modules(ARGON2 REQUIRED IMPORTED_TARGET libargon2)
+pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)
+pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
+pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
+find_program(THRIFT_COMPILER thrift REQUIRED)
+
+# cpp-httplib is header-only; we always build it with TLS support.
+find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+add_library(lumvane_httplib INTERFACE)
+target_include_directories(lumvane_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIR})
+target_compile_definitions(lumvane_httplib INTERFACE CPPHTTPLIB_OPENSSL_SUPPORT)
+target_link_libraries(lumvane_httplib INTERFACE OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+
+if(LUMVANE_GUI)
+  find_package(Qt6 REQUIRED COMPONENTS Core Widgets Bluetooth DBus)
+endif()
+
+if(LUMVANE_TESTS OR LUMVANE_FUZZ)
+  find_package(GTest REQUIRED)
+endif()
+if(LUMVANE_BENCH)
+  find_package(benchmark REQUIRED)
+endif()

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian package Lumvane needs to build, run and test.
+# Idempotent: quiet and quick when everything is already there.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential clang libclang-rt-14-dev cmake ninja-build ccache pkg-config git
+  thrift-compiler libthrift-dev python3-thrift
+  libssl-dev openssl libbz2-dev libargon2-dev libfmt-dev libcpp-httplib-dev
+  nlohmann-json3-dev libzip-dev libsecret-1-dev libqrencode-dev libcurl4-openssl-dev
+  qt6-base-dev qt6-connectivity-dev
+  libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
+  john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
+  curl wrk zip unzip xvfb
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

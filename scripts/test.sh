@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything with AddressSanitizer + UndefinedBehaviorSanitizer (clang, so the
+# libFuzzer targets share the build) and runs every test, fuzz targets included.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+
+JOBS=$(nproc)
+BUILD=build/test
+cmake -S . -B "$BUILD" -G Ninja \
+  -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
+  -DLUMVANE_SANITIZE=ON -DLUMVANE_FUZZ=ON -DLUMVANE_TESTS=ON >/dev/null
+cmake --build "$BUILD" -j "$JOBS"
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export QT_QPA_PLATFORM=offscreen
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" "$@"
