@@ -1,0 +1,171 @@
+#include "runtime/log/LogDispatcher.h"
+
+#include <cstdlib>
+
+#include "runtime/log/LogFileLogger.h"
+
+namespace lumvane {
+
+LogDispatcher::LogDispatcher() = default;
+
+LogDispatcher::~LogDispatcher() {
+    std::thread worker;
+    {
+        std::lock_guard lock(queueMutex_);
+        stopping_ = true;
+        worker = std::move(worker_);
+    }
+    queueCv_.notify_all();
+    if (worker.joinable()) {
+        if (worker.get_id() == std::this_thread::get_id()) {
+            worker.detach();
+        } else {
+            worker.join();
+        }
+    }
+    // Whatever arrived without a thread to write it is written here.
+    std::deque<Item> rest;
+    {
+        std::lock_guard lock(queueMutex_);
+        rest.swap(queue_);
+    }
+    for (Item& item : rest) {
+        if (item.record) deliver(*item.record);
+        if (item.done) item.done->set_value();
+    }
+    flushLoggers();
+}
+
+LogDispatcher& LogDispatcher::sharedInstance() {
+    // Never destroyed: loggers may log until the very end of the process. What is
+    // queued when the process exits is written by the exit handler.
+    static LogDispatcher* shared = [] {
+        auto* d = new LogDispatcher();
+        std::atexit([] { LogDispatcher::sharedInstance().flush(); });
+        return d;
+    }();
+    return *shared;
+}
+
+void LogDispatcher::addLogger(std::shared_ptr<Logger> logger, uint64_t levelMask) {
+    if (!logger) return;
+    std::lock_guard lock(loggersMutex_);
+    loggers_.push_back(Entry{std::move(logger), levelMask});
+}
+
+void LogDispatcher::removeAllLoggers() {
+    std::lock_guard lock(loggersMutex_);
+    loggers_.clear();
+}
+
+std::vector<std::shared_ptr<Logger>> LogDispatcher::allLoggers() const {
+    std::lock_guard lock(loggersMutex_);
+    std::vector<std::shared_ptr<Logger>> out;
+    out.reserve(loggers_.size());
+    for (const Entry& e : loggers_) out.push_back(e.logger);
+    return out;
+}
+
+bool LogDispatcher::onOwnThread() const { return std::this_thread::get_id() == workerId_; }
+
+void LogDispatcher::startLocked() {
+    if (worker_.joinable() || stopping_) return;
+    worker_ = std::thread([this] { run(); });
+    workerId_ = worker_.get_id();
+}
+
+void LogDispatcher::log(bool asynchronous, LogRecord record) {
+    if (!asynchronous && onOwnThread()) {
+        deliver(record);
+        return;
+    }
+    std::shared_ptr<std::promise<void>> done;
+    std::future<void> wait;
+    if (!asynchronous) {
+        done = std::make_shared<std::promise<void>>();
+        wait = done->get_future();
+    }
+    {
+        std::lock_guard lock(queueMutex_);
+        if (stopping_) {
+            deliver(record);
+            return;
+        }
+        startLocked();
+        queue_.push_back(Item{std::move(record), std::move(done)});
+    }
+    queueCv_.notify_one();
+    if (wait.valid()) wait.wait();
+}
+
+void LogDispatcher::flush() {
+    if (onOwnThread()) {
+        flushLoggers();
+        return;
+    }
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> wait = done->get_future();
+    {
+        std::lock_guard lock(queueMutex_);
+        if (stopping_ || !worker_.joinable()) {
+            // Nothing was ever queued (or the dispatcher is going away): flush here.
+            done.reset();
+        } else {
+            queue_.push_back(Item{std::nullopt, done});
+        }
+    }
+    if (!done) {
+        flushLoggers();
+        return;
+    }
+    queueCv_.notify_one();
+    wait.wait();
+}
+
+void LogDispatcher::run() {
+    for (;;) {
+        std::deque<Item> batch;
+        {
+            std::unique_lock lock(queueMutex_);
+            queueCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty() && stopping_) return;
+            batch.swap(queue_);
+        }
+        for (Item& item : batch) {
+            if (item.record) {
+                deliver(*item.record);
+            } else {
+                flushLoggers();
+            }
+            if (item.done) item.done->set_value();
+        }
+    }
+}
+
+void LogDispatcher::deliver(const LogRecord& record) {
+    std::vector<Entry> loggers;
+    {
+        std::lock_guard lock(loggersMutex_);
+        loggers = loggers_;
+    }
+    for (const Entry& e : loggers) {
+        if ((record.flag & e.levelMask) != record.flag) continue;
+        e.logger->logMessage(record);
+    }
+}
+
+void LogDispatcher::flushLoggers() {
+    for (const std::shared_ptr<Logger>& logger : allLoggers()) logger->flush();
+}
+
+void LogDispatcher::rollLogFileWithCompletionBlock(std::function<void()> completion) {
+    for (const std::shared_ptr<Logger>& logger : allLoggers()) {
+        if (auto fileLogger = std::dynamic_pointer_cast<LogFileLogger>(logger)) {
+            fileLogger->rollLogFileWithCompletionBlock(std::move(completion));
+            return;
+        }
+    }
+    if (completion) completion();
+}
+
+}  // namespace lumvane

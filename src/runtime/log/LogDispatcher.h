@@ -1,0 +1,76 @@
+#pragma once
+// Hands records to loggers. One process-wide dispatcher serves the program's own log
+// calls; further instances serve loggers of their own (one per extension version).
+// Asynchronous records are written on the dispatcher's own thread in the order they
+// were handed over, so the records of one thread reach every logger in call order.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "runtime/log/LogRecord.h"
+#include "runtime/log/Logger.h"
+
+namespace lumvane {
+
+class LogDispatcher {
+public:
+    LogDispatcher();
+    // Writes what is still queued, then stops the thread.
+    ~LogDispatcher();
+    LogDispatcher(const LogDispatcher&) = delete;
+    LogDispatcher& operator=(const LogDispatcher&) = delete;
+
+    // The process-wide dispatcher; it lives until the process ends and is flushed at exit.
+    static LogDispatcher& sharedInstance();
+
+    // Adds a logger that receives the records whose flag lies inside levelMask.
+    void addLogger(std::shared_ptr<Logger> logger, uint64_t levelMask = ~uint64_t{0});
+    void removeAllLoggers();
+    std::vector<std::shared_ptr<Logger>> allLoggers() const;
+
+    // Asynchronous: queue and return. Synchronous: return once every logger has
+    // handled the record (and every record queued before it).
+    void log(bool asynchronous, LogRecord record);
+
+    // Returns when every record queued so far is written and every logger flushed.
+    void flush();
+
+    // Rolls the file of the first file logger (in the order loggers were added); the
+    // completion runs once the new file is in place, at once when there is none.
+    void rollLogFileWithCompletionBlock(std::function<void()> completion);
+
+private:
+    struct Entry {
+        std::shared_ptr<Logger> logger;
+        uint64_t levelMask;
+    };
+    struct Item {
+        std::optional<LogRecord> record;  // absent: a flush marker
+        std::shared_ptr<std::promise<void>> done;
+    };
+
+    void run();
+    void deliver(const LogRecord& record);
+    void flushLoggers();
+    bool onOwnThread() const;
+    void startLocked();
+
+    mutable std::mutex loggersMutex_;
+    std::vector<Entry> loggers_;
+
+    std::mutex queueMutex_;
+    std::condition_variable queueCv_;
+    std::deque<Item> queue_;
+    bool stopping_ = false;
+    std::thread worker_;
+    std::thread::id workerId_;
+};
+
+}  // namespace lumvane

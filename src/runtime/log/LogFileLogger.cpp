@@ -1,0 +1,245 @@
+#include "runtime/log/LogFileLogger.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "lumvane/Version.h"
+#include "runtime/log/LogDateFormatter.h"
+
+namespace fs = std::filesystem;
+
+namespace lumvane {
+namespace {
+
+bool makeFolder(const std::string& path) {
+    std::error_code ec;
+    if (fs::is_directory(path, ec)) return true;
+    fs::create_directories(path, ec);
+    if (ec) return false;
+    ::chmod(path.c_str(), 0700);
+    return true;
+}
+
+bool endsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+}  // namespace
+
+LogFileManager::LogFileManager(std::string logsDirectory) : logsDirectory_(std::move(logsDirectory)) {
+    makeFolder(logsDirectory_);
+}
+
+std::string LogFileManager::applicationName() const { return kAppName; }
+
+std::string LogFileManager::newLogFileName() {
+    return applicationName() + " " + fileNameDateText() + ".log";
+}
+
+bool LogFileManager::isLogFile(const std::string& fileName) const {
+    return fileName.rfind(applicationName() + " ", 0) == 0 && endsWith(fileName, ".log");
+}
+
+std::string LogFileManager::fileNameDateText() const {
+    static const LogDateFormatter formatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS");
+    return formatter.stringFromDate(logenv::now());
+}
+
+std::string LogFileManager::createNewLogFileLocked() {
+    if (!makeFolder(logsDirectory_)) return {};
+    std::string name = newLogFileName();
+    // Two files asked for within one millisecond get " 2", " 3", ... before the
+    // extension, so the name keeps its beginning and its ending.
+    std::string stem = name;
+    std::string extension;
+    if (size_t dot = name.rfind('.'); dot != std::string::npos && dot > 0) {
+        stem = name.substr(0, dot);
+        extension = name.substr(dot);
+    }
+    for (int attempt = 1; attempt < 10000; ++attempt) {
+        std::string candidate =
+            attempt == 1 ? name : stem + " " + std::to_string(attempt) + extension;
+        std::string path = (fs::path(logsDirectory_) / candidate).string();
+        int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            return path;
+        }
+        if (errno != EEXIST) return {};
+    }
+    return {};
+}
+
+std::string LogFileManager::rollLogFile() {
+    std::lock_guard lock(mutex_);
+    std::string path = createNewLogFileLocked();
+    if (!path.empty()) {
+        currentPath_ = path;
+        generation_.fetch_add(1, std::memory_order_acq_rel);
+    }
+    deleteOldLogFilesLocked();
+    return path;
+}
+
+std::string LogFileManager::currentLogFilePath() {
+    std::lock_guard lock(mutex_);
+    if (currentPath_.empty()) return rollLogFile();
+    return currentPath_;
+}
+
+std::vector<std::string> LogFileManager::sortedLogFilePaths() const {
+    struct Found {
+        std::string path;
+        std::string name;
+        fs::file_time_type time;
+    };
+    std::vector<Found> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(logsDirectory_, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code fileEc;
+        if (!it->is_regular_file(fileEc)) continue;
+        std::string name = it->path().filename().string();
+        if (!isLogFile(name)) continue;
+        fs::file_time_type time = it->last_write_time(fileEc);
+        found.push_back(Found{it->path().string(), name, time});
+    }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        if (a.time != b.time) return a.time > b.time;
+        return a.name > b.name;
+    });
+    std::vector<std::string> out;
+    out.reserve(found.size());
+    for (Found& f : found) out.push_back(std::move(f.path));
+    return out;
+}
+
+std::vector<std::string> LogFileManager::sortedLogFileNames() const {
+    std::vector<std::string> names;
+    for (const std::string& path : sortedLogFilePaths()) {
+        names.push_back(fs::path(path).filename().string());
+    }
+    return names;
+}
+
+void LogFileManager::deleteOldLogFiles() {
+    std::lock_guard lock(mutex_);
+    deleteOldLogFilesLocked();
+}
+
+void LogFileManager::deleteOldLogFilesLocked() {
+    const uint64_t maxFiles = maxFiles_.load();
+    const uint64_t quota = diskQuota_.load();
+    std::vector<std::string> paths = sortedLogFilePaths();
+    // The current file counts first whatever its time stamp says.
+    if (auto it = std::find(paths.begin(), paths.end(), currentPath_);
+        it != paths.end() && it != paths.begin()) {
+        std::rotate(paths.begin(), it, it + 1);
+    }
+    uint64_t kept = 0;
+    uint64_t bytes = 0;
+    for (const std::string& path : paths) {
+        std::error_code ec;
+        uint64_t size = fs::file_size(path, ec);
+        if (ec) size = 0;
+        bool isCurrent = path == currentPath_;
+        bool overCount = maxFiles != 0 && kept + 1 > maxFiles;
+        bool overQuota = quota != 0 && bytes + size > quota;
+        if (!isCurrent && (overCount || overQuota)) {
+            fs::remove(path, ec);
+            continue;
+        }
+        ++kept;
+        bytes += size;
+    }
+}
+
+LogFileLogger::LogFileLogger(std::shared_ptr<LogFileManager> manager)
+    : manager_(std::move(manager)) {}
+
+LogFileLogger::~LogFileLogger() {
+    std::lock_guard lock(mutex_);
+    closeLocked();
+}
+
+void LogFileLogger::closeLocked() {
+    if (file_) {
+        std::fclose(file_);
+        file_ = nullptr;
+    }
+    unflushed_ = 0;
+}
+
+void LogFileLogger::openLocked() {
+    closeLocked();
+    openedGeneration_ = manager_->generation();
+    path_ = manager_->currentLogFilePath();
+    openedGeneration_ = manager_->generation();
+    if (path_.empty()) return;
+    file_ = std::fopen(path_.c_str(), "ae");
+    if (!file_) {
+        // The file went away between its creation and now: start another one.
+        path_ = manager_->rollLogFile();
+        openedGeneration_ = manager_->generation();
+        if (!path_.empty()) file_ = std::fopen(path_.c_str(), "ae");
+    }
+    if (!file_) return;
+    std::setvbuf(file_, nullptr, _IOFBF, 64 * 1024);
+    std::error_code ec;
+    size_ = fs::file_size(path_, ec);
+    if (ec) size_ = 0;
+}
+
+void LogFileLogger::logMessage(const LogRecord& record) {
+    std::optional<std::string> line = lineFor(record);
+    if (!line) return;
+    std::lock_guard lock(mutex_);
+    if (!file_ || openedGeneration_ != manager_->generation()) openLocked();
+    if (!file_) return;
+    std::fwrite(line->data(), 1, line->size(), file_);
+    std::fputc('\n', file_);
+    size_ += line->size() + 1;
+    unflushed_ += line->size() + 1;
+    const uint64_t maxSize = maxFileSize_.load();
+    if (maxSize != 0 && size_ >= maxSize) {
+        std::fflush(file_);
+        manager_->rollLogFile();
+        openLocked();
+    }
+}
+
+void LogFileLogger::flush() {
+    std::lock_guard lock(mutex_);
+    if (!file_) return;
+    if (unflushed_ != 0) {
+        std::fflush(file_);
+        unflushed_ = 0;
+    }
+    // A file (or its folder) removed underneath is made again with the next line.
+    struct stat st;
+    if (::stat(path_.c_str(), &st) != 0) {
+        closeLocked();
+        manager_->rollLogFile();
+    }
+}
+
+void LogFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completion) {
+    {
+        std::lock_guard lock(mutex_);
+        if (file_) std::fflush(file_);
+        manager_->rollLogFile();
+        openLocked();
+    }
+    if (completion) completion();
+}
+
+std::string LogFileLogger::currentLogFilePath() const {
+    std::lock_guard lock(mutex_);
+    return path_;
+}
+
+}  // namespace lumvane
