@@ -22,6 +22,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -170,11 +171,28 @@ private:
     TBNLogger() = default;
 };
 
-// Fronts the logger's level (and, in TBNLogHelper.h, registers loggers).
+class Logger;
+class TBNLogFilter;
+class TBNLogFormatter;
+
+// Fronts the logger's level and registers loggers with the shared dispatcher (the
+// registering operations are defined with the log set-up, TBNLogHelper.cpp).
 class TBNLog {
 public:
     static uint64_t maxLevel() { return TBNLogger::maxLevel(); }
     static void setMaxLevel(uint64_t mask) { TBNLogger::setMaxLevel(mask); }
+
+    // Adds the logger as it is.
+    static void addLoggerWithoutFilterAndFormatter(std::shared_ptr<Logger> logger);
+    // Gives the logger the chain filter -> formatter (or the one that is given; with
+    // neither its formatter stays) and adds it.
+    static void addLogger(std::shared_ptr<Logger> logger, std::shared_ptr<TBNLogFilter> filter,
+                          std::shared_ptr<TBNLogFormatter> formatter);
+    // Makes a new filter and formatter, lets the callback (may be empty) configure
+    // them before they are attached, chains them and adds the logger.
+    static void addLoggerWithDefaultFilterAndFormatter(
+        std::shared_ptr<Logger> logger,
+        std::function<void(TBNLogFilter&, TBNLogFormatter&)> configBlock = {});
 };
 
 // The "Class::method" text of a compiler's full function name (see the top of this
