@@ -1,2 +1,0 @@
-// Keeps the runtime library non-empty until its first helpers land.
-namespace lumvane {}
