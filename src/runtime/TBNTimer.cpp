@@ -2,14 +2,24 @@
 
 #include <stdexcept>
 
-// Timer log lines go through the program's logger once it is available.
-#define TIMER_LOG_BEGIN()
-#define TIMER_LOG_END()
-#define TIMER_LOG_ALT_END(reason)
-#define TIMER_LOG_TEXT_BEGIN(text)
-#define TIMER_LOG_TEXT_END(text)
-#define TIMER_LOG_INTERVAL(value)
-#define TIMER_LOG_RET(value)
+#include "runtime/log/TBNLogger.h"
+
+// Every step logs at debug level under "misc|timer": begin and end of each operation,
+// the early ends with their reason, the interval and the callback's answer.
+#define TIMER_TAGS "misc|timer"
+#define TIMER_LOG_BEGIN() TBN_LOG_DEBUG_BEGIN(TIMER_TAGS)
+#define TIMER_LOG_END() TBN_LOG_DEBUG_END(TIMER_TAGS)
+#define TIMER_LOG_ALT_END(reason)        \
+    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_DEBUG, \
+                     ::lumvane::TBNLogTag::methodAltEndTagWithTags(TIMER_TAGS), reason)
+#define TIMER_LOG_TEXT_BEGIN(text)                                                                 \
+    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_DEBUG, ::lumvane::TBNLogTag::methodBeginTagWithTags(TIMER_TAGS), \
+                     text)
+#define TIMER_LOG_TEXT_END(text)                                                                 \
+    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_DEBUG, ::lumvane::TBNLogTag::methodEndTagWithTags(TIMER_TAGS), \
+                     text)
+#define TIMER_LOG_INTERVAL(interval) TBN_LOG_DEBUG_VALUE(TIMER_TAGS, interval)
+#define TIMER_LOG_RET(ret) TBN_LOG_DEBUG_VALUE(TIMER_TAGS, ret)
 
 namespace lumvane {
 

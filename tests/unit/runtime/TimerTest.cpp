@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -8,6 +10,8 @@
 #include "runtime/DispatchQueue.h"
 #include "runtime/MainLoop.h"
 #include "runtime/TBNTimer.h"
+#include "runtime/log/LogDispatcher.h"
+#include "runtime/log/TBNLogger.h"
 
 using namespace lumvane;
 
@@ -256,6 +260,48 @@ TEST_F(TimerTest, ArmedTimerStaysAliveWithoutItsOwnerUntilCancelled) {
 
 TEST_F(TimerTest, NullCallbackIsRefused) {
     EXPECT_THROW(TBNTimer::timerWithInterval(1.0, TBNTimer::Block(), loop), std::invalid_argument);
+}
+
+}  // namespace
+
+namespace {
+
+class CapturingLogger : public lumvane::Logger {
+  public:
+    void logMessage(const lumvane::LogRecord& record) override {
+        std::lock_guard<std::mutex> g(mutex);
+        auto tag = std::dynamic_pointer_cast<const lumvane::TBNLogTag>(record.tag);
+        if (!tag || tag->logTags() != std::vector<std::string>{"misc", "timer"}) return;
+        lines.push_back(std::to_string(tag->logType()) + " " + record.function + " " +
+                        record.message.value_or(""));
+    }
+    std::string loggerName() const override { return "capture"; }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+TEST_F(TimerTest, StepsAreLoggedAtDebugLevelUnderMiscTimer) {
+    auto capture = std::make_shared<CapturingLogger>();
+    LogDispatcher::sharedInstance().addLogger(capture);
+    const auto previous = TBNLogger::maxLevel();
+    TBNLogger::setMaxLevel(kTBNLogLevelDebug);
+    auto timer = counting(1.0, false);
+    timer->run();
+    timer->run();
+    tick(1.0);
+    TBNLogger::setMaxLevel(previous);
+    LogDispatcher::sharedInstance().flush();
+
+    std::lock_guard<std::mutex> g(capture->mutex);
+    auto has = [&](const std::string& line) {
+        return std::find(capture->lines.begin(), capture->lines.end(), line) !=
+               capture->lines.end();
+    };
+    EXPECT_TRUE(has("7 TBNTimer::TBNTimer <: interval = 1.000000 :>"));
+    EXPECT_TRUE(has("1 TBNTimer::run "));
+    EXPECT_TRUE(has("3 TBNTimer::run self.running"));
+    EXPECT_TRUE(has("7 TBNTimer::runner <: ret = FL :>"));
+    EXPECT_TRUE(has("2 TBNTimer::runner "));
 }
 
 }  // namespace
