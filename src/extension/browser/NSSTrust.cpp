@@ -5,12 +5,14 @@
 #include <sstream>
 
 #include "extension/browser/AtomicFile.h"
-#include "extension/browser/BrowserLog.h"
 #include "extension/browser/ChildProcess.h"
 #include "extension/browser/TLSIdentity.h"
+#include "runtime/log/TBNLogger.h"
 
 namespace lumvane {
 namespace {
+
+constexpr const char* kLogTag = "core|browser";
 
 // certutil prints the trust as "<SSL>,<S/MIME>,<code signing>".
 constexpr const char* kServerTrust = "CP,,";
@@ -56,14 +58,14 @@ bool NSSTrust::hasDatabase(const std::string& folder) {
 
 bool NSSTrust::createDatabase(const std::string& folder) const {
     if (!std::filesystem::exists(folder) && !ensurePrivateFolder(folder)) {
-        LV_BROWSER_ERROR("cannot create the certificate database folder {}", folder);
+        TBN_LOG_ERROR(kLogTag, "cannot create the certificate database folder {}", folder);
         return false;
     }
     ChildResult result =
         runChildProcess({certutil_, "-N", "-d", databaseArgument(folder), "--empty-password"});
     if (!result.started || result.exitStatus != 0) {
-        LV_BROWSER_ERROR("certutil could not create a database in {} (status {}): {}", folder,
-                         result.exitStatus, trimmed(result.errors));
+        TBN_LOG_ERROR(kLogTag, "certutil could not create a database in {} (status {}): {}", folder,
+                      result.exitStatus, trimmed(result.errors));
         return false;
     }
     return true;
@@ -83,8 +85,8 @@ bool NSSTrust::importTrusted(const std::string& folder, const std::string& nickn
     ChildResult result = runChildProcess({certutil_, "-A", "-d", databaseArgument(folder), "-n",
                                           nickname, "-t", kServerTrust, "-i", certificateFile});
     if (!result.started || result.exitStatus != 0) {
-        LV_BROWSER_ERROR("certutil could not add the certificate to {} (status {}): {}", folder,
-                         result.exitStatus, trimmed(result.errors));
+        TBN_LOG_ERROR(kLogTag, "certutil could not add the certificate to {} (status {}): {}",
+                      folder, result.exitStatus, trimmed(result.errors));
         return false;
     }
     return true;

@@ -8,13 +8,15 @@
 #include <stdexcept>
 
 #include "extension/browser/AtomicFile.h"
-#include "extension/browser/BrowserLog.h"
 #include "extension/browser/ChildProcess.h"
+#include "runtime/log/TBNLogger.h"
 
 namespace fs = std::filesystem;
 
 namespace lumvane {
 namespace {
+
+constexpr const char* kLogTag = "core|browser";
 
 // Where each browser's folder lives: under the configuration home (Chromium family) or
 // directly under the home folder (Firefox).
@@ -368,7 +370,7 @@ bool TBNBrowserExtensionManager::createManifestWithKey(const std::string& key,
     std::string target = resolveFolder(folder);
     nlohmann::json manifest = manifestWithKey(key, value);
     if (manifest["path"].get<std::string>().empty()) {
-        LV_BROWSER_ERROR("no path of the host program; no manifest written into {}", target);
+        TBN_LOG_ERROR(kLogTag, "no path of the host program; no manifest written into {}", target);
         return false;
     }
     // Browsers do not make this folder themselves; without it they never find the host.
@@ -376,7 +378,7 @@ bool TBNBrowserExtensionManager::createManifestWithKey(const std::string& key,
     if (!fs::is_directory(target, error)) {
         fs::create_directories(target, error);
         if (error) {
-            LV_BROWSER_ERROR("cannot create {}: {}", target, error.message());
+            TBN_LOG_ERROR(kLogTag, "cannot create {}: {}", target, error.message());
             return false;
         }
         chmod(target.c_str(), 0700);
@@ -385,10 +387,10 @@ bool TBNBrowserExtensionManager::createManifestWithKey(const std::string& key,
     std::string text = manifest.dump(4) + "\n";
     std::string path = (fs::path(target) / kManifestFileName).string();
     if (!writeFileAtomically(path, text, 0644)) {
-        LV_BROWSER_ERROR("cannot write the native-messaging manifest {}", path);
+        TBN_LOG_ERROR(kLogTag, "cannot write the native-messaging manifest {}", path);
         return false;
     }
-    LV_BROWSER_INFO("native-messaging manifest written: {}", path);
+    TBN_LOG_INFO(kLogTag, "native-messaging manifest written: {}", path);
     return true;
 }
 
@@ -413,8 +415,8 @@ std::string TBNBrowserExtensionManager::resolveFolder(const std::string& folder)
 
 void TBNBrowserExtensionManager::installSafariExtension() {
     // There is no Safari here; its extension talks to the loopback server directly.
-    LV_BROWSER_INFO("Safari extension {} cannot be installed on this system",
-                    kSafariExtensionIdentifier);
+    TBN_LOG_INFO(kLogTag, "Safari extension {} cannot be installed on this system",
+                 kSafariExtensionIdentifier);
 }
 
 bool TBNBrowserExtensionManager::installBrowserExtension(TBNBrowser browser,
@@ -422,12 +424,12 @@ bool TBNBrowserExtensionManager::installBrowserExtension(TBNBrowser browser,
     BrowserLaunch launch = browserLaunch(browser);
     if (options_.urlOpener) return options_.urlOpener(url, launch);
     if (launch.executable.empty()) {
-        LV_BROWSER_WARN("{} is not installed; cannot open {}", entryFor(browser).applicationName,
-                        url);
+        TBN_LOG_WARN(kLogTag, "{} is not installed; cannot open {}",
+                     entryFor(browser).applicationName, url);
         return false;
     }
     if (!startDetachedProcess({launch.executable, url})) {
-        LV_BROWSER_ERROR("cannot start {}", launch.executable);
+        TBN_LOG_ERROR(kLogTag, "cannot start {}", launch.executable);
         return false;
     }
     return true;

@@ -5,16 +5,18 @@
 #include <filesystem>
 
 #include "extension/browser/AtomicFile.h"
-#include "extension/browser/BrowserLog.h"
 #include "extension/browser/ChildProcess.h"
 #include "extension/browser/HostsRecord.h"
 #include "extension/browser/NSSTrust.h"
 #include "extension/browser/TBNBrowserExtensionManager.h"
+#include "runtime/log/TBNLogger.h"
 
 namespace fs = std::filesystem;
 
 namespace lumvane {
 namespace {
+
+constexpr const char* kLogTag = "core|browser";
 
 constexpr const char* kIdentityFolderName = "tls";
 constexpr const char* kCertificateFileName = "certificate.pem";
@@ -113,7 +115,7 @@ bool TBNBrowserExtensionManager::setupSSLIdentity() {
     for (const auto& profile : firefoxProfiles) {
         ok = nss.importTrusted(profile, std::string(kLocalHostName), certificatePath()) && ok;
     }
-    LV_BROWSER_INFO("local TLS identity set up: {}", ok ? "complete" : "incomplete");
+    TBN_LOG_INFO(kLogTag, "local TLS identity set up: {}", ok ? "complete" : "incomplete");
     return ok;
 }
 
@@ -123,7 +125,7 @@ bool TBNBrowserExtensionManager::generateSSLIdentity() {
             makeSelfSignedIdentity(kLocalHostName, options_.identityValiditySeconds, now());
         return writeSSLIdentity(identity);
     } catch (const std::exception& error) {
-        LV_BROWSER_ERROR("cannot make the local TLS identity: {}", error.what());
+        TBN_LOG_ERROR(kLogTag, "cannot make the local TLS identity: {}", error.what());
         return false;
     }
 }
@@ -133,17 +135,17 @@ bool TBNBrowserExtensionManager::writeSSLIdentity(const TLSIdentityPem& identity
     std::error_code error;
     fs::create_directories(fs::path(folder).parent_path(), error);
     if (error || !ensurePrivateFolder(folder, 0700)) {
-        LV_BROWSER_ERROR("cannot create the identity folder {}", folder);
+        TBN_LOG_ERROR(kLogTag, "cannot create the identity folder {}", folder);
         return false;
     }
     // Key first: a crash between the two leaves a pair that does not match, which the
     // presence check reports as missing, so a new one is made.
     if (!writeFileAtomically(privateKeyPath(), identity.privateKey, 0600)) {
-        LV_BROWSER_ERROR("cannot write the private key file {}", privateKeyPath());
+        TBN_LOG_ERROR(kLogTag, "cannot write the private key file {}", privateKeyPath());
         return false;
     }
     if (!writeFileAtomically(certificatePath(), identity.certificate, 0600)) {
-        LV_BROWSER_ERROR("cannot write the certificate file {}", certificatePath());
+        TBN_LOG_ERROR(kLogTag, "cannot write the certificate file {}", certificatePath());
         return false;
     }
     return true;
@@ -151,7 +153,7 @@ bool TBNBrowserExtensionManager::writeSSLIdentity(const TLSIdentityPem& identity
 
 bool TBNBrowserExtensionManager::writeTrustSSLIdentity() {
     if (!httpsCertificate()) {
-        LV_BROWSER_ERROR("no local certificate to trust");
+        TBN_LOG_ERROR(kLogTag, "no local certificate to trust");
         return false;
     }
     NSSTrust nss(options_.certutil);
@@ -169,7 +171,8 @@ bool TBNBrowserExtensionManager::writeTrustSSLIdentity() {
         }
         ChildResult result = runChildProcess(command);
         if (!result.started || result.exitStatus != 0) {
-            LV_BROWSER_ERROR("the hosts line could not be added (status {})", result.exitStatus);
+            TBN_LOG_ERROR(kLogTag, "the hosts line could not be added (status {})",
+                          result.exitStatus);
         }
         hostsOk = isValidatedHostsRecord();
     }
