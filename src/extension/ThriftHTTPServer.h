@@ -1,0 +1,182 @@
+#pragma once
+// The loopback RPC servers that browser extensions, the Safari extension and the
+// native-messaging host talk to. Each request is one RPC message in the JSON
+// encoding, POSTed to "/thrift", either bare or inside a JSON envelope
+// {"request","clientId","encrypted"} whose request may be encrypted with the
+// client's AES-256 key. The message is offered to the server's processors in
+// order; the first reply that is not an exception is the answer.
+//
+// Every server listens on 127.0.0.1 only and announces nothing on the network.
+// Bodies above the cap get 413, requests that a web page makes (an Origin of
+// http:, https:, file: or the opaque "null") get 403. Bodies and replies are
+// logged by their length only.
+//
+// The service layer starts the three servers like this:
+//
+//   auto factory = ThriftJSONProtocolFactory::sharedFactory();
+//   http_ = ThriftHTTPServer::initAsConcurrentWithPort(
+//       ThriftHTTPServer::kHTTPPort, std::nullopt, factory, {host, storage, logging});
+//   https_ = ThriftHTTPServer::initAsConcurrentWithPort(
+//       ThriftHTTPServer::kHTTPSPort, identity, factory, {host, storage});
+//   logging_ = ThriftHTTPServer::initAsSerialQueueWithPort(
+//       ThriftHTTPServer::kLoggingPort, identity, factory, logging);
+//   for (auto* s : {http_.get(), https_.get(), logging_.get()}) s->setDelegate(service);
+//
+// and stops them by destroying them.
+#include <thrift/TProcessor.h>
+#include <thrift/protocol/TProtocol.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "crypto/CryptoTypes.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace lumvane {
+
+class ThriftHTTPServer;
+
+// The TLS identity of an HTTPS server: PEM files of the certificate (chain) and of
+// its private key.
+struct SSLIdentity {
+    std::string certificatePath;
+    std::string privateKeyPath;
+};
+
+class ThriftHTTPServerDelegate {
+public:
+    virtual ~ThriftHTTPServerDelegate() = default;
+    // The AES key of a client (the SHA-256 digest of its stored secret), or nothing
+    // for a client that is not known.
+    virtual std::optional<Bytes> thriftHTTPServer(ThriftHTTPServer& server,
+                                                  const std::string& clientId) = 0;
+};
+
+// The embedded HTTP(S) server of one ThriftHTTPServer: the listening socket, the
+// connection threads and the back link to its owner.
+class RootHTTPServer {
+public:
+    enum class QueueKind { Serial, Concurrent };
+
+    RootHTTPServer(ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity,
+                   QueueKind queue);
+    ~RootHTTPServer();
+    RootHTTPServer(const RootHTTPServer&) = delete;
+    RootHTTPServer& operator=(const RootHTTPServer&) = delete;
+
+    static std::unique_ptr<RootHTTPServer> initAsSerialQueueWithRootObject(
+        ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity);
+    static std::unique_ptr<RootHTTPServer> initAsConcurrentQueueWithAndRootObject(
+        ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity);
+
+    ThriftHTTPServer* rootObject() const { return rootObject_; }
+    const std::optional<SSLIdentity>& sslIdentity() const { return sslIdentity_; }
+    bool isSecure() const { return sslIdentity_.has_value(); }
+    QueueKind queueKind() const { return queue_; }
+    // "com.tobrin.lumvane.httpconnection.serial" or "...concurrent".
+    const char* queueLabel() const;
+
+    // Binds host:port (port 0 picks a free one) and serves on a thread of its own.
+    // Returns false, with the reason in error, when that is not possible.
+    bool start(const std::string& host, uint16_t port, size_t maxBodyBytes, size_t maxThreads,
+               std::string& error);
+    void stop();
+    bool isRunning() const { return running_; }
+    uint16_t port() const { return port_; }
+
+private:
+    ThriftHTTPServer* rootObject_;
+    std::optional<SSLIdentity> sslIdentity_;
+    QueueKind queue_;
+    std::unique_ptr<httplib::Server> server_;
+    std::thread listener_;
+    std::atomic<bool> running_{false};
+    uint16_t port_ = 0;
+};
+
+struct ThriftHTTPServerOptions {
+    std::string host = "127.0.0.1";
+    size_t maxBodyBytes = 4u * 1024 * 1024;
+    // Connection threads of one server. Handlers may block for minutes while the
+    // phone is asked, so this is well above the number of requests in flight.
+    size_t maxConnectionThreads = 128;
+    // Off: the server processes requests given to processRequest() but never
+    // opens a socket.
+    bool listen = true;
+};
+
+class ThriftHTTPServer {
+public:
+    using Processors = std::vector<std::shared_ptr<apache::thrift::TProcessor>>;
+    using ProtocolFactory = std::shared_ptr<apache::thrift::protocol::TProtocolFactory>;
+
+    static constexpr uint16_t kHTTPPort = 19521;
+    static constexpr uint16_t kHTTPSPort = 19523;
+    static constexpr uint16_t kLoggingPort = 19524;
+    static constexpr size_t kMaxBodyBytes = 4u * 1024 * 1024;
+
+    using Options = ThriftHTTPServerOptions;
+
+    // Create, configure and start a server; the server is returned whether or not
+    // it could start (isListening() tells). Port 0 picks a free port.
+    static std::unique_ptr<ThriftHTTPServer> initAsConcurrentWithPort(
+        uint16_t port, std::optional<SSLIdentity> sslIdentity, ProtocolFactory protocolFactory,
+        Processors processors, Options options = {});
+    static std::unique_ptr<ThriftHTTPServer> initAsSerialQueueWithPort(
+        uint16_t port, std::optional<SSLIdentity> sslIdentity, ProtocolFactory protocolFactory,
+        Processors processors, Options options = {});
+    static std::unique_ptr<ThriftHTTPServer> initAsConcurrentQueueWithPort(
+        uint16_t port, std::optional<SSLIdentity> sslIdentity, ProtocolFactory protocolFactory,
+        std::shared_ptr<apache::thrift::TProcessor> processor, Options options = {});
+    static std::unique_ptr<ThriftHTTPServer> initAsSerialQueueWithPort(
+        uint16_t port, std::optional<SSLIdentity> sslIdentity, ProtocolFactory protocolFactory,
+        std::shared_ptr<apache::thrift::TProcessor> processor, Options options = {});
+
+    // Stops listening; returns once no connection thread runs any more.
+    ~ThriftHTTPServer();
+    ThriftHTTPServer(const ThriftHTTPServer&) = delete;
+    ThriftHTTPServer& operator=(const ThriftHTTPServer&) = delete;
+
+    // The whole request logic of one POST body: envelope, decryption, processors,
+    // reply envelope. Returns the answer body.
+    std::string processRequest(const std::string& body);
+
+    std::shared_ptr<ThriftHTTPServerDelegate> delegate() const;
+    void setDelegate(std::weak_ptr<ThriftHTTPServerDelegate> delegate);
+
+    RootHTTPServer& httpServer() { return *httpServer_; }
+    const ProtocolFactory& inputProtocolFactory() const { return inputProtocolFactory_; }
+    const ProtocolFactory& outputProtocolFactory() const { return outputProtocolFactory_; }
+    const Processors& processors() const { return processors_; }
+
+    bool isListening() const { return httpServer_->isRunning(); }
+    // The port actually bound (useful when 0 was asked for).
+    uint16_t port() const { return httpServer_->port(); }
+
+private:
+    ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> sslIdentity,
+                     ProtocolFactory protocolFactory, Processors processors,
+                     RootHTTPServer::QueueKind queue, const Options& options);
+
+    std::string offerToProcessors(const std::string& message);
+
+    mutable std::mutex delegateMutex_;
+    std::weak_ptr<ThriftHTTPServerDelegate> delegate_;
+    ProtocolFactory inputProtocolFactory_;
+    ProtocolFactory outputProtocolFactory_;
+    Processors processors_;
+    bool serial_;
+    std::mutex serialMutex_;  // one request at a time on a serial server
+    std::unique_ptr<RootHTTPServer> httpServer_;
+};
+
+}  // namespace lumvane

@@ -1,0 +1,715 @@
+#include "extension/ThriftHTTPServer.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/sha.h>
+#include <openssl/x509v3.h>
+#include <sys/socket.h>
+#include <thrift/TApplicationException.h>
+#include <thrift/transport/TBufferTransports.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "TBNHostStorageService.h"
+#include "TBNLoggingService.h"
+#include "TBNStorageService.h"
+#include "crypto/TBNCryptAES.h"
+#include "extension/ThriftJSONProtocol.h"
+#include "runtime/log/LogDispatcher.h"
+#include "runtime/log/TBNLogger.h"
+
+namespace lumvane {
+namespace {
+
+using apache::thrift::TApplicationException;
+using apache::thrift::TProcessor;
+using apache::thrift::protocol::TMessageType;
+using apache::thrift::protocol::TProtocol;
+using apache::thrift::transport::TMemoryBuffer;
+using namespace std::chrono_literals;
+namespace wt = lumvane::wiretest;
+
+// ---- Fake handlers -------------------------------------------------------
+
+// Calls whose app identifier is "block" wait until the gate opens.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool open = false;
+    int inside = 0;
+    int maxInside = 0;
+
+    void enter() {
+        std::unique_lock<std::mutex> lock(mutex);
+        ++inside;
+        maxInside = std::max(maxInside, inside);
+        cond.notify_all();
+    }
+    void leave() {
+        std::lock_guard<std::mutex> lock(mutex);
+        --inside;
+    }
+    bool waitInside(int n, std::chrono::milliseconds limit) {
+        std::unique_lock<std::mutex> lock(mutex);
+        return cond.wait_for(lock, limit, [&] { return inside >= n; });
+    }
+    void waitOpen() {
+        std::unique_lock<std::mutex> lock(mutex);
+        cond.wait(lock, [&] { return open; });
+    }
+    void release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+        cond.notify_all();
+    }
+};
+
+wt::TBNResponseInfo infoFor(const wt::TBNRequestInfo& request, const std::string& id) {
+    wt::TBNResponseInfo info;
+    info.__set_id(id);
+    info.__set_timeStampUtc(1700000000);
+    info.__set_requestId(request.id);
+    info.__set_contextName(request.contextName);
+    return info;
+}
+
+class HostHandler : public wt::TBNHostStorageServiceIf {
+public:
+    explicit HostHandler(Gate* gate = nullptr) : gate_(gate) {}
+    void sendPing(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
+        if (request.appIdentifier == "block" && gate_) {
+            gate_->enter();
+            gate_->waitOpen();
+            gate_->leave();
+        }
+        out.__set_info(infoFor(request.info, "pong"));
+        out.__set_flags(16);
+        out.__set_clientSecret(request.auth.clientSecret);
+    }
+
+private:
+    Gate* gate_;
+};
+
+class StorageHandler : public wt::TBNStorageServiceIf {
+public:
+    void deleteLoginData(wt::TBNDeleteLoginDataResponse& out,
+                         const wt::TBNDeleteLoginDataRequest& request) override {
+        out.__set_info(infoFor(request.info, "deleted"));
+    }
+    void getSiteDataList(wt::TBNGetSiteDataListResponse& out,
+                         const wt::TBNGetSiteDataListRequest& request) override {
+        out.__set_info(infoFor(request.info, "list"));
+    }
+};
+
+// Holds every call for a while to see whether another call overlaps it.
+class LoggingHandler : public wt::TBNLoggingServiceIf {
+public:
+    explicit LoggingHandler(Gate* gate = nullptr) : gate_(gate) {}
+    void sendLog(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
+        if (gate_) {
+            gate_->enter();
+            gate_->waitInside(2, 150ms);
+            gate_->leave();
+        }
+        out.__set_info(infoFor(request.info, "logged"));
+    }
+
+private:
+    Gate* gate_;
+};
+
+// Counts how often the server offers it a message.
+class CountingProcessor : public TProcessor {
+public:
+    explicit CountingProcessor(std::shared_ptr<TProcessor> inner) : inner_(std::move(inner)) {}
+    bool process(std::shared_ptr<TProtocol> in, std::shared_ptr<TProtocol> out,
+                 void* context) override {
+        ++calls;
+        return inner_->process(in, out, context);
+    }
+    std::atomic<int> calls{0};
+
+private:
+    std::shared_ptr<TProcessor> inner_;
+};
+
+class ThrowingProcessor : public TProcessor {
+public:
+    bool process(std::shared_ptr<TProtocol>, std::shared_ptr<TProtocol> out, void*) override {
+        out->getTransport()->write(reinterpret_cast<const uint8_t*>("partial"), 7);
+        throw std::runtime_error("handler failed");
+    }
+};
+
+Bytes sha256(const std::string& text) {
+    Bytes digest(SHA256_DIGEST_LENGTH);
+    SHA256(reinterpret_cast<const uint8_t*>(text.data()), text.size(), digest.data());
+    return digest;
+}
+
+class KeyDelegate : public ThriftHTTPServerDelegate {
+public:
+    std::optional<Bytes> thriftHTTPServer(ThriftHTTPServer&, const std::string& clientId) override {
+        auto it = secrets.find(clientId);
+        if (it == secrets.end()) return std::nullopt;
+        return sha256(it->second);
+    }
+    std::map<std::string, std::string> secrets{{"client-1", "secret-1"}};
+};
+
+// ---- Message helpers ------------------------------------------------------
+
+wt::TBNPingTestRequest pingRequest(const std::string& app = "ext") {
+    wt::TBNPingTestRequest req;
+    wt::TBNRequestInfo info;
+    info.__set_id("5");
+    info.__set_contextName("x5");
+    req.__set_info(info);
+    wt::TBNAuthentication auth;
+    auth.__set_clientId("client-1");
+    auth.__set_clientSecret("S3cr3t-Marker");
+    req.__set_auth(auth);
+    req.__set_appIdentifier(app);
+    return req;
+}
+
+template <typename Client, typename Send>
+std::string callText(Send send) {
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    auto protocol = std::make_shared<ThriftJSONProtocol>(buffer);
+    Client client(protocol, protocol);
+    send(client);
+    return buffer->getBufferAsString();
+}
+
+std::string pingText(const std::string& app = "ext") {
+    return callText<wt::TBNHostStorageServiceClient>(
+        [&](auto& c) { c.send_sendPing(pingRequest(app)); });
+}
+
+std::string logText() {
+    return callText<wt::TBNLoggingServiceClient>(
+        [&](auto& c) { c.send_sendLog(pingRequest()); });
+}
+
+std::string deleteText() {
+    wt::TBNDeleteLoginDataRequest req;
+    wt::TBNRequestInfo info;
+    info.__set_id("9");
+    info.__set_contextName("x9");
+    req.__set_info(info);
+    return callText<wt::TBNStorageServiceClient>([&](auto& c) { c.send_deleteLoginData(req); });
+}
+
+std::shared_ptr<ThriftJSONProtocol> replyReader(const std::string& text) {
+    auto buffer = std::make_shared<TMemoryBuffer>();
+    buffer->write(reinterpret_cast<const uint8_t*>(text.data()),
+                  static_cast<uint32_t>(text.size()));
+    return std::make_shared<ThriftJSONProtocol>(buffer);
+}
+
+wt::TBNPongTestResponse readPong(const std::string& text) {
+    auto in = replyReader(text);
+    wt::TBNHostStorageServiceClient client(in, in);
+    wt::TBNPongTestResponse pong;
+    client.recv_sendPing(pong);
+    return pong;
+}
+
+// The application exception that a reply carries, with the method name.
+std::pair<std::string, TApplicationException> readException(const std::string& text) {
+    auto in = replyReader(text);
+    std::string name;
+    TMessageType type;
+    int32_t seqid;
+    in->readMessageBegin(name, type, seqid);
+    EXPECT_EQ(type, apache::thrift::protocol::T_EXCEPTION);
+    TApplicationException x;
+    x.read(in.get());
+    return {name, x};
+}
+
+std::string encryptToBase64(const std::string& plain, const Bytes& key) {
+    Bytes cipher = TBNCryptAES::encryptData(
+        ByteView(reinterpret_cast<const uint8_t*>(plain.data()), plain.size()), key);
+    std::string bin(cipher.begin(), cipher.end());
+    // Base64 by OpenSSL, so the test does not share the server's encoder.
+    std::string out(4 * ((bin.size() + 2) / 3) + 1, '\0');
+    int n = EVP_EncodeBlock(reinterpret_cast<uint8_t*>(out.data()),
+                            reinterpret_cast<const uint8_t*>(bin.data()), static_cast<int>(bin.size()));
+    out.resize(static_cast<size_t>(n));
+    return out;
+}
+
+std::string decryptFromBase64(const std::string& text, const Bytes& key) {
+    std::string bin(text.size(), '\0');
+    int n = EVP_DecodeBlock(reinterpret_cast<uint8_t*>(bin.data()),
+                            reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+    if (n < 0) return {};
+    size_t pad = 0;
+    if (!text.empty() && text.back() == '=') ++pad;
+    if (text.size() > 1 && text[text.size() - 2] == '=') ++pad;
+    bin.resize(static_cast<size_t>(n) - pad);
+    Bytes plain = TBNCryptAES::decryptData(
+        ByteView(reinterpret_cast<const uint8_t*>(bin.data()), bin.size()), key);
+    return std::string(plain.begin(), plain.end());
+}
+
+std::string envelope(const std::string& request, bool encrypted,
+                     const std::string& clientId = "client-1") {
+    return nlohmann::json{{"request", request}, {"clientId", clientId}, {"encrypted", encrypted}}
+        .dump();
+}
+
+// ---- Fixture: the three servers on free ports -----------------------------
+
+class ThriftHTTPServerTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        auto factory = ThriftJSONProtocolFactory::sharedFactory();
+        host = std::make_shared<CountingProcessor>(
+            std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>(&gate)));
+        storage = std::make_shared<CountingProcessor>(
+            std::make_shared<wt::TBNStorageServiceProcessor>(std::make_shared<StorageHandler>()));
+        logging = std::make_shared<CountingProcessor>(
+            std::make_shared<wt::TBNLoggingServiceProcessor>(std::make_shared<LoggingHandler>()));
+        http = ThriftHTTPServer::initAsConcurrentWithPort(0, std::nullopt, factory,
+                                                          {host, storage, logging});
+        ASSERT_TRUE(http->isListening());
+        delegate = std::make_shared<KeyDelegate>();
+        http->setDelegate(delegate);
+    }
+
+    httplib::Result post(const std::string& body, const httplib::Headers& headers = {},
+                         const std::string& path = "/thrift") {
+        httplib::Client client("127.0.0.1", http->port());
+        return client.Post(path, headers, body, "application/json");
+    }
+
+    Gate gate;
+    std::shared_ptr<CountingProcessor> host, storage, logging;
+    std::unique_ptr<ThriftHTTPServer> http;
+    std::shared_ptr<KeyDelegate> delegate;
+};
+
+TEST_F(ThriftHTTPServerTest, BareMessagesReachTheProcessorThatKnowsTheMethod) {
+    auto res = post(pingText());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    wt::TBNPongTestResponse pong = readPong(res->body);
+    EXPECT_EQ(pong.info.requestId, "5");
+    EXPECT_EQ(pong.flags, 16);
+    EXPECT_EQ(host->calls, 1);
+    EXPECT_EQ(storage->calls, 0);
+
+    // The host-storage processor answers deleteLoginData with an exception; the
+    // storage processor's reply is kept.
+    res = post(deleteText());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    auto in = replyReader(res->body);
+    wt::TBNStorageServiceClient client(in, in);
+    wt::TBNDeleteLoginDataResponse deleted;
+    client.recv_deleteLoginData(deleted);
+    EXPECT_EQ(deleted.info.id, "deleted");
+    EXPECT_EQ(deleted.info.requestId, "9");
+    EXPECT_EQ(host->calls, 2);
+    EXPECT_EQ(storage->calls, 1);
+    EXPECT_EQ(logging->calls, 0);
+}
+
+TEST_F(ThriftHTTPServerTest, UnknownMethodGetsTheLastProcessorsException) {
+    auto res = post(R"([1,"noSuchMethod",1,3,{"1":{"rec":{}}}])");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    auto [name, x] = readException(res->body);
+    EXPECT_EQ(name, "noSuchMethod");
+    EXPECT_EQ(x.getType(), TApplicationException::UNKNOWN_METHOD);
+    EXPECT_STREQ(x.what(), "Invalid method name: 'noSuchMethod'");
+    EXPECT_EQ(host->calls, 1);
+    EXPECT_EQ(storage->calls, 1);
+    EXPECT_EQ(logging->calls, 1);
+}
+
+TEST_F(ThriftHTTPServerTest, PlainEnvelopeGetsPlainReplyEnvelope) {
+    auto res = post(envelope(pingText(), false));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    auto answer = nlohmann::json::parse(res->body);
+    EXPECT_EQ(answer.size(), 2u);
+    EXPECT_EQ(answer["encrypted"], false);
+    EXPECT_EQ(readPong(answer["response"].get<std::string>()).info.requestId, "5");
+    // No white space in the envelope.
+    EXPECT_EQ(res->body.find(' '), std::string::npos);
+}
+
+TEST_F(ThriftHTTPServerTest, EncryptedEnvelopeUsesTheClientsKeyBothWays) {
+    Bytes key = sha256("secret-1");
+    auto res = post(envelope(encryptToBase64(pingText(), key), true));
+    ASSERT_TRUE(res);
+    auto answer = nlohmann::json::parse(res->body);
+    EXPECT_EQ(answer["encrypted"], true);
+    std::string reply = decryptFromBase64(answer["response"].get<std::string>(), key);
+    EXPECT_EQ(readPong(reply).info.requestId, "5");
+}
+
+TEST_F(ThriftHTTPServerTest, EnvelopeErrorAnswers) {
+    Bytes key = sha256("secret-1");
+    Bytes wrongKey = sha256("not-the-secret");
+    struct Case {
+        const char* name;
+        std::string body;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"unknown client", envelope(encryptToBase64(pingText(), key), true, "stranger"),
+         "not authorized"},
+        {"client id not text",
+         R"({"request":"AAAA","clientId":5,"encrypted":true})", "not authorized"},
+        {"wrong secret", envelope(encryptToBase64(pingText(), wrongKey), true),
+         "client secret not valid"},
+        {"plaintext starting with a space", envelope(encryptToBase64(" " + pingText(), key), true),
+         "client secret not valid"},
+        {"not base64", envelope("!!!!" + encryptToBase64(pingText(), key), true),
+         "client secret not valid"},
+        {"base64 with a line break", envelope(encryptToBase64(pingText(), key) + "\n", true),
+         "client secret not valid"},
+        {"empty request", envelope("", true), "client secret not valid"},
+    };
+    for (const auto& c : cases) {
+        auto res = post(c.body);
+        ASSERT_TRUE(res) << c.name;
+        EXPECT_EQ(res->status, 200) << c.name;
+        EXPECT_EQ(nlohmann::json::parse(res->body), (nlohmann::json{{"error", c.error}})) << c.name;
+    }
+    EXPECT_EQ(host->calls, 0);
+
+    // Without a delegate no client is known.
+    http->setDelegate({});
+    auto res = post(envelope(encryptToBase64(pingText(), key), true));
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->body, R"({"error":"not authorized"})");
+}
+
+TEST_F(ThriftHTTPServerTest, EnvelopesOfAnotherShapeAreUnreadableRequests) {
+    const std::string cases[] = {
+        R"({"clientId":"a"})",
+        R"([{"clientId":"a"}])",
+        R"({"request":5,"clientId":"a"})",
+        R"({"request":["x"],"clientId":"a"})",
+        R"({"request":"x","clientId":"a","encrypted":"yes"})",
+        R"({"clientId": "unterminated)",
+        R"("clientId":)",
+    };
+    for (const auto& body : cases) {
+        auto res = post(body);
+        ASSERT_TRUE(res) << body;
+        EXPECT_EQ(res->status, 200) << body;
+        EXPECT_EQ(nlohmann::json::parse(res->body),
+                  (nlohmann::json{{"response", ""}, {"encrypted", false}}))
+            << body;
+    }
+}
+
+TEST_F(ThriftHTTPServerTest, OnlyPostToExactlyThriftIsServed) {
+    httplib::Client client("127.0.0.1", http->port());
+    auto get = client.Get("/thrift");
+    ASSERT_TRUE(get);
+    EXPECT_NE(get->status, 200);
+    auto query = post(pingText(), {}, "/thrift?x=1");
+    ASSERT_TRUE(query);
+    EXPECT_EQ(query->status, 404);
+    auto other = post(pingText(), {}, "/other");
+    ASSERT_TRUE(other);
+    EXPECT_EQ(other->status, 404);
+    EXPECT_EQ(host->calls, 0);
+}
+
+TEST_F(ThriftHTTPServerTest, BodiesAboveTheCapAreRefused) {
+    std::string big(ThriftHTTPServer::kMaxBodyBytes + 1, 'a');
+    auto res = post(big);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 413);
+
+    // Also when the body comes in chunks without a length.
+    httplib::Client client("127.0.0.1", http->port());
+    size_t sent = 0;
+    auto chunked = client.Post(
+        "/thrift",
+        [&](size_t, httplib::DataSink& sink) {
+            std::string piece(64 * 1024, 'b');
+            if (sent > ThriftHTTPServer::kMaxBodyBytes + piece.size()) {
+                sink.done();
+                return true;
+            }
+            sent += piece.size();
+            return sink.write(piece.data(), piece.size());
+        },
+        "application/json");
+    ASSERT_TRUE(chunked) << httplib::to_string(chunked.error());
+    EXPECT_EQ(chunked->status, 413);
+    EXPECT_EQ(host->calls, 0);
+
+    // A body at the cap still goes through (and is unreadable as a message).
+    std::string atCap(ThriftHTTPServer::kMaxBodyBytes, ' ');
+    res = post(atCap);
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
+TEST_F(ThriftHTTPServerTest, WebPagesAreRefusedExtensionsPass) {
+    struct Case {
+        const char* origin;
+        int status;
+    };
+    const Case cases[] = {
+        {"http://evil.example", 403},
+        {"https://evil.example:8443", 403},
+        {"HTTPS://EVIL.EXAMPLE", 403},
+        {"null", 403},
+        {"file://", 403},
+        {"chrome-extension://abcdefghijklmnopabcdefghijklmnop", 200},
+        {"moz-extension://0e5f0c51-9a1d-4bf6-a8f1-3c5b6a1e2d40", 200},
+        {"safari-web-extension://E1A2B3C4", 200},
+    };
+    for (const auto& c : cases) {
+        auto res = post(pingText(), {{"Origin", c.origin}});
+        ASSERT_TRUE(res) << c.origin;
+        EXPECT_EQ(res->status, c.status) << c.origin;
+    }
+    EXPECT_EQ(host->calls, 3);
+}
+
+TEST_F(ThriftHTTPServerTest, ListensOnLoopbackOnlyAndAlone) {
+    // The listening socket in the kernel's table: 127.0.0.1 (0100007F) on our port.
+    std::ifstream tcp("/proc/net/tcp");
+    std::string line;
+    char expected[32];
+    std::snprintf(expected, sizeof expected, "0100007F:%04X", http->port());
+    char anyAddress[32];
+    std::snprintf(anyAddress, sizeof anyAddress, "00000000:%04X", http->port());
+    bool found = false;
+    while (std::getline(tcp, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        if (state != "0A") continue;  // LISTEN
+        if (local == expected) found = true;
+        EXPECT_NE(local, anyAddress);
+    }
+    EXPECT_TRUE(found);
+
+    // Nobody can bind the same port beside us, not even with SO_REUSEPORT.
+    int sock = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(sock, 0);
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEPORT, &yes, sizeof yes);
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(http->port());
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_NE(bind(sock, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    close(sock);
+
+    // And a second server on a taken port is returned, not listening.
+    auto second = ThriftHTTPServer::initAsConcurrentWithPort(
+        http->port(), std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host});
+    ASSERT_NE(second, nullptr);
+    EXPECT_FALSE(second->isListening());
+}
+
+TEST_F(ThriftHTTPServerTest, PingsAreAnsweredWhileManyHandlersBlock) {
+    constexpr int kBlocked = 24;  // more than the library's default pool
+    std::vector<std::thread> clients;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < kBlocked; ++i) {
+        clients.emplace_back([&] {
+            auto res = post(pingText("block"));
+            if (res && res->status == 200) ++answered;
+        });
+    }
+    ASSERT_TRUE(gate.waitInside(kBlocked, 20s)) << "blocked calls were not processed at once";
+    auto res = post(pingText());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(readPong(res->body).info.id, "pong");
+    gate.release();
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(answered, kBlocked);
+}
+
+TEST(ThriftHTTPServerSerial, SerialServerProcessesOneRequestAtATime) {
+    Gate gate;
+    auto logging = std::make_shared<wt::TBNLoggingServiceProcessor>(
+        std::make_shared<LoggingHandler>(&gate));
+    auto server = ThriftHTTPServer::initAsSerialQueueWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), logging);
+    ASSERT_TRUE(server->isListening());
+    std::vector<std::thread> clients;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 4; ++i) {
+        clients.emplace_back([&] {
+            httplib::Client client("127.0.0.1", server->port());
+            auto res = client.Post("/thrift", logText(), "application/json");
+            if (res && res->status == 200) ++answered;
+        });
+    }
+    for (auto& t : clients) t.join();
+    EXPECT_EQ(answered, 4);
+    EXPECT_EQ(gate.maxInside, 1);
+
+    // The storage service is not served here: the logging processor's exception.
+    httplib::Client client("127.0.0.1", server->port());
+    auto res = client.Post("/thrift", deleteText(), "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(readException(res->body).second.getType(), TApplicationException::UNKNOWN_METHOD);
+}
+
+TEST(ThriftHTTPServerProcessing, RaisingProcessorIsSkippedAndItsOutputDropped) {
+    auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    ThriftHTTPServer::Options options;
+    options.listen = false;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(),
+        {std::make_shared<ThrowingProcessor>(), host}, options);
+    EXPECT_FALSE(server->isListening());
+    EXPECT_EQ(readPong(server->processRequest(pingText())).info.requestId, "5");
+
+    // When every processor raises, the last one's partial output is the answer.
+    auto failing = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(),
+        {std::make_shared<ThrowingProcessor>()}, options);
+    EXPECT_EQ(failing->processRequest(pingText()), "partial");
+
+    auto none = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {}, options);
+    EXPECT_EQ(none->processRequest(pingText()), "");
+}
+
+// Collects the text of every log record.
+class CapturingLogger : public Logger {
+public:
+    void logMessage(const LogRecord& record) override {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (record.message) lines.push_back(*record.message);
+    }
+    std::string loggerName() const override { return "capture"; }
+    std::mutex mutex;
+    std::vector<std::string> lines;
+};
+
+TEST_F(ThriftHTTPServerTest, BodiesAndRepliesAreLoggedByLengthOnly) {
+    auto capture = std::make_shared<CapturingLogger>();
+    LogDispatcher::sharedInstance().addLogger(capture);
+    uint64_t level = TBNLogger::maxLevel();
+    TBNLogger::setMaxLevel(kTBNLogLevelVerbose);
+
+    Bytes key = sha256("secret-1");
+    post(pingText());
+    post(envelope(pingText(), false));
+    post(envelope(encryptToBase64(pingText(), key), true));
+    post(envelope(encryptToBase64(pingText(), sha256("wrong")), true));
+    post(R"({"request":"S3cr3t-Marker","clientId":"a"})");
+    post(R"([2,"S3cr3t-Marker",1,0,{}])");
+
+    LogDispatcher::sharedInstance().flush();
+    TBNLogger::setMaxLevel(level);
+    LogDispatcher::sharedInstance().removeAllLoggers();
+    std::lock_guard<std::mutex> lock(capture->mutex);
+    EXPECT_FALSE(capture->lines.empty());
+    bool lengths = false;
+    for (const auto& line : capture->lines) {
+        EXPECT_EQ(line.find("S3cr3t-Marker"), std::string::npos) << line;
+        EXPECT_EQ(line.find("secret-1"), std::string::npos) << line;
+        if (line.find("bytes") != std::string::npos) lengths = true;
+    }
+    EXPECT_TRUE(lengths);
+}
+
+// ---- HTTPS ------------------------------------------------------------------
+
+// A self-signed P-256 identity for 127.0.0.1 written as PEM files.
+SSLIdentity makeIdentity(const std::filesystem::path& dir) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    X509* cert = X509_new();
+    X509_set_version(cert, 2);
+    ASN1_INTEGER_set(X509_get_serialNumber(cert), 1);
+    X509_gmtime_adj(X509_getm_notBefore(cert), -60);
+    X509_gmtime_adj(X509_getm_notAfter(cert), 3600);
+    X509_set_pubkey(cert, key);
+    X509_NAME* name = X509_get_subject_name(cert);
+    X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
+                               reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
+    X509_set_issuer_name(cert, name);
+    X509V3_CTX ctx;
+    X509V3_set_ctx_nodb(&ctx);
+    X509V3_set_ctx(&ctx, cert, cert, nullptr, nullptr, 0);
+    X509_EXTENSION* san = X509V3_EXT_conf_nid(nullptr, &ctx, NID_subject_alt_name, "IP:127.0.0.1");
+    X509_add_ext(cert, san, -1);
+    X509_EXTENSION_free(san);
+    X509_sign(cert, key, EVP_sha256());
+
+    SSLIdentity identity{(dir / "cert.pem").string(), (dir / "key.pem").string()};
+    FILE* f = std::fopen(identity.certificatePath.c_str(), "w");
+    PEM_write_X509(f, cert);
+    std::fclose(f);
+    f = std::fopen(identity.privateKeyPath.c_str(), "w");
+    PEM_write_PrivateKey(f, key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(f);
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    return identity;
+}
+
+TEST(ThriftHTTPServerTLS, ServesHTTPSFromTheGivenIdentity) {
+    auto dir = std::filesystem::temp_directory_path() /
+               ("lumvane-tls-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    SSLIdentity identity = makeIdentity(dir);
+
+    auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, identity, ThriftJSONProtocolFactory::sharedFactory(), {host});
+    ASSERT_TRUE(server->isListening());
+    EXPECT_TRUE(server->httpServer().isSecure());
+
+    httplib::SSLClient client("127.0.0.1", server->port());
+    client.set_ca_cert_path(identity.certificatePath.c_str());
+    client.enable_server_certificate_verification(true);
+    auto res = client.Post("/thrift", pingText(), "application/json");
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+    EXPECT_EQ(readPong(res->body).info.requestId, "5");
+
+    // Plain HTTP gets nothing from an HTTPS server.
+    httplib::Client plain("127.0.0.1", server->port());
+    plain.set_read_timeout(2s);
+    auto refused = plain.Post("/thrift", pingText(), "application/json");
+    EXPECT_TRUE(!refused || refused->status != 200);
+
+    // A missing identity: the server is returned and does not listen.
+    auto broken = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, SSLIdentity{(dir / "missing.pem").string(), (dir / "missing.key").string()},
+        ThriftJSONProtocolFactory::sharedFactory(), {host});
+    EXPECT_FALSE(broken->isListening());
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace lumvane
