@@ -58,7 +58,7 @@ bool hostsTextHasRecord(std::string_view text) {
 }
 
 HostsUpdate addHostsRecord(const std::string& hostsFile) {
-    int fd = open(hostsFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0644);
+    int fd = open(hostsFile.c_str(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) return HostsUpdate::Failed;
     if (flock(fd, LOCK_EX) != 0) {
         close(fd);

@@ -131,6 +131,10 @@ bool isExecutableFile(const fs::path& path) {
 }
 
 std::string runningExecutable() {
+    // Inside an AppImage /proc/self/exe points into a mount that is gone after exit;
+    // browsers must start the image file itself.
+    std::string appImage = environmentValue("APPIMAGE");
+    if (!appImage.empty() && appImage.front() == '/') return appImage;
     std::error_code error;
     fs::path path = fs::read_symlink("/proc/self/exe", error);
     return error ? std::string() : path.string();

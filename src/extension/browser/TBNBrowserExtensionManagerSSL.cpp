@@ -132,9 +132,11 @@ bool TBNBrowserExtensionManager::generateSSLIdentity() {
 
 bool TBNBrowserExtensionManager::writeSSLIdentity(const TLSIdentityPem& identity) {
     std::string folder = identityFolder();
+    // A settings folder made here gets the same private mode the settings store uses.
+    std::string settings = fs::path(folder).parent_path().string();
     std::error_code error;
-    fs::create_directories(fs::path(folder).parent_path(), error);
-    if (error || !ensurePrivateFolder(folder, 0700)) {
+    bool settingsOk = fs::is_directory(settings, error) || ensurePrivateFolder(settings, 0700);
+    if (!settingsOk || !ensurePrivateFolder(folder, 0700)) {
         TBN_LOG_ERROR(kLogTag, "cannot create the identity folder {}", folder);
         return false;
     }

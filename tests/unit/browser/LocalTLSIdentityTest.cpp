@@ -94,6 +94,7 @@ TEST_F(LocalTLSIdentityTest, MadeIdentityLoadsWithTheRightNameKeyAndValidity) {
     ASSERT_TRUE(manager.generateSSLIdentity());
 
     EXPECT_EQ(manager.identityFolder(), root / "settings/tls");
+    EXPECT_EQ(modeOf(root / "settings"), 0700u);
     EXPECT_EQ(modeOf(manager.identityFolder()), 0700u);
     EXPECT_EQ(modeOf(manager.certificatePath()), 0600u);
     EXPECT_EQ(modeOf(manager.privateKeyPath()), 0600u);

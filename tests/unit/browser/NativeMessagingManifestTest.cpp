@@ -224,6 +224,13 @@ TEST_F(ManifestTest, HostPathDefaultsToTheRunningProgram) {
     TBNBrowserExtensionManager manager(o);
     EXPECT_EQ(manager.nativeMessagingHostPath(), fs::canonical("/proc/self/exe").string());
 
+    // Started from an AppImage, browsers must start the image, not its passing mount.
+    writeText(root / "Lumvane.AppImage", "", 0755);
+    setenv("APPIMAGE", (root / "Lumvane.AppImage").c_str(), 1);
+    std::string fromImage = manager.nativeMessagingHostPath();
+    unsetenv("APPIMAGE");
+    EXPECT_EQ(fromImage, fs::canonical(root / "Lumvane.AppImage").string());
+
     // A relative path given by the caller is made absolute.
     o.executablePath = "relative/lumvane";
     TBNBrowserExtensionManager relative(o);
