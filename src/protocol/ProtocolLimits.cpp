@@ -14,8 +14,9 @@ using apache::thrift::transport::TTransport;
 using apache::thrift::transport::TTransportException;
 
 std::shared_ptr<TConfiguration> limitedConfiguration(const ProtocolLimits& limits) {
-    return std::make_shared<TConfiguration>(limits.maxMessageSize,
-        TConfiguration::DEFAULT_MAX_FRAME_SIZE, limits.recursionLimit);
+    const int maxFrameSize = TConfiguration::DEFAULT_MAX_FRAME_SIZE;
+    return std::make_shared<TConfiguration>(
+        limits.maxMessageSize, maxFrameSize, limits.recursionLimit);
 }
 
 std::shared_ptr<apache::thrift::protocol::TProtocol> makeCompactProtocol(

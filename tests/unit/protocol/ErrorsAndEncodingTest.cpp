@@ -1,0 +1,178 @@
+// The error factory, the protocol constants, the password encoding and the read limits.
+#include <gtest/gtest.h>
+#include <thrift/Thrift.h>
+#include <thrift/protocol/TProtocolException.h>
+#include <thrift/transport/TTransportException.h>
+
+#include "WireHelpers.h"
+#include "protocol/PasswordEncoding.h"
+#include "protocol/TBNErrors.h"
+
+namespace lumvane {
+namespace {
+
+using namespace apache::thrift::protocol;
+using apache::thrift::transport::TTransportException;
+using testing::Wire;
+
+TEST(Errors, CatalogueValues) {
+    struct Case {
+        const char* name;
+        std::shared_ptr<TBNError> error;
+        int32_t category;
+        int64_t id;
+        const char* text;
+    };
+    const std::vector<Case> cases = {
+        {"notAuthorized", TBNErrors::notAuthorized(), 1, 1, "Client not authorized"},
+        {"requestCanceledByUser", TBNErrors::requestCanceledByUser(), 2, 3, "User canceled"},
+        {"requestTimedOut", TBNErrors::requestTimedOut(), 2, 4, "User timeout"},
+        {"deviceNotPaired", TBNErrors::deviceNotPaired(), 3, 5, "Device not paired"},
+        {"deviceNotFound", TBNErrors::deviceNotFound(), 3, 7, "Device not available"},
+        {"duplicatedAccount", TBNErrors::duplicatedAccount(), 4, 9, "Account duplicated"},
+        {"paused", TBNErrors::paused(), 4, 16, "Service paused"},
+        {"internalException", TBNErrors::internalException("abc"), 4, 10, "exception: abc"},
+        {"internalException(std::exception)",
+            TBNErrors::internalException(std::runtime_error("boom")), 4, 10, "exception: boom"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(c.error->categoryIsSet() && c.error->idIsSet() && c.error->debugMessageIsSet());
+        EXPECT_EQ(c.error->category(), c.category);
+        EXPECT_EQ(c.error->id(), c.id);
+        EXPECT_EQ(c.error->debugMessage(), c.text);
+    }
+}
+
+TEST(Errors, EachCallReturnsAFreshRecord) {
+    auto a = TBNErrors::paused();
+    auto b = TBNErrors::paused();
+    EXPECT_NE(a.get(), b.get());
+    EXPECT_TRUE(*a == *b);
+    a->setId(99);
+    EXPECT_EQ(b->id(), 16);
+}
+
+TEST(Constants, TextsAndFlagsWord) {
+    EXPECT_EQ(TBNprotocolsConstants::EDM_CLIENT_BANED(), "Client baned");
+    EXPECT_EQ(TBNprotocolsConstants::EDM_NOT_FOUND(), "Resource not found");
+    EXPECT_EQ(TBNprotocolsConstants::EDM_DEVICE_NOT_FOUND(), "Device not found");
+    EXPECT_EQ(TBNprotocolsConstants::EDM_METHOD_NOT_IMPLEMENTED(), "Method not implemented");
+
+    using C = TBNprotocolsConstants;
+    const int64_t word = 41;  // 32 + 8 + 1
+    EXPECT_EQ(word & C::LOG_LEVEL_MASK(), C::LOG_LEVEL_INFO());
+    EXPECT_NE(word & C::GA_MASK(), C::GA_ENABLED());
+    EXPECT_EQ(word & C::EXTENDED_MODE_MASK(), C::EXTENDED_MODE_ENABLED());
+    EXPECT_EQ(word & C::DEVICE_STATE_MASK(), C::DEVICE_STATE_DONTPAIRED());
+    const int64_t zero = 0;
+    EXPECT_EQ(zero & C::LOG_LEVEL_MASK(), C::LOG_LEVEL_OFF());
+    EXPECT_EQ(zero & C::DEVICE_STATE_MASK(), C::DEVICE_STATE_ONLINE());
+    EXPECT_EQ(C::DEVICE_STATE_OFFLINE(), 16);
+    EXPECT_EQ(C::LOG_LEVEL_VERBOSE(), 3);
+    EXPECT_EQ(C::LOG_LEVEL_DEBUG(), 2);
+}
+
+TEST(PasswordEncoding, Base64RoundTripAndRejects) {
+    const std::vector<std::pair<std::string, std::string>> table = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+        {"p\xC3\xA4ss w\xE2\x82\xAC", "cMOkc3Mgd+KCrA=="}};
+    for (const auto& [plain, encoded] : table) {
+        EXPECT_EQ(base64Encode(plain), encoded);
+        EXPECT_EQ(base64Decode(encoded), plain);
+    }
+    for (const char* bad : {"Zg=", "Z===", "Zm9v!A==", "Zm 9", "=Zg="}) {
+        EXPECT_EQ(base64Decode(bad), std::nullopt) << bad;
+    }
+}
+
+TEST(PasswordEncoding, ConvertsEveryLoginOfTheMessagesInPlace) {
+    auto makeLogin = [](std::optional<std::string> password) {
+        auto l = std::make_shared<TBNLoginData>();
+        l->setPassword(std::move(password));
+        return l;
+    };
+    auto site = std::make_shared<TBNSiteData>();
+    site->setLoginData(std::make_shared<std::vector<std::shared_ptr<TBNLoginData>>>(
+        std::vector<std::shared_ptr<TBNLoginData>>{makeLogin("foo"), makeLogin(std::nullopt),
+            std::make_shared<TBNLoginData>()}));
+    TBNGetSiteDataListResponse list(nullptr,
+        std::make_shared<std::vector<std::shared_ptr<TBNSiteData>>>(
+            std::vector<std::shared_ptr<TBNSiteData>>{site, nullptr}));
+    encodePasswords(list);
+    EXPECT_EQ((*site->loginData())[0]->password(), "Zm9v");
+    EXPECT_TRUE((*site->loginData())[1]->passwordIsSet());
+    EXPECT_FALSE((*site->loginData())[1]->password().has_value());
+    EXPECT_FALSE((*site->loginData())[2]->passwordIsSet());
+
+    TBNGetLoginDataResponse one(nullptr, makeLogin("fo"));
+    encodePasswords(one);
+    EXPECT_EQ(one.data()->password(), "Zm8=");
+
+    TBNAddLoginDataRequest add(nullptr, nullptr, "u", "d", makeLogin("Zm9v"), false);
+    EXPECT_TRUE(decodePasswords(add));
+    EXPECT_EQ(add.loginData()->password(), "foo");
+    TBNUpdateLoginDataRequest update(nullptr, nullptr, "u", "d", makeLogin("not base64!"), "x");
+    EXPECT_FALSE(decodePasswords(update));
+    EXPECT_EQ(update.loginData()->password(), "not base64!");
+}
+
+class Limits : public ::testing::TestWithParam<Wire> {};
+INSTANTIATE_TEST_SUITE_P(Wires, Limits, ::testing::Values(Wire::Compact, Wire::Binary),
+    [](const auto& info) { return std::string(testing::wireName(info.param)); });
+
+std::string listHeaderOnly(Wire wire, uint32_t count) {
+    auto buffer = makeWriteBuffer();
+    auto p = testing::protocolOn(buffer, wire);
+    p->writeStructBegin("GetSiteDataListResponse");
+    p->writeFieldBegin("records", T_LIST, 2);
+    p->writeListBegin(T_STRUCT, count);
+    p->writeStructBegin("SiteData");
+    p->writeFieldStop();  // one element present, the rest missing
+    return buffer->getBufferAsString();
+}
+
+TEST_P(Limits, AnnouncedCountsAboveTheBytesPresentAllocateNothingLarge) {
+    // Under AddressSanitizer a reservation for the announced count would abort the test.
+    auto bytes = listHeaderOnly(GetParam(), 1000000);
+    EXPECT_THROW(testing::decode<TBNGetSiteDataListResponse>(bytes, GetParam()),
+        TTransportException);
+}
+
+TEST(Limits, ReservationNeverExceedsTheUnreadBytes) {
+    const std::string five(5, '\0');
+    auto buffer = makeReadBuffer(reinterpret_cast<const uint8_t*>(five.data()), five.size());
+    auto protocol = makeCompactProtocol(buffer);
+    EXPECT_EQ(thriftsupport::boundedReserve(1000000, *protocol), 5u);
+    EXPECT_EQ(thriftsupport::boundedReserve(3, *protocol), 3u);
+    // A transport whose remaining size is unknown gets a small fixed reservation.
+    auto framed = std::make_shared<apache::thrift::transport::TFramedTransport>(buffer);
+    EXPECT_LE(thriftsupport::boundedReserve(1000000, *makeCompactProtocol(framed)), 64u);
+}
+
+TEST_P(Limits, ContainerStringAndMessageLimitsApply) {
+    ProtocolLimits small;
+    small.maxContainerSize = 10;
+    small.maxStringSize = 8;
+    small.maxMessageSize = 64;
+
+    auto read = [&](const std::string& bytes) {
+        auto buffer =
+            makeReadBuffer(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), small);
+        auto p = GetParam() == Wire::Compact ? makeCompactProtocol(buffer, small)
+                                             : makeBinaryProtocol(buffer, small);
+        TBNGetSiteDataListResponse r;
+        r.read(p.get());
+    };
+    EXPECT_THROW(read(listHeaderOnly(GetParam(), 11)), TProtocolException);
+
+    TBNGetSiteDataListResponse withLongId;
+    withLongId.setInfo(std::make_shared<TBNResponseInfo>());
+    withLongId.info()->setId("123456789");
+    EXPECT_THROW(read(testing::encode(withLongId, GetParam())), TProtocolException);
+
+    EXPECT_THROW(read(std::string(65, '\0')), TTransportException);
+}
+
+}  // namespace
+}  // namespace lumvane
