@@ -11,6 +11,7 @@
 //    queue would wait for itself: it throws std::logic_error instead of hanging;
 //  - a plain sync onto a concurrent queue from one of its own blocks runs at once.
 // Global queues ignore the barrier flag, as the system's dispatch queues did.
+// A block that throws out of async() ends the program, like any uncaught exception.
 #include <cstdint>
 #include <deque>
 #include <functional>

@@ -7,6 +7,8 @@
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <system_error>
+#include <vector>
 
 namespace lumvane {
 
@@ -66,6 +68,25 @@ void Paths::setRootOverride(std::optional<fs::path> root) {
 std::optional<fs::path> Paths::rootOverride() {
     std::lock_guard<std::mutex> g(g_mutex);
     return g_root;
+}
+
+void Paths::createPrivateFolder(const fs::path& folder) {
+    std::vector<fs::path> missing;
+    for (fs::path p = folder; !p.empty() && !fs::exists(p); p = p.parent_path()) {
+        missing.push_back(p);
+        if (p == p.parent_path()) break;
+    }
+    for (auto it = missing.rbegin(); it != missing.rend(); ++it) {
+        std::error_code ec;
+        if (!fs::create_directory(*it, ec) && ec) {
+            throw fs::filesystem_error("cannot create folder", *it, ec);
+        }
+        fs::permissions(*it, fs::perms::owner_all, fs::perm_options::replace);
+    }
+    if (!fs::is_directory(folder)) {
+        throw fs::filesystem_error("not a folder", folder,
+                                   std::make_error_code(std::errc::not_a_directory));
+    }
 }
 
 fs::path Paths::homeFolder() {

@@ -21,6 +21,10 @@ class Paths {
     static std::filesystem::path oldSettingsFolder();
     static std::filesystem::path documentsFolder();
 
+    // Creates the folder and its missing parents; the folders it creates are 0700.
+    // Throws std::filesystem::filesystem_error when that fails.
+    static void createPrivateFolder(const std::filesystem::path& folder);
+
     static void setRootOverride(std::optional<std::filesystem::path> root);
     static std::optional<std::filesystem::path> rootOverride();
 };

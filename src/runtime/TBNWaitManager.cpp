@@ -22,8 +22,19 @@ TBNWaitManager::TBNWaitManager(std::shared_ptr<Clock> clock)
 
 TBNWaitManager::~TBNWaitManager() = default;
 
+void TBNWaitManager::setClock(std::shared_ptr<Clock> clock) {
+    std::lock_guard<std::mutex> g(mutex_);
+    clock_ = clock ? std::move(clock) : Clock::steady();
+}
+
+std::shared_ptr<Clock> TBNWaitManager::clock() const {
+    std::lock_guard<std::mutex> g(mutex_);
+    return clock_;
+}
+
 std::any TBNWaitManager::waitWithName(const std::string& name, std::any context, double timeout) {
     std::unique_lock<std::mutex> lk(mutex_);
+    const std::shared_ptr<Clock> clock = clock_;
     auto& slot = waiters_[name];
     if (!slot) {
         slot = std::make_shared<TBNWaiter>();
@@ -34,8 +45,8 @@ std::any TBNWaitManager::waitWithName(const std::string& name, std::any context,
 
     const bool timed = timeout > 0 && !std::isnan(timeout);
     const Clock::TimePoint deadline =
-        timed ? clock_->deadlineAfter(timeout) : Clock::TimePoint::max();
-    clock_->waitUntil(lk, waiter->cv, deadline, [&] { return waiter->isRelease; });
+        timed ? clock->deadlineAfter(timeout) : Clock::TimePoint::max();
+    clock->waitUntil(lk, waiter->cv, deadline, [&] { return waiter->isRelease; });
 
     if (!waiter->isRelease) {
         // Our time-out ends the waiter for everyone who joined it.

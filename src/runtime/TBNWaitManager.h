@@ -39,6 +39,11 @@ class TBNWaitManager {
     void releaseForName(const std::string& name, std::any response);
     void releaseForName(const std::string& name);
 
+    // The clock of the waits that begin from now on (tests drive the shared manager
+    // with a ManualClock this way); null: Clock::steady().
+    void setClock(std::shared_ptr<Clock> clock);
+    std::shared_ptr<Clock> clock() const;
+
     // The context of the waiter registered under the name, empty when there is none.
     std::any contextForName(const std::string& name) const;
     // True while a waiter under that name is pending (not yet released or timed out).

@@ -74,4 +74,17 @@ TEST_F(PathsTest, DocumentsFolderComesFromUserDirs) {
     EXPECT_EQ(Paths::documentsFolder(), root / "Documents");
 }
 
+TEST_F(PathsTest, PrivateFoldersAreCreatedOwnerOnly) {
+    Paths::setRootOverride(root);
+    Paths::createPrivateFolder(Paths::logsFolder());
+    for (const auto& p : {Paths::settingsFolder(), Paths::logsFolder(), root / ".local"}) {
+        ASSERT_TRUE(fs::is_directory(p)) << p;
+        EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_all) << p;
+    }
+    Paths::createPrivateFolder(Paths::logsFolder());  // existing: fine
+    std::ofstream(root / "file") << "x";
+    EXPECT_THROW(Paths::createPrivateFolder(root / "file"), fs::filesystem_error);
+    EXPECT_THROW(Paths::createPrivateFolder(root / "file" / "sub"), fs::filesystem_error);
+}
+
 }  // namespace

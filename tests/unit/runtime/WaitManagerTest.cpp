@@ -203,6 +203,20 @@ TEST(WaitManager, SharedManagerIsOneInstanceAndTimesOutOnTheRealClock) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
 }
 
+TEST(WaitManager, SharedManagerTakesAnInjectedClockForLaterWaits) {
+    auto clock = std::make_shared<ManualClock>();
+    auto& shared = TBNWaitManager::sharedManager();
+    shared.setClock(clock);
+    auto w =
+        std::async(std::launch::async, [&] { return shared.waitWithName("test.injected", 310.0); });
+    ASSERT_TRUE(clock->waitForSleepers(1));
+    clock->advance(310.0);
+    ASSERT_TRUE(completes(w));
+    EXPECT_FALSE(w.get().has_value());
+    shared.setClock(nullptr);
+    EXPECT_EQ(shared.clock(), Clock::steady());
+}
+
 TEST(WaitManager, ManyWaitersAndReleasersOnManyNamesAllEnd) {
     TBNWaitManager waits;
     constexpr int kNames = 16;
