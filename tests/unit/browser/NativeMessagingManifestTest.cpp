@@ -5,6 +5,7 @@
 #include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
+#include <thread>
 
 #include "BrowserTestSupport.h"
 #include "extension/browser/TBNBrowserExtensionManager.h"
@@ -277,6 +278,17 @@ TEST_F(ManifestTest, InstallOfAMissingBrowserStillHandsThePageOver) {
     EXPECT_EQ(opened[0].first, manager.chromeRemoteURL());
     EXPECT_TRUE(opened[0].second.executable.empty());
     EXPECT_EQ(opened[0].second.bundleIdentifier, "com.vivaldi.Vivaldi");
+}
+
+TEST(SharedManagerTest, ConcurrentFirstCallsGetTheSameManager) {
+    std::vector<TBNBrowserExtensionManager*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back(
+            [&seen, i] { seen[i] = &TBNBrowserExtensionManager::sharedManager(); });
+    }
+    for (auto& thread : threads) thread.join();
+    for (auto* manager : seen) EXPECT_EQ(manager, seen[0]);
 }
 
 TEST(SharedManagerTest, IsCreatedOnceAndCannotBeReconfiguredAfterwards) {
