@@ -13,12 +13,12 @@ pkg_check_modules(LIBSECRET REQUIRED IMPORTED_TARGET libsecret-1)
 pkg_check_modules(QRENCODE REQUIRED IMPORTED_TARGET libqrencode)
 find_program(THRIFT_COMPILER thrift REQUIRED)
 
-# cpp-httplib is header-only; we always build it with TLS support.
-find_path(HTTPLIB_INCLUDE_DIR httplib.h REQUIRED)
+# Debian builds cpp-httplib as a shared library (TLS, zlib and brotli enabled); the
+# header only declares the classes.
+pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 add_library(lumvane_httplib INTERFACE)
-target_include_directories(lumvane_httplib SYSTEM INTERFACE ${HTTPLIB_INCLUDE_DIR})
-target_compile_definitions(lumvane_httplib INTERFACE CPPHTTPLIB_OPENSSL_SUPPORT)
-target_link_libraries(lumvane_httplib INTERFACE OpenSSL::SSL OpenSSL::Crypto Threads::Threads)
+target_link_libraries(lumvane_httplib INTERFACE PkgConfig::HTTPLIB OpenSSL::SSL OpenSSL::Crypto
+  Threads::Threads)
 
 if(LUMVANE_GUI)
   find_package(Qt6 REQUIRED COMPONENTS Core Widgets Bluetooth DBus)
