@@ -19,16 +19,19 @@ namespace lumvane {
 namespace {
 
 // Worker threads of one priority. Blocks may block for minutes (named waits), so a job
-// never waits for a busy worker: when no worker is idle a new one starts. Idle workers
-// end after a while.
+// does not wait for a busy worker: when no worker is idle a new one starts, up to a
+// limit that only a runaway burst reaches. Idle workers end after a while.
 class WorkerPool {
   public:
+    static constexpr int kMaxThreads = 256;
+
     WorkerPool(std::string name, int niceness) : name_(std::move(name)), niceness_(niceness) {}
 
     void submit(std::function<void()> job) {
         std::lock_guard<std::mutex> g(mutex_);
         jobs_.push_back(std::move(job));
-        if (jobs_.size() > static_cast<size_t>(idle_)) {
+        if (jobs_.size() > static_cast<size_t>(idle_) && threads_ < kMaxThreads) {
+            ++threads_;
             std::thread([this] { work(); }).detach();
         } else {
             cv_.notify_one();
@@ -48,7 +51,10 @@ class WorkerPool {
                 const bool got =
                     cv_.wait_for(lk, std::chrono::seconds(30), [&] { return !jobs_.empty(); });
                 --idle_;
-                if (!got) return;
+                if (!got) {
+                    --threads_;
+                    return;
+                }
             }
             auto job = std::move(jobs_.front());
             jobs_.pop_front();
@@ -65,6 +71,7 @@ class WorkerPool {
     std::condition_variable cv_;
     std::deque<std::function<void()>> jobs_;
     int idle_ = 0;
+    int threads_ = 0;
 };
 
 WorkerPool& pool(DispatchQueue::Priority p) {

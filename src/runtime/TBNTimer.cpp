@@ -60,7 +60,8 @@ TBNTimer::TBNTimer(Token, double interval, std::shared_ptr<DispatchQueue> queue,
       context_(std::move(context)),
       block_(std::move(block)),
       blockWithContext_(std::move(blockWithContext)),
-      loop_(loop ? loop : MainLoop::main()) {
+      loop_(loop),
+      followsMain_(!loop) {
     TIMER_LOG_BEGIN();
     TIMER_LOG_INTERVAL(interval);
     if (!block_ && !blockWithContext_) throw std::invalid_argument("timer without a callback");
@@ -153,15 +154,19 @@ void TBNTimer::setContext(std::weak_ptr<void> context) {
     context_ = std::move(context);
 }
 
+std::shared_ptr<MainLoop> TBNTimer::loop() const {
+    return followsMain_ ? MainLoop::main() : loop_.lock();
+}
+
 void TBNTimer::dropPause() {
     if (timer_) {
-        if (auto loop = loop_.lock()) loop->cancel(timer_);
+        if (auto loop = this->loop()) loop->cancel(timer_);
     }
     timer_ = 0;
 }
 
 void TBNTimer::resetTimer() {
-    auto loop = loop_.lock();
+    auto loop = this->loop();
     if (!loop) return;
     if (loop->isMainThread()) {
         armOnMainThread();
@@ -180,7 +185,7 @@ void TBNTimer::armOnMainThread() {
     std::lock_guard<std::recursive_mutex> g(lock_);
     // A cancel that came before the main thread got here leaves nothing to arm.
     if (!running_) return;
-    auto loop = loop_.lock();
+    auto loop = this->loop();
     if (!loop) return;
     dropPause();
     const uint64_t generation = ++generation_;

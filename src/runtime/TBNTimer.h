@@ -83,8 +83,11 @@ class TBNTimer : public std::enable_shared_from_this<TBNTimer> {
     const Block block_;
     const BlockWithContext blockWithContext_;
     // Weak: an armed pause in the loop holds the timer, so a strong reference back
-    // would keep both alive for ever. Without its loop a timer runs nothing.
+    // would keep both alive for ever. Without its loop a timer runs nothing. A timer made
+    // without a loop follows MainLoop::main() as it is at each step.
     const std::weak_ptr<MainLoop> loop_;
+    const bool followsMain_;
+    std::shared_ptr<MainLoop> loop() const;
 
     mutable std::recursive_mutex lock_;
     bool running_ = false;

@@ -20,7 +20,15 @@ TBNWaitManager& TBNWaitManager::sharedManager() {
 TBNWaitManager::TBNWaitManager(std::shared_ptr<Clock> clock)
     : clock_(clock ? std::move(clock) : Clock::steady()) {}
 
-TBNWaitManager::~TBNWaitManager() = default;
+TBNWaitManager::~TBNWaitManager() {
+    std::unique_lock<std::mutex> lk(mutex_);
+    for (auto& [name, waiter] : waiters_) {
+        waiter->isRelease = true;
+        waiter->cv.notify_all();
+    }
+    waiters_.clear();
+    drained_.wait(lk, [&] { return activeWaits_ == 0; });
+}
 
 void TBNWaitManager::setClock(std::shared_ptr<Clock> clock) {
     std::lock_guard<std::mutex> g(mutex_);
@@ -35,6 +43,7 @@ std::shared_ptr<Clock> TBNWaitManager::clock() const {
 std::any TBNWaitManager::waitWithName(const std::string& name, std::any context, double timeout) {
     std::unique_lock<std::mutex> lk(mutex_);
     const std::shared_ptr<Clock> clock = clock_;
+    ++activeWaits_;
     auto& slot = waiters_[name];
     if (!slot) {
         slot = std::make_shared<TBNWaiter>();
@@ -55,7 +64,9 @@ std::any TBNWaitManager::waitWithName(const std::string& name, std::any context,
     }
     auto it = waiters_.find(name);
     if (it != waiters_.end() && it->second == waiter) waiters_.erase(it);
-    return waiter->response;
+    std::any response = waiter->response;
+    if (--activeWaits_ == 0) drained_.notify_all();
+    return response;
 }
 
 std::any TBNWaitManager::waitWithName(const std::string& name) {

@@ -25,6 +25,8 @@ class TBNWaitManager {
 
     // A manager of its own (e.g. private to one transport); null clock: Clock::steady().
     explicit TBNWaitManager(std::shared_ptr<Clock> clock = nullptr);
+    // Ends every pending wait with a null response and returns once no thread is inside
+    // a wait of this manager any more.
     ~TBNWaitManager();
     TBNWaitManager(const TBNWaitManager&) = delete;
     TBNWaitManager& operator=(const TBNWaitManager&) = delete;
@@ -54,6 +56,8 @@ class TBNWaitManager {
     std::shared_ptr<Clock> clock_;
     mutable std::mutex mutex_;
     std::unordered_map<std::string, std::shared_ptr<TBNWaiter>> waiters_;
+    int activeWaits_ = 0;
+    std::condition_variable drained_;
 };
 
 }  // namespace lumvane

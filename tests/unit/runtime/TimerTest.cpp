@@ -258,6 +258,21 @@ TEST_F(TimerTest, ArmedTimerStaysAliveWithoutItsOwnerUntilCancelled) {
     EXPECT_TRUE(weak.expired());
 }
 
+TEST_F(TimerTest, TimerWithoutALoopFollowsTheInstalledMainLoop) {
+    auto timer = TBNTimer::timerWithInterval(1.0, [&] {
+        runs++;
+        return false;
+    });
+    auto later = std::make_shared<HeadlessMainLoop>(clock);
+    MainLoop::setMain(later);
+    timer->run();
+    clock->advance(1.0);
+    EXPECT_EQ(loop->runPending(), 0u);
+    EXPECT_EQ(runs, 0);
+    EXPECT_EQ(later->runPending(), 1u);  // the pause ended on the loop installed now
+    EXPECT_EQ(runs, 1);
+}
+
 TEST_F(TimerTest, NullCallbackIsRefused) {
     EXPECT_THROW(TBNTimer::timerWithInterval(1.0, TBNTimer::Block(), loop), std::invalid_argument);
 }

@@ -217,6 +217,19 @@ TEST(WaitManager, SharedManagerTakesAnInjectedClockForLaterWaits) {
     EXPECT_EQ(shared.clock(), Clock::steady());
 }
 
+TEST(WaitManager, DestroyingAPrivateManagerEndsItsWaits) {
+    auto waits = std::make_unique<TBNWaitManager>();
+    auto a = std::async(std::launch::async, [&] { return waits->waitWithName("flush", 400.0); });
+    auto b = std::async(std::launch::async, [&] { return waits->waitWithName("other"); });
+    ASSERT_TRUE(eventually(
+        [&] { return waits->waitedWithName("flush") && waits->waitedWithName("other"); }));
+    waits.reset();  // returns only when both waits have left the manager
+    ASSERT_TRUE(completes(a));
+    ASSERT_TRUE(completes(b));
+    EXPECT_FALSE(a.get().has_value());
+    EXPECT_FALSE(b.get().has_value());
+}
+
 TEST(WaitManager, ManyWaitersAndReleasersOnManyNamesAllEnd) {
     TBNWaitManager waits;
     constexpr int kNames = 16;
