@@ -91,7 +91,9 @@ TEST(ManualClock, ManySleepersWakeAtTheirOwnDeadlines) {
     for (int i = 1; i <= 8; ++i) {
         clock.advance(1.0);
         ASSERT_TRUE(lumvane::testing::completes(sleepers[i - 1]));
-        if (i < 8) EXPECT_TRUE(lumvane::testing::stillPending(sleepers[i]));
+        if (i < 8) {
+            EXPECT_TRUE(lumvane::testing::stillPending(sleepers[i]));
+        }
     }
 }
 

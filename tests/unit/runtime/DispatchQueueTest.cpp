@@ -176,7 +176,9 @@ TEST(DispatchQueue, SyncReentrancyRules) {
         }
         EXPECT_EQ(threw, c.throws);
         EXPECT_EQ(ran, !c.throws);
-        if (ran) EXPECT_EQ(innerLabel, "test.reentrant");
+        if (ran) {
+            EXPECT_EQ(innerLabel, "test.reentrant");
+        }
         // The queue still works afterwards.
         EXPECT_EQ(q->sync([] { return 5; }), 5);
     }
