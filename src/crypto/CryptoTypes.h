@@ -2,13 +2,13 @@
 
 #include <cstdint>
 #include <span>
-#include <vector>
+
+#include "runtime/Bytes.h"
 
 namespace lumvane {
 
-// Byte strings travel as plain vectors; read-only arguments take a span so that
-// callers can pass any contiguous buffer without copying.
-using Bytes = std::vector<uint8_t>;
+// Read-only byte arguments take a span so that callers can pass any contiguous
+// buffer (a Bytes vector converts implicitly) without copying.
 using ByteView = std::span<const uint8_t>;
 
 }  // namespace lumvane

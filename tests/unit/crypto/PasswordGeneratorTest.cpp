@@ -6,6 +6,7 @@
 
 #include "TestSupport.h"
 #include "crypto/TBNPasswordGenerator.h"
+#include "idl/settings.h"
 
 using namespace lumvane;
 using namespace lumvane::test;
@@ -161,6 +162,15 @@ TEST(PasswordGenerator, ReadsRecordsThroughTheirIsSetFlags) {
     const std::string pw = builtGenerator().generateByConfig(FakeConfigRecord{});
     EXPECT_EQ(pw.size(), 12u);
     EXPECT_GT(countIn(pw, Gen::kDigits), 0u);
+
+    // The settings record itself: useCapitalization unset selects the older form.
+    TBNGeneratorConfig record;
+    record.setLenght(10);
+    record.setDigits(50);
+    record.setUseSymbols(true);
+    const std::string old = builtGenerator().generateByConfig(record);
+    EXPECT_EQ(countIn(old, Gen::kDigits), 5u);
+    EXPECT_EQ(countIn(old, Gen::kSymbols), 0u);
 }
 
 // Scores worked out term by term from the meter's rules.

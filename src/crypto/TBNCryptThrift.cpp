@@ -1,0 +1,272 @@
+#include "crypto/TBNCryptThrift.h"
+
+#include <bzlib.h>
+#include <thrift/transport/TBufferTransports.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "crypto/TBNCryptAES.h"
+#include "crypto/TBNCryptRnd.h"
+#include "protocol/ProtocolLimits.h"
+
+namespace lumvane {
+
+namespace {
+
+using apache::thrift::transport::TMemoryBuffer;
+
+Bytes writeWith(const TBNCryptThrift::Record& object, bool compact) {
+    auto buffer = makeWriteBuffer();
+    auto protocol = compact ? makeCompactProtocol(buffer) : makeBinaryProtocol(buffer);
+    object.write(protocol.get());
+    uint8_t* data = nullptr;
+    uint32_t size = 0;
+    buffer->getBuffer(&data, &size);
+    return Bytes(data, data + size);
+}
+
+// Reading outside bytes: no string, container or message can claim more than the
+// bytes that are there.
+void readWith(TBNCryptThrift::Record& object, ByteView data, bool compact) {
+    if (data.size() > static_cast<size_t>(INT32_MAX)) {
+        throw apache::thrift::transport::TTransportException(
+            apache::thrift::transport::TTransportException::END_OF_FILE, "MaxMessageSize reached");
+    }
+    ProtocolLimits limits;
+    const auto size = static_cast<int32_t>(std::max<size_t>(data.size(), 1));
+    limits.maxMessageSize = size;
+    limits.maxStringSize = size;
+    limits.maxContainerSize = size;
+    auto buffer = makeReadBuffer(data.data(), data.size(), limits);
+    auto protocol = compact ? makeCompactProtocol(buffer, limits) : makeBinaryProtocol(buffer, limits);
+    object.read(protocol.get());
+}
+
+Bytes payloadOf(const std::optional<Bytes>& blob) {
+    return blob ? *blob : Bytes();
+}
+
+}  // namespace
+
+int64_t TBNCryptThrift::generateSalt() {
+    const uint64_t high = TBNCryptRnd::randomWord();
+    const uint64_t low = TBNCryptRnd::randomWord();
+    return static_cast<int64_t>(high << 32 | low);
+}
+
+int64_t TBNCryptThrift::marker() {
+    const std::string text = TBNdatabaseConstants::TBNMarker();
+    uint64_t value = 0;
+    for (size_t i = 0; i < 8 && i < text.size(); ++i) {
+        value |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+    }
+    return static_cast<int64_t>(value);
+}
+
+std::shared_ptr<TBNEncryptedBlob> TBNCryptThrift::createBlobWithObject(const Record& object) {
+    return std::make_shared<TBNEncryptedBlob>(generateSalt(), writeWith(object, false));
+}
+
+void TBNCryptThrift::getObject(Record& object, const TBNEncryptedBlob& blob) {
+    readWith(object, payloadOf(blob.blob()), false);
+}
+
+std::shared_ptr<TBNEncryptedBlob> TBNCryptThrift::createBlobWithData(std::optional<Bytes> data) {
+    return std::make_shared<TBNEncryptedBlob>(generateSalt(), std::move(data));
+}
+
+void TBNCryptThrift::getData(Bytes& data, const TBNEncryptedBlob& blob) {
+    data = payloadOf(blob.blob());
+}
+
+std::shared_ptr<TBNEncryptedBlobV2> TBNCryptThrift::createBlobV2WithObject(const Record& object) {
+    const int64_t salt = generateSalt();
+    return std::make_shared<TBNEncryptedBlobV2>(salt, salt ^ marker(), writeWith(object, false));
+}
+
+void TBNCryptThrift::getObject(Record& object, const TBNEncryptedBlobV2& blob) {
+    readWith(object, payloadOf(blob.blob()), false);
+}
+
+std::shared_ptr<TBNEncryptedBlobV2> TBNCryptThrift::createBlobV2WithData(std::optional<Bytes> data) {
+    const int64_t salt = generateSalt();
+    return std::make_shared<TBNEncryptedBlobV2>(salt, salt ^ marker(), std::move(data));
+}
+
+void TBNCryptThrift::getData(Bytes& data, const TBNEncryptedBlobV2& blob) {
+    data = payloadOf(blob.blob());
+}
+
+Bytes TBNCryptThrift::encryptObject(const Record& object, ByteView key) {
+    Bytes plain = writeWith(object, false);
+    Bytes cipher = TBNCryptAES::encryptData(plain, key);
+    std::fill(plain.begin(), plain.end(), 0);
+    return cipher;
+}
+
+void TBNCryptThrift::decryptObject(Record& object, ByteView data, ByteView key) {
+    Bytes plain = TBNCryptAES::decryptData(data, key);
+    // An empty plaintext (any AES failure) and one that does not end in the
+    // record's stop byte are the same failure; nothing past the end is read.
+    if (plain.empty() || plain.back() != 0) {
+        std::fill(plain.begin(), plain.end(), 0);
+        throw TBNCryptThriftException("Failed decrypt data");
+    }
+    try {
+        readWith(object, plain, false);
+    } catch (...) {
+        std::fill(plain.begin(), plain.end(), 0);
+        throw;
+    }
+    std::fill(plain.begin(), plain.end(), 0);
+}
+
+Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key) {
+    return encryptObject(*createBlobV2WithData(data), key);
+}
+
+std::optional<Bytes> TBNCryptThrift::decryptData(ByteView data, ByteView key) {
+    TBNEncryptedBlobV2 blob;
+    decryptObject(blob, data, key);
+    if (!blob.saltIsSet() || !blob.saltXorMarkerIsSet() || !blob.blobIsSet() || !blob.blob() ||
+        (blob.salt() ^ blob.saltXorMarker()) != marker()) {
+        return std::nullopt;
+    }
+    return *blob.blob();
+}
+
+std::optional<Bytes> TBNCryptThrift::compress(ByteView data) {
+    bz_stream stream{};
+    if (BZ2_bzCompressInit(&stream, 9, 0, 0) != BZ_OK) {
+        return std::nullopt;
+    }
+    Bytes out(data.size() + data.size() / 100 + 600);
+    size_t inOffset = 0;
+    size_t outOffset = 0;
+    int rc = BZ_RUN_OK;
+    for (;;) {
+        // bzip2 counts in unsigned int: feed and drain in slices.
+        const size_t inStep = std::min<size_t>(data.size() - inOffset, UINT_MAX / 2);
+        stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(data.data() + inOffset));
+        stream.avail_in = static_cast<unsigned>(inStep);
+        if (out.size() - outOffset < 4096) {
+            out.resize(out.size() * 2);
+        }
+        const size_t outStep = std::min<size_t>(out.size() - outOffset, UINT_MAX / 2);
+        stream.next_out = reinterpret_cast<char*>(out.data() + outOffset);
+        stream.avail_out = static_cast<unsigned>(outStep);
+        const bool last = inOffset + inStep == data.size();
+        rc = BZ2_bzCompress(&stream, last ? BZ_FINISH : BZ_RUN);
+        inOffset += inStep - stream.avail_in;
+        outOffset += outStep - stream.avail_out;
+        if (rc == BZ_STREAM_END) {
+            break;
+        }
+        if (rc != BZ_RUN_OK && rc != BZ_FINISH_OK) {
+            BZ2_bzCompressEnd(&stream);
+            return std::nullopt;
+        }
+    }
+    BZ2_bzCompressEnd(&stream);
+    out.resize(outOffset);
+    return out;
+}
+
+std::optional<Bytes> TBNCryptThrift::decompress(ByteView data, size_t maxOutput) {
+    bz_stream stream{};
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+        return std::nullopt;
+    }
+    Bytes out(std::min<size_t>(std::max<size_t>(data.size() * 4, 4096), maxOutput + 1));
+    size_t inOffset = 0;
+    size_t outOffset = 0;
+    for (;;) {
+        const size_t inStep = std::min<size_t>(data.size() - inOffset, UINT_MAX / 2);
+        stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(data.data() + inOffset));
+        stream.avail_in = static_cast<unsigned>(inStep);
+        if (out.size() == outOffset) {
+            if (out.size() > maxOutput) {
+                BZ2_bzDecompressEnd(&stream);
+                return std::nullopt;
+            }
+            out.resize(std::min(out.size() * 2, maxOutput + 1));
+        }
+        const size_t outStep = std::min<size_t>(out.size() - outOffset, UINT_MAX / 2);
+        stream.next_out = reinterpret_cast<char*>(out.data() + outOffset);
+        stream.avail_out = static_cast<unsigned>(outStep);
+        const int rc = BZ2_bzDecompress(&stream);
+        const size_t consumed = inStep - stream.avail_in;
+        const size_t produced = outStep - stream.avail_out;
+        inOffset += consumed;
+        outOffset += produced;
+        if (rc == BZ_STREAM_END) {
+            break;
+        }
+        // Input used up without the end of the stream, or no progress at all: truncated.
+        if (rc != BZ_OK || (consumed == 0 && produced == 0)) {
+            BZ2_bzDecompressEnd(&stream);
+            return std::nullopt;
+        }
+    }
+    BZ2_bzDecompressEnd(&stream);
+    if (outOffset > maxOutput) {
+        return std::nullopt;
+    }
+    out.resize(outOffset);
+    return out;
+}
+
+bool TBNCryptThrift::compressBlob(TBNEncryptedBlob& blob) {
+    auto packed = compress(payloadOf(blob.blob()));
+    if (!packed) return false;
+    blob.setBlob(std::move(*packed));
+    return true;
+}
+
+bool TBNCryptThrift::decompressBlob(TBNEncryptedBlob& blob) {
+    auto unpacked = decompress(payloadOf(blob.blob()));
+    if (!unpacked) return false;
+    blob.setBlob(std::move(*unpacked));
+    return true;
+}
+
+bool TBNCryptThrift::compressBlobV2(TBNEncryptedBlobV2& blob) {
+    auto packed = compress(payloadOf(blob.blob()));
+    if (!packed) return false;
+    blob.setBlob(std::move(*packed));
+    return true;
+}
+
+bool TBNCryptThrift::decompressBlobV2(TBNEncryptedBlobV2& blob) {
+    auto unpacked = decompress(payloadOf(blob.blob()));
+    if (!unpacked) return false;
+    blob.setBlob(std::move(*unpacked));
+    return true;
+}
+
+Bytes TBNCryptThrift::serializeObject(const Record& object) {
+    return writeWith(object, true);
+}
+
+void TBNCryptThrift::deserializeObject(Record& object, ByteView data) {
+    readWith(object, data, true);
+}
+
+Bytes TBNCryptThrift::serializeObjectWithBZip(const Record& object) {
+    auto packed = compress(serializeObject(object));
+    if (!packed) {
+        throw TBNCryptThriftException("Failed compress data");
+    }
+    return std::move(*packed);
+}
+
+void TBNCryptThrift::deserializeObjectFromBZipData(Record& object, ByteView data) {
+    auto unpacked = decompress(data);
+    if (!unpacked) {
+        throw TBNCryptThriftException("Failed decompress data");
+    }
+    readWith(object, *unpacked, true);
+}
+
+}  // namespace lumvane
