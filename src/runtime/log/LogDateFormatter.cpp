@@ -98,7 +98,15 @@ void LogDateFormatter::appendDate(std::string& out,
         for (int k = 0; k < 6; ++k) parts[k] = cached_[k];
     }
     auto appendNumber = [&out](long long value, int width) {
-        fmt::format_to(std::back_inserter(out), "{:0{}}", value, width);
+        char digits[24];
+        int n = 0;
+        unsigned long long v = value < 0 ? 0ULL : static_cast<unsigned long long>(value);
+        do {
+            digits[n++] = static_cast<char>('0' + v % 10);
+            v /= 10;
+        } while (v != 0 && n < 20);
+        for (int pad = n; pad < width; ++pad) out += '0';
+        while (n > 0) out += digits[--n];
     };
     for (const Token& token : tokens_) {
         switch (token.field) {
@@ -114,11 +122,13 @@ void LogDateFormatter::appendDate(std::string& out,
             case Field::Second: appendNumber(parts[5], token.width); break;
             case Field::Fraction: {
                 // S..S: the leading digits of the fraction of the second.
-                std::string digits = fmt::format("{:03}", ms);
+                const char digits[3] = {static_cast<char>('0' + ms / 100),
+                                        static_cast<char>('0' + ms / 10 % 10),
+                                        static_cast<char>('0' + ms % 10)};
                 if (token.width <= 3) {
-                    out += digits.substr(0, static_cast<size_t>(token.width));
+                    out.append(digits, static_cast<size_t>(token.width));
                 } else {
-                    out += digits;
+                    out.append(digits, 3);
                     out.append(static_cast<size_t>(token.width - 3), '0');
                 }
                 break;

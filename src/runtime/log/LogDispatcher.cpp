@@ -5,6 +5,10 @@
 #include "runtime/log/LogFileLogger.h"
 
 namespace lumvane {
+namespace {
+constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr size_t kGatherCount = 256;
+}  // namespace
 
 LogDispatcher::LogDispatcher() = default;
 
@@ -24,7 +28,7 @@ LogDispatcher::~LogDispatcher() {
         }
     }
     // Whatever arrived without a thread to write it is written here.
-    std::deque<Item> rest;
+    std::vector<Item> rest;
     {
         std::lock_guard lock(queueMutex_);
         rest.swap(queue_);
@@ -85,6 +89,7 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
         done = std::make_shared<std::promise<void>>();
         wait = done->get_future();
     }
+    bool wake = false;
     {
         std::lock_guard lock(queueMutex_);
         if (stopping_) {
@@ -93,8 +98,15 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
         }
         startLocked();
         queue_.push_back(Item{std::move(record), std::move(done)});
+        // A busy worker takes the record with its next batch (it looks at the queue
+        // under this lock before it waits); a waiting one is woken for the first record,
+        // a gathering one once the batch is full or somebody waits.
+        if (!asynchronous) urgent_ = true;
+        wake = workerState_ == WorkerState::Idle ||
+               (workerState_ == WorkerState::Gathering &&
+                (urgent_ || queue_.size() >= kGatherCount));
     }
-    queueCv_.notify_one();
+    if (wake) queueCv_.notify_one();
     if (wait.valid()) wait.wait();
 }
 
@@ -112,6 +124,7 @@ void LogDispatcher::flush() {
             done.reset();
         } else {
             queue_.push_back(Item{std::nullopt, done});
+            urgent_ = true;
         }
     }
     if (!done) {
@@ -123,19 +136,43 @@ void LogDispatcher::flush() {
 }
 
 void LogDispatcher::run() {
+    std::vector<Item> batch;
     for (;;) {
-        std::deque<Item> batch;
+        batch.clear();
         {
             std::unique_lock lock(queueMutex_);
-            queueCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty() && !stopping_) {
+                // The queue ran empty: write out what the loggers buffered, then wait.
+                lock.unlock();
+                flushLoggers();
+                lock.lock();
+                workerState_ = WorkerState::Idle;
+                queueCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (!stopping_ && !urgent_ && queue_.size() < kGatherCount) {
+                    workerState_ = WorkerState::Gathering;
+                    queueCv_.wait_for(lock, kGatherTime, [this] {
+                        return stopping_ || urgent_ || queue_.size() >= kGatherCount;
+                    });
+                }
+                workerState_ = WorkerState::Busy;
+            }
             if (queue_.empty() && stopping_) return;
+            urgent_ = false;
             batch.swap(queue_);
+        }
+        std::vector<Entry> loggers;
+        {
+            std::lock_guard lock(loggersMutex_);
+            loggers = loggers_;
         }
         for (Item& item : batch) {
             if (item.record) {
-                deliver(*item.record);
+                deliver(*item.record, loggers);
             } else {
                 flushLoggers();
+                // Loggers added meanwhile get the records after the flush.
+                std::lock_guard lock(loggersMutex_);
+                loggers = loggers_;
             }
             if (item.done) item.done->set_value();
         }
@@ -148,6 +185,10 @@ void LogDispatcher::deliver(const LogRecord& record) {
         std::lock_guard lock(loggersMutex_);
         loggers = loggers_;
     }
+    deliver(record, loggers);
+}
+
+void LogDispatcher::deliver(const LogRecord& record, const std::vector<Entry>& loggers) {
     for (const Entry& e : loggers) {
         if ((record.flag & e.levelMask) != record.flag) continue;
         e.logger->logMessage(record);

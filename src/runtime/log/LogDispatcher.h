@@ -3,9 +3,11 @@
 // calls; further instances serve loggers of their own (one per extension version).
 // Asynchronous records are written on the dispatcher's own thread in the order they
 // were handed over, so the records of one thread reach every logger in call order.
+// The thread writes in batches: after the first record of a quiet spell it gathers for
+// a few milliseconds (or until many records wait, a flush or a synchronous record
+// comes), and it flushes the loggers whenever the queue runs empty.
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <future>
 #include <memory>
@@ -58,6 +60,7 @@ private:
 
     void run();
     void deliver(const LogRecord& record);
+    void deliver(const LogRecord& record, const std::vector<Entry>& loggers);
     void flushLoggers();
     bool onOwnThread() const;
     void startLocked();
@@ -67,8 +70,14 @@ private:
 
     std::mutex queueMutex_;
     std::condition_variable queueCv_;
-    std::deque<Item> queue_;
+    std::vector<Item> queue_;  // swapped with the worker's batch, so both keep capacity
     bool stopping_ = false;
+    // Idle: the worker waits for the first record. Gathering: it has records and waits
+    // a moment for more, so a steady stream costs one wake-up per batch, not per line.
+    // Busy: it writes.
+    enum class WorkerState { Busy, Idle, Gathering };
+    WorkerState workerState_ = WorkerState::Busy;
+    bool urgent_ = false;  // a synchronous record or a flush waits
     std::thread worker_;
     std::thread::id workerId_;
 };

@@ -5,17 +5,12 @@ namespace lumvane {
 LogMultiFormatter::LogMultiFormatter(std::vector<std::shared_ptr<LogFormatter>> formatters)
     : formatters_(std::move(formatters)) {}
 
-std::optional<std::string> LogMultiFormatter::formatLogMessage(const LogRecord& record) {
-    if (formatters_.empty()) return record.message;
-    // The first link reads the record as it is; later links read a copy whose message
-    // is the previous link's text.
-    std::optional<std::string> text = formatters_.front()->formatLogMessage(record);
-    if (!text || formatters_.size() == 1) return text;
-    LogRecord copy = record;
-    for (size_t i = 1; i < formatters_.size(); ++i) {
-        copy.message = std::move(text);
-        text = formatters_[i]->formatLogMessage(copy);
-        if (!text) return std::nullopt;
+std::optional<std::string> LogMultiFormatter::formatRecord(
+    const LogRecord& record, const std::optional<std::string>& message) {
+    if (formatters_.empty()) return message;
+    std::optional<std::string> text = formatters_.front()->formatRecord(record, message);
+    for (size_t i = 1; i < formatters_.size() && text; ++i) {
+        text = formatters_[i]->formatRecord(record, text);
     }
     return text;
 }

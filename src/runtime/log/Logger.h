@@ -16,7 +16,13 @@ namespace lumvane {
 class LogFormatter {
 public:
     virtual ~LogFormatter() = default;
-    virtual std::optional<std::string> formatLogMessage(const LogRecord& record) = 0;
+    std::optional<std::string> formatLogMessage(const LogRecord& record) {
+        return formatRecord(record, record.message);
+    }
+    // The record with `message` read in place of its own message (a chain hands each
+    // link the previous link's text this way, without copying the record).
+    virtual std::optional<std::string> formatRecord(const LogRecord& record,
+                                                    const std::optional<std::string>& message) = 0;
 };
 
 // A chain of formatters: each link sees the previous link's text as the record's
@@ -24,7 +30,8 @@ public:
 class LogMultiFormatter final : public LogFormatter {
 public:
     explicit LogMultiFormatter(std::vector<std::shared_ptr<LogFormatter>> formatters);
-    std::optional<std::string> formatLogMessage(const LogRecord& record) override;
+    std::optional<std::string> formatRecord(const LogRecord& record,
+                                            const std::optional<std::string>& message) override;
     const std::vector<std::shared_ptr<LogFormatter>>& formatters() const { return formatters_; }
 
 private:

@@ -43,7 +43,8 @@ std::optional<std::string> TBNLogFilter::methodName(std::string_view functionTex
     return std::string(method);
 }
 
-std::optional<std::string> TBNLogFilter::formatLogMessage(const LogRecord& record) {
+std::optional<std::string> TBNLogFilter::formatRecord(const LogRecord& record,
+                                                      const std::optional<std::string>& message) {
     std::lock_guard guard(lock_);
     // 1. Level.
     if ((record.flag & maxLevel()) != record.flag) return std::nullopt;
@@ -109,7 +110,7 @@ std::optional<std::string> TBNLogFilter::formatLogMessage(const LogRecord& recor
         default: break;
     }
     // 8. The text (a record without text is dropped as well).
-    return record.message;
+    return message;
 }
 
 #define TBN_FILTER_SET_OPS(Kind, Kinds, field, RemoveAll)                                  \

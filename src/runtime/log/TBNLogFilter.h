@@ -27,7 +27,8 @@ public:
 
     TBNLogFilter() = default;
 
-    std::optional<std::string> formatLogMessage(const LogRecord& record) override;
+    std::optional<std::string> formatRecord(const LogRecord& record,
+                                            const std::optional<std::string>& message) override;
 
     static std::optional<std::string> clssName(std::string_view functionText);
     static std::optional<std::string> methodName(std::string_view functionText);

@@ -250,31 +250,55 @@ std::string TBNLogFormatter::threadId(const LogRecord& record) const {
     return normalizeValue(record.threadNumber, 10, false);
 }
 
-std::string TBNLogFormatter::threadName(const LogRecord& record) const {
-    if (!record.queueLabel.empty() && !isGlobalQueueLabel(record.queueLabel)) {
+namespace {
+std::string_view threadNameOf(const LogRecord& record) {
+    if (!record.queueLabel.empty() && !TBNLogFormatter::isGlobalQueueLabel(record.queueLabel)) {
         return record.queueLabel;
     }
-    return record.threadName.empty() ? record.threadNumber : record.threadName;
+    return record.threadName.empty() ? std::string_view(record.threadNumber)
+                                     : std::string_view(record.threadName);
+}
+}  // namespace
+
+std::string TBNLogFormatter::threadName(const LogRecord& record) const {
+    return std::string(threadNameOf(record));
+}
+
+void TBNLogFormatter::appendThreadName(std::string& out, const LogRecord& record,
+                                       bool shortName) const {
+    std::string_view name = threadNameOf(record);
+    if (shortName) {
+        if (size_t dot = name.rfind('.'); dot != std::string_view::npos) {
+            name = name.substr(dot + 1);
+        }
+    }
+    appendNormalized(out, name, threadNameLenght_.load(), true);
 }
 
 std::string TBNLogFormatter::threadFullName(const LogRecord& record) const {
-    return normalizeValue(threadName(record), threadNameLenght_.load());
+    std::string out;
+    appendThreadName(out, record, false);
+    return out;
 }
 
 std::string TBNLogFormatter::threadShortName(const LogRecord& record) const {
-    std::string name = threadName(record);
-    size_t dot = name.rfind('.');
-    std::string_view shortName = dot == std::string::npos
-                                     ? std::string_view(name)
-                                     : std::string_view(name).substr(dot + 1);
-    return normalizeValue(shortName, threadNameLenght_.load());
+    std::string out;
+    appendThreadName(out, record, true);
+    return out;
+}
+
+std::string TBNLogFormatter::methodNameWith(const LogRecord& record, std::string_view message) {
+    if (message.empty()) return record.function;
+    std::string out;
+    out.reserve(record.function.size() + 3 + message.size());
+    out += record.function;
+    out += " - ";
+    out += message;
+    return out;
 }
 
 std::string TBNLogFormatter::scopeMethodName(const LogRecord& record) const {
-    if (record.message && !record.message->empty()) {
-        return record.function + " - " + *record.message;
-    }
-    return record.function;
+    return methodNameWith(record, record.message ? std::string_view(*record.message) : "");
 }
 
 std::string TBNLogFormatter::removeValueRange(std::string_view text) {
@@ -283,12 +307,13 @@ std::string TBNLogFormatter::removeValueRange(std::string_view text) {
     return std::string(text);
 }
 
-std::optional<std::string> TBNLogFormatter::formatLogMessage(const LogRecord& record) {
+std::optional<std::string> TBNLogFormatter::formatRecord(
+    const LogRecord& record, const std::optional<std::string>& messageText) {
     const auto* tag = dynamic_cast<const TBNLogTag*>(record.tag.get());
     if (!tag) return std::nullopt;
 
     std::lock_guard lock(mutex_);
-    const std::string_view message = record.message ? std::string_view(*record.message) : "";
+    const std::string_view message = messageText ? std::string_view(*messageText) : "";
     const uint64_t kind = tag->logType();
     const uint64_t dateFormat = dateFormat_.load();
     const uint64_t messageFormat = messageFormat_.load();
@@ -322,12 +347,19 @@ std::optional<std::string> TBNLogFormatter::formatLogMessage(const LogRecord& re
     }
 
     // Thread.
-    switch (threadFormat_.load()) {
-        case 1: column() += threadId(record); break;
-        case 2: column() += threadFullName(record); break;
-        case 3: column() += threadShortName(record); break;
-        case 4: column() += threadId(record) + ": " + threadFullName(record); break;
-        case 5: column() += threadId(record) + ": " + threadShortName(record); break;
+    const uint64_t threadFormat = threadFormat_.load();
+    switch (threadFormat) {
+        case 1: appendNormalized(column(), record.threadNumber, 10, false); break;
+        case 2: appendThreadName(column(), record, false); break;
+        case 3: appendThreadName(column(), record, true); break;
+        case 4:
+        case 5: {
+            std::string& out = column();
+            appendNormalized(out, record.threadNumber, 10, false);
+            out += ": ";
+            appendThreadName(out, record, threadFormat == 5);
+            break;
+        }
         default: break;
     }
 
@@ -355,13 +387,15 @@ std::optional<std::string> TBNLogFormatter::formatLogMessage(const LogRecord& re
     std::string text;
     switch (kind) {
         case TBNLogTagTypeMessage:
-            text.reserve(prefix.size() + message.size());
-            text += prefix;
-            text += message;
+            if (printFormat_.load() == 2) {
+                text.reserve(prefix.size() + message.size());
+                text += prefix;
+                text += message;
+            }
             break;
         case TBNLogTagTypeMethodBegin:
             if (scopeFormat == 2) return std::nullopt;
-            text = (scopeFormat == 0 ? "--> " : "") + scopeMethodName(record);
+            text = (scopeFormat == 0 ? "--> " : "") + methodNameWith(record, message);
             break;
         case TBNLogTagTypeMethodEnd:
         case TBNLogTagTypeMethodAltEnd:
@@ -373,7 +407,7 @@ std::optional<std::string> TBNLogFormatter::formatLogMessage(const LogRecord& re
             } else if (scopeFormat >= 2) {
                 text = prefix;
             }
-            text += scopeMethodName(record);
+            text += methodNameWith(record, message);
             break;
         case TBNLogTagTypeTimeBegin: {
             std::string key = message.empty() ? record.function : std::string(message);
@@ -411,7 +445,16 @@ std::optional<std::string> TBNLogFormatter::formatLogMessage(const LogRecord& re
         }
         default: break;  // kinds above 7 have no text
     }
-    appendNormalized(column(), text, width, true);
+    if (kind == TBNLogTagTypeMessage && printFormat_.load() != 2) {
+        // The common line: prefix and message go straight into the line.
+        std::string& out = column();
+        out += prefix;
+        out += message;
+        const size_t length = prefix.size() + utf16Length(message);
+        if (printFormat_.load() == 0 && length < width) out.append(width - length, ' ');
+    } else {
+        appendNormalized(column(), text, width, true);
+    }
     lastTimestamp_ = record.timestamp;
 
     if (tagsFormat_.load() == 1) {

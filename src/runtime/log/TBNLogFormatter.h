@@ -25,7 +25,8 @@ public:
 
     TBNLogFormatter();
 
-    std::optional<std::string> formatLogMessage(const LogRecord& record) override;
+    std::optional<std::string> formatRecord(const LogRecord& record,
+                                            const std::optional<std::string>& message) override;
 
     // Options (see the tables of the formats in the implementation).
     uint64_t dateFormat() const { return dateFormat_.load(); }
@@ -87,6 +88,8 @@ public:
 private:
     void appendNormalized(std::string& out, std::string_view text, uint64_t size, bool right) const;
     Moment currentMoment() const;
+    void appendThreadName(std::string& out, const LogRecord& record, bool shortName) const;
+    static std::string methodNameWith(const LogRecord& record, std::string_view message);
 
     std::atomic<uint64_t> dateFormat_{3};
     std::atomic<uint64_t> threadFormat_{5};

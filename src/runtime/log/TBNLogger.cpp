@@ -10,7 +10,7 @@ namespace lumvane {
 // ---- TBNLogTag ---------------------------------------------------------------------
 
 TBNLogTag::TBNLogTag(std::string_view tags, TBNLogTagType type, std::string_view context)
-    : logType_(type), context_(context) {
+    : tagsText_(tags), logType_(type), context_(context) {
     if (tags.empty()) return;
     size_t start = 0;
     for (;;) {

@@ -70,6 +70,8 @@ public:
     TBNLogTag(std::string_view tags, TBNLogTagType type, std::string_view context);
 
     const std::vector<std::string>& logTags() const { return logTags_; }
+    // The tags string the tag was made from.
+    const std::string& tagsText() const { return tagsText_; }
     TBNLogTagType logType() const { return logType_; }
     const std::string& context() const { return context_; }
 
@@ -117,6 +119,7 @@ public:
     static TBNLogTagPtr tagWithTags(std::string_view tags, uint64_t type, std::string_view context);
 
 private:
+    std::string tagsText_;
     std::vector<std::string> logTags_;
     TBNLogTagType logType_;
     std::string context_;
@@ -125,6 +128,14 @@ private:
 namespace logdetail {
 // The level mask lives here so the enabled test inlines into every call site.
 inline std::atomic<uint64_t> g_maxLevel{kTBNLogLevelInfo};
+
+// The macros keep the tag object of their first call and hand it out again while the
+// tags string stays the same (tag objects are immutable), so a call site does not make
+// a new tag per line.
+inline TBNLogTagPtr sameOrNewTag(const TBNLogTagPtr& cached, uint64_t kind, std::string_view tags) {
+    if (cached->tagsText() == tags) return cached;
+    return TBNLogTag::tagWithTags(tags, kind);
+}
 }  // namespace logdetail
 
 // The process-wide logger: a level mask and the hand-over to the shared dispatcher.
@@ -234,41 +245,55 @@ std::string logValueText(std::string_view name, const T& value) {
         }                                                                                     \
     } while (0)
 
+// The same with a tag of the given kind made from a tags string.
+#define TBN_LOG_WITH_KIND(flag_, kind_, tags_, ...)                                          \
+    do {                                                                                      \
+        const uint64_t tbnLogFlag_ = (flag_);                                                 \
+        if (::lumvane::TBNLogger::isEnabled(tbnLogFlag_)) {                                   \
+            static const char* const tbnLogFunction_ =                                        \
+                ::lumvane::logFunctionText(__PRETTY_FUNCTION__);                              \
+            const std::string_view tbnLogTags_ = (tags_);                                     \
+            static const ::lumvane::TBNLogTagPtr tbnLogTag_ =                                 \
+                ::lumvane::TBNLogTag::tagWithTags(tbnLogTags_, (kind_));                      \
+            ::lumvane::TBNLogger::log(                                                        \
+                true, tbnLogFlag_,                                                            \
+                ::lumvane::logdetail::sameOrNewTag(tbnLogTag_, (kind_), tbnLogTags_),         \
+                __FILE__, tbnLogFunction_, __LINE__, __VA_ARGS__);                            \
+        }                                                                                     \
+    } while (0)
+
 // Message lines: TBN_LOG_INFO("core|thrift", "format {}", args...).
 #define TBN_LOG_ERROR(tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_ERROR, ::lumvane::TBNLogTag::messageTagWithTags(tags_), __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_ERROR, ::lumvane::TBNLogTagTypeMessage, tags_, __VA_ARGS__)
 #define TBN_LOG_WARN(tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_WARN, ::lumvane::TBNLogTag::messageTagWithTags(tags_), __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_WARN, ::lumvane::TBNLogTagTypeMessage, tags_, __VA_ARGS__)
 #define TBN_LOG_INFO(tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_INFO, ::lumvane::TBNLogTag::messageTagWithTags(tags_), __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_INFO, ::lumvane::TBNLogTagTypeMessage, tags_, __VA_ARGS__)
 #define TBN_LOG_DEBUG(tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_DEBUG, ::lumvane::TBNLogTag::messageTagWithTags(tags_), __VA_ARGS__)
-#define TBN_LOG_VERBOSE(tags_, ...)                                                           \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_VERBOSE, ::lumvane::TBNLogTag::messageTagWithTags(tags_), \
-                     __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_DEBUG, ::lumvane::TBNLogTagTypeMessage, tags_, __VA_ARGS__)
+#define TBN_LOG_VERBOSE(tags_, ...) \
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_VERBOSE, ::lumvane::TBNLogTagTypeMessage, tags_, __VA_ARGS__)
 
 // Scope, time and value lines at a level given by its word (ERROR, WARN, INFO, DEBUG,
 // VERBOSE): TBN_LOG_BEGIN(DEBUG, "core"), TBN_LOG_END(DEBUG, "core"),
 // TBN_LOG_FAIL(DEBUG, "core", "no answer from {}", name).
 #define TBN_LOG_BEGIN(level_, tags_) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::methodBeginTagWithTags(tags_), "")
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeMethodBegin, tags_, "")
 #define TBN_LOG_END(level_, tags_) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::methodEndTagWithTags(tags_), "")
-#define TBN_LOG_ALT_END(level_, tags_)                                                    \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::methodAltEndTagWithTags(tags_), \
-                     "")
-#define TBN_LOG_FAIL(level_, tags_, ...)                                                  \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::methodFailTagWithTags(tags_), \
-                     __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeMethodEnd, tags_, "")
+#define TBN_LOG_ALT_END(level_, tags_) \
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeMethodAltEnd, tags_, "")
+#define TBN_LOG_FAIL(level_, tags_, ...) \
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeMethodFail, tags_, __VA_ARGS__)
 // The time key is the text (the function text when it is empty).
 #define TBN_LOG_TIME_BEGIN(level_, tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::timeBeginTagWithTags(tags_), __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeTimeBegin, tags_, __VA_ARGS__)
 #define TBN_LOG_TIME_END(level_, tags_, ...) \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::timeEndTagWithTags(tags_), __VA_ARGS__)
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeTimeEnd, tags_, __VA_ARGS__)
 // A variable's value: TBN_LOG_VALUE(DEBUG, "core", count) logs "<: count = 3 :>".
-#define TBN_LOG_VALUE(level_, tags_, variable_)                                          \
-    TBN_LOG_WITH_TAG(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTag::valueTagWithTags(tags_), "{}", \
-                     ::lumvane::logValueText(#variable_, (variable_)))
+#define TBN_LOG_VALUE(level_, tags_, variable_)                                           \
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeValue, tags_, "{}",  \
+                      ::lumvane::logValueText(#variable_, (variable_)))
 
 // Short forms for the levels that scopes are mostly logged at.
 #define TBN_LOG_INFO_BEGIN(tags_) TBN_LOG_BEGIN(INFO, tags_)

@@ -20,9 +20,12 @@ uint64_t currentThreadNumber() {
 
 std::string currentThreadName() {
     if (t_nameSet) return t_threadName;
+    // The OS name is read once per thread and kept: every log record asks for it, and
+    // threads are named when they start.
     char buf[32] = {0};
-    if (pthread_getname_np(pthread_self(), buf, sizeof buf) == 0) return buf;
-    return {};
+    if (pthread_getname_np(pthread_self(), buf, sizeof buf) == 0) t_threadName = buf;
+    t_nameSet = true;
+    return t_threadName;
 }
 
 void setCurrentThreadName(const std::string& name) {

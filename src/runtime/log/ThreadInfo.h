@@ -9,7 +9,8 @@ namespace lumvane::threadinfo {
 // A process-unique number for the calling thread, handed out in order of first use.
 uint64_t currentThreadNumber();
 
-// The name set with setCurrentThreadName(), else the name the OS knows (may be empty).
+// The name set with setCurrentThreadName(), else the name the OS knew when the thread
+// first asked (may be empty).
 std::string currentThreadName();
 void setCurrentThreadName(const std::string& name);
 

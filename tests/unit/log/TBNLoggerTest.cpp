@@ -260,6 +260,23 @@ TEST_F(TBNLoggerTest, MacrosPassKindTagsAndFunctionText) {
     EXPECT_EQ(tag->logTags(), (std::vector<std::string>{"core", "thrift"}));
 }
 
+void logWithTags(const std::string& tags) { TBN_LOG_INFO(tags, "tagged"); }
+
+TEST_F(TBNLoggerTest, CallSiteKeepsItsTagOnlyWhileTheTagsStayTheSame) {
+    TBNLogger::setMaxLevel(kTBNLogLevelInfo);
+    logWithTags("core|blec");
+    logWithTags("core|blec");
+    logWithTags("ui");
+    auto records = written();
+    ASSERT_EQ(records.size(), 3u);
+    auto tagsOf = [](const LogRecord& r) {
+        return dynamic_cast<const TBNLogTag&>(*r.tag).logTags();
+    };
+    EXPECT_EQ(tagsOf(records[0]), (std::vector<std::string>{"core", "blec"}));
+    EXPECT_EQ(records[0].tag.get(), records[1].tag.get());  // one object for both lines
+    EXPECT_EQ(tagsOf(records[2]), (std::vector<std::string>{"ui"}));
+}
+
 TEST(LogFunctionText, CompilerNamesBecomeClassAndMethod) {
     struct Case {
         const char* pretty;
