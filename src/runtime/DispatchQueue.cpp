@@ -136,25 +136,26 @@ std::shared_ptr<DispatchQueue> DispatchQueue::create(std::string label, Kind kin
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::global(Priority priority) {
-    static const auto queues = [] {
+    // Process-wide queues are never destroyed: workers may use them while the process exits.
+    static const auto* queues = [] {
         const char* names[] = {"io.lumvane.global.high", "io.lumvane.global.default",
                                "io.lumvane.global.low", "io.lumvane.global.background"};
-        std::vector<std::shared_ptr<DispatchQueue>> v;
+        auto* v = new std::vector<std::shared_ptr<DispatchQueue>>;
         for (int i = 0; i < 4; ++i) {
-            v.push_back(std::make_shared<DispatchQueue>(Token{}, names[i], Kind::Concurrent,
-                                                        static_cast<Priority>(i), Target::Pool,
-                                                        true, nullptr));
+            v->push_back(std::make_shared<DispatchQueue>(Token{}, names[i], Kind::Concurrent,
+                                                         static_cast<Priority>(i), Target::Pool,
+                                                         true, nullptr));
         }
         return v;
     }();
-    return queues[static_cast<int>(priority)];
+    return (*queues)[static_cast<int>(priority)];
 }
 
 std::shared_ptr<DispatchQueue> DispatchQueue::main() {
-    static const auto queue =
+    static const auto* queue = new std::shared_ptr<DispatchQueue>(
         std::make_shared<DispatchQueue>(Token{}, "io.lumvane.main-thread", Kind::Serial,
-                                        Priority::High, Target::Main, false, nullptr);
-    return queue;
+                                        Priority::High, Target::Main, false, nullptr));
+    return *queue;
 }
 
 const std::string& DispatchQueue::currentLabel() {

@@ -14,19 +14,30 @@ MainLoop::TaskId MainLoop::postAfter(double seconds, Task task) {
 }
 
 namespace {
-std::mutex g_mainMutex;
-std::shared_ptr<MainLoop> g_main;
+// Never destroyed: queues and timers may reach the main loop while the process exits.
+struct MainSlot {
+    std::mutex mutex;
+    std::shared_ptr<MainLoop> loop;
+};
+MainSlot& mainSlot() {
+    static auto* slot = new MainSlot;
+    return *slot;
+}
 }  // namespace
 
 std::shared_ptr<MainLoop> MainLoop::main() {
-    std::lock_guard<std::mutex> g(g_mainMutex);
-    if (!g_main) g_main = std::make_shared<HeadlessMainLoop>();
-    return g_main;
+    auto& slot = mainSlot();
+    std::lock_guard<std::mutex> g(slot.mutex);
+    if (!slot.loop) slot.loop = std::make_shared<HeadlessMainLoop>();
+    return slot.loop;
 }
 
 void MainLoop::setMain(std::shared_ptr<MainLoop> loop) {
-    std::lock_guard<std::mutex> g(g_mainMutex);
-    g_main = std::move(loop);
+    std::shared_ptr<MainLoop> previous;
+    auto& slot = mainSlot();
+    std::lock_guard<std::mutex> g(slot.mutex);
+    previous = std::move(slot.loop);  // destroyed after the lock is released
+    slot.loop = std::move(loop);
 }
 
 struct HeadlessMainLoop::State {

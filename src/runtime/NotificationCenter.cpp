@@ -15,8 +15,9 @@ struct NotificationCenter::Entry {
 };
 
 NotificationCenter& NotificationCenter::defaultCenter() {
-    static NotificationCenter center;
-    return center;
+    // Never destroyed: detached threads may still post while the process exits.
+    static auto* center = new NotificationCenter();
+    return *center;
 }
 
 NotificationCenter::NotificationCenter() = default;

@@ -13,8 +13,9 @@ struct TBNWaitManager::TBNWaiter {
 };
 
 TBNWaitManager& TBNWaitManager::sharedManager() {
-    static TBNWaitManager manager;
-    return manager;
+    // Never destroyed: threads may still wait on it while the process exits.
+    static auto* manager = new TBNWaitManager();
+    return *manager;
 }
 
 TBNWaitManager::TBNWaitManager(std::shared_ptr<Clock> clock)
