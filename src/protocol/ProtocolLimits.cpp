@@ -13,6 +13,124 @@ using apache::thrift::transport::TMemoryBuffer;
 using apache::thrift::transport::TTransport;
 using apache::thrift::transport::TTransportException;
 
+namespace {
+
+using apache::thrift::protocol::TMessageType;
+using apache::thrift::protocol::TProtocolException;
+using apache::thrift::protocol::TType;
+
+// The stock binary reader stores any type byte straight into the TType and TMessageType
+// enumerations, which is undefined for bytes outside their range. Peer input is checked
+// here before it becomes an enumeration value.
+class CheckedBinaryProtocol : public TBinaryProtocol {
+public:
+    using TBinaryProtocol::TBinaryProtocol;
+
+    uint32_t readMessageBegin_virt(
+        std::string& name, TMessageType& messageType, int32_t& seqid) override {
+        int32_t sz = 0;
+        uint32_t result = readI32(sz);
+        int32_t type = 0;
+        if (sz < 0) {
+            if ((sz & VERSION_MASK) != VERSION_1) {
+                throw TProtocolException(
+                    TProtocolException::BAD_VERSION, "Bad version identifier");
+            }
+            type = sz & 0xff;
+            result += readString(name);
+        } else {
+            if (strict_read_) {
+                throw TProtocolException(TProtocolException::BAD_VERSION,
+                    "No version identifier... old protocol client in strict mode?");
+            }
+            int8_t byte = 0;
+            result += readStringBody(name, sz);
+            result += readByte(byte);
+            type = byte;
+        }
+        if (type < apache::thrift::protocol::T_CALL || type > apache::thrift::protocol::T_ONEWAY) {
+            throw TProtocolException(TProtocolException::INVALID_DATA, "Bad message type");
+        }
+        messageType = static_cast<TMessageType>(type);
+        result += readI32(seqid);
+        return result;
+    }
+
+    uint32_t readFieldBegin_virt(std::string& name, TType& fieldType, int16_t& fieldId) override {
+        name.clear();
+        int8_t type = 0;
+        uint32_t result = readByte(type);
+        fieldType = toType(type);
+        fieldId = 0;
+        if (fieldType != apache::thrift::protocol::T_STOP) result += readI16(fieldId);
+        return result;
+    }
+
+    uint32_t readMapBegin_virt(TType& keyType, TType& valType, uint32_t& size) override {
+        int8_t k = 0;
+        int8_t v = 0;
+        uint32_t result = readByte(k);
+        result += readByte(v);
+        keyType = toType(k);
+        valType = toType(v);
+        return result + readSize(size, [&](uint32_t n) {
+            apache::thrift::protocol::TMap map(keyType, valType, n);
+            checkReadBytesAvailable(map);
+        });
+    }
+
+    uint32_t readListBegin_virt(TType& elemType, uint32_t& size) override {
+        int8_t e = 0;
+        uint32_t result = readByte(e);
+        elemType = toType(e);
+        return result + readSize(size, [&](uint32_t n) {
+            apache::thrift::protocol::TList list(elemType, n);
+            checkReadBytesAvailable(list);
+        });
+    }
+
+    uint32_t readSetBegin_virt(TType& elemType, uint32_t& size) override {
+        int8_t e = 0;
+        uint32_t result = readByte(e);
+        elemType = toType(e);
+        return result + readSize(size, [&](uint32_t n) {
+            apache::thrift::protocol::TSet set(elemType, n);
+            checkReadBytesAvailable(set);
+        });
+    }
+
+    // The stock skip reads through the non-virtual readers; go through the checked ones.
+    uint32_t skip_virt(TType type) override {
+        return apache::thrift::protocol::skip(static_cast<apache::thrift::protocol::TProtocol&>(*this), type);
+    }
+
+private:
+    static TType toType(int8_t byte) {
+        // 0 (stop) to 16; gaps in between are left to skip(), which rejects them.
+        if (byte < 0 || byte > 16) {
+            throw TProtocolException(TProtocolException::INVALID_DATA, "Bad type code");
+        }
+        return static_cast<TType>(byte);
+    }
+
+    template <class Check>
+    uint32_t readSize(uint32_t& size, Check check) {
+        int32_t sizei = 0;
+        uint32_t result = readI32(sizei);
+        if (sizei < 0) {
+            throw TProtocolException(TProtocolException::NEGATIVE_SIZE);
+        }
+        if (container_limit_ && sizei > container_limit_) {
+            throw TProtocolException(TProtocolException::SIZE_LIMIT);
+        }
+        size = static_cast<uint32_t>(sizei);
+        check(size);
+        return result;
+    }
+};
+
+}  // namespace
+
 std::shared_ptr<TConfiguration> limitedConfiguration(const ProtocolLimits& limits) {
     const int maxFrameSize = TConfiguration::DEFAULT_MAX_FRAME_SIZE;
     return std::make_shared<TConfiguration>(
@@ -28,7 +146,7 @@ std::shared_ptr<apache::thrift::protocol::TProtocol> makeCompactProtocol(
 std::shared_ptr<apache::thrift::protocol::TProtocol> makeBinaryProtocol(
     std::shared_ptr<TTransport> transport, const ProtocolLimits& limits) {
     // strict read off: peers may send the old header form; strict write on.
-    return std::make_shared<TBinaryProtocol>(
+    return std::make_shared<CheckedBinaryProtocol>(
         std::move(transport), limits.maxStringSize, limits.maxContainerSize, false, true);
 }
 

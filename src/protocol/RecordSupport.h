@@ -285,11 +285,18 @@ inline void summarize(std::string& out, int16_t v) { describe(out, v); }
 inline void summarize(std::string& out, int32_t v) { describe(out, v); }
 inline void summarize(std::string& out, int64_t v) { describe(out, v); }
 inline void summarize(std::string& out, double v) { describe(out, v); }
+// Appends prefix, count and suffix (kept free of `literal + std::string`, which g++ 12
+// warns about falsely under optimisation).
+inline void appendCount(std::string& out, const char* prefix, size_t n, const char* suffix) {
+    out += prefix;
+    out += std::to_string(n);
+    out += suffix;
+}
 inline void summarize(std::string& out, const std::string& s) {
-    out += "<" + std::to_string(s.size()) + " chars>";
+    appendCount(out, "<", s.size(), " chars>");
 }
 inline void summarize(std::string& out, const Bytes& b) {
-    out += "<" + std::to_string(b.size()) + " bytes>";
+    appendCount(out, "<", b.size(), " bytes>");
 }
 template <class T>
 void summarize(std::string& out, const std::optional<T>& o) {
@@ -313,15 +320,15 @@ template <class T>
 void summarize(std::string& out, const std::shared_ptr<T>& p);
 template <class T>
 void summarize(std::string& out, const std::vector<T>& v) {
-    out += "[" + std::to_string(v.size()) + " items]";
+    appendCount(out, "[", v.size(), " items]");
 }
 template <class T>
 void summarize(std::string& out, const std::set<T>& v) {
-    out += "{" + std::to_string(v.size()) + " items}";
+    appendCount(out, "{", v.size(), " items}");
 }
 template <class K, class V>
 void summarize(std::string& out, const std::map<K, V>& m) {
-    out += "{" + std::to_string(m.size()) + " entries}";
+    appendCount(out, "{", m.size(), " entries}");
 }
 template <class T>
 void summarize(std::string& out, const std::shared_ptr<T>& p) {

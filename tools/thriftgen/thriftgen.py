@@ -414,14 +414,22 @@ def gen_record_impl(name, fields, out):
             out.append("            case %d:" % f["id"])
             out.append("                if (ftype == apache::thrift::protocol::%s) {" % TTYPE[t["id"]])
             ind = "                    "
-            if is_scalar(t) or t["id"] in ("string", "binary", "struct"):
+            if t["id"] == "string":
+                # Straight into the member: no temporary, and a reused buffer keeps its room.
+                out.append("%sif (!%s_) %s_.emplace();" % (ind, n, n))
+                out.append("%sxfer += iprot->readString(*%s_);" % (ind, n))
+                out.append("%sisSet_.%s = true;" % (ind, n))
+            elif is_scalar(t):
+                read_value(t, "%s_" % n, ind, out, counter)
+                out.append("%sisSet_.%s = true;" % (ind, n))
+            elif t["id"] in ("binary", "struct"):
                 out.append("%s%s value{};" % (ind, elem_cpp(t)))
                 read_value(t, "value", ind, out, counter)
             else:
                 out.append("%sauto value = std::make_shared<%s>();" % (ind, elem_cpp(t)))
                 read_value(t, "(*value)", ind, out, counter)
-            out.append("%sset%s(std::move(value));" % (ind, cap(n)) if not is_scalar(t)
-                       else "%sset%s(value);" % (ind, cap(n)))
+            if not (is_scalar(t) or t["id"] == "string"):
+                out.append("%sset%s(std::move(value));" % (ind, cap(n)))
             out.append("                } else {")
             out.append("                    xfer += iprot->skip(ftype);")
             out.append("                }")
