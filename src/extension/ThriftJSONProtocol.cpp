@@ -800,13 +800,39 @@ void ThriftJSONProtocol::takeInput() {
         }
         return;
     }
-    // Any other transport is read until it has nothing more to give.
+    // Any other transport (a socket, an HTTP or framed stream) is read until the
+    // top-level value is complete or the transport has nothing more to give; asking
+    // such a transport for more after the message would wait for the next one.
     uint8_t block[1024];
+    int depth = 0;
+    bool started = false, inString = false, escaped = false;
     while (true) {
         uint32_t got = trans->read(block, sizeof block);
         if (got == 0) break;
         if (input_.size() + got > limit) fail("Message too large", TProtocolException::SIZE_LIMIT);
         input_.append(reinterpret_cast<const char*>(block), got);
+        bool complete = false;
+        for (uint32_t i = 0; i < got && !complete; ++i) {
+            char c = static_cast<char>(block[i]);
+            if (inString) {
+                if (escaped) {
+                    escaped = false;
+                } else if (c == '\\') {
+                    escaped = true;
+                } else if (c == '"') {
+                    inString = false;
+                }
+            } else if (c == '"') {
+                inString = true;
+            } else if (c == '[' || c == '{') {
+                ++depth;
+                started = true;
+            } else if (c == ']' || c == '}') {
+                --depth;
+                complete = started && depth <= 0;
+            }
+        }
+        if (complete) break;
     }
 }
 

@@ -4,6 +4,8 @@
 #include <thrift/TApplicationException.h>
 #include <thrift/transport/TBufferTransports.h>
 
+#include <algorithm>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -466,6 +468,40 @@ TEST(ThriftJSONProtocol, MessageSizeIsBounded) {
     } catch (const TProtocolException& e) {
         EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
     }
+}
+
+// A stream that hands out a few bytes per read and must not be read past the
+// message: a socket or HTTP stream would block there waiting for the next one.
+class TrickleTransport : public apache::thrift::transport::TTransport {
+public:
+    explicit TrickleTransport(std::string data) : data_(std::move(data)) {}
+    uint32_t read_virt(uint8_t* buf, uint32_t len) override {
+        if (pos_ == data_.size()) {
+            ADD_FAILURE() << "read past the end of the message";
+            return 0;
+        }
+        uint32_t n = std::min<uint32_t>({len, 7u, static_cast<uint32_t>(data_.size() - pos_)});
+        std::memcpy(buf, data_.data() + pos_, n);
+        pos_ += n;
+        return n;
+    }
+
+private:
+    std::string data_;
+    size_t pos_ = 0;
+};
+
+TEST(ThriftJSONProtocol, StreamsAreReadUpToTheEndOfTheMessageOnly) {
+    std::string text = R"([1,"m",2,0,{"7":{"str":"a]\"}[{"},"4":{"i32":5}}])";
+    ThriftJSONProtocol in(std::make_shared<TrickleTransport>(text));
+    std::string name;
+    TMessageType type;
+    int32_t seqid;
+    in.readMessageBegin(name, type, seqid);
+    wt::AllTypes all;
+    all.read(&in);
+    EXPECT_EQ(all.text, "a]\"}[{");
+    EXPECT_EQ(all.intValue, 5);
 }
 
 class StorageHandler : public wt::TBNStorageServiceIf {
