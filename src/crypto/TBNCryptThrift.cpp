@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "crypto/CheckedBinaryProtocol.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptRnd.h"
 #include "protocol/ProtocolLimits.h"
@@ -39,7 +40,13 @@ void readWith(TBNCryptThrift::Record& object, ByteView data, bool compact) {
     limits.maxStringSize = size;
     limits.maxContainerSize = size;
     auto buffer = makeReadBuffer(data.data(), data.size(), limits);
-    auto protocol = compact ? makeCompactProtocol(buffer, limits) : makeBinaryProtocol(buffer, limits);
+    std::shared_ptr<apache::thrift::protocol::TProtocol> protocol;
+    if (compact) {
+        protocol = makeCompactProtocol(buffer, limits);
+    } else {
+        protocol = std::make_shared<CheckedBinaryProtocol>(buffer, limits.maxStringSize,
+                                                           limits.maxContainerSize);
+    }
     object.read(protocol.get());
 }
 
