@@ -62,10 +62,11 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     void asyncBarrier(Block block);
     void sync(const Block& block);
     void syncBarrier(const Block& block);
-    // sync() that hands back the block's result.
+    // sync() that hands back (a copy of) the block's result.
     template <class F>
-    requires(!std::is_void_v<std::invoke_result_t<F&>>) std::invoke_result_t<F&> sync(F&& f) {
-        std::optional<std::invoke_result_t<F&>> result;
+    requires(!std::is_void_v<std::invoke_result_t<F&>>) std::decay_t<std::invoke_result_t<F&>> sync(
+        F&& f) {
+        std::optional<std::decay_t<std::invoke_result_t<F&>>> result;
         sync(Block([&] { result.emplace(f()); }));
         return std::move(*result);
     }

@@ -209,6 +209,8 @@ TEST(DispatchQueue, SyncWaitsForEarlierBlocksReturnsValuesAndRethrows) {
     EXPECT_EQ(q->sync([&] { return counter.load(); }), 100);
     EXPECT_THROW(q->sync([] { throw std::runtime_error("boom"); }), std::runtime_error);
     EXPECT_EQ(q->sync([] { return std::string("after"); }), "after");
+    const std::string kept = "kept";
+    EXPECT_EQ(q->sync([&]() -> const std::string& { return kept; }), "kept");
     EXPECT_THROW(q->async(nullptr), std::invalid_argument);
 }
 
