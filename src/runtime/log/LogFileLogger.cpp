@@ -46,8 +46,10 @@ bool LogFileManager::isLogFile(const std::string& fileName) const {
 }
 
 std::string LogFileManager::fileNameDateText() const {
-    static const LogDateFormatter formatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS");
-    return formatter.stringFromDate(logenv::now());
+    // Kept for the whole process: the exit-time flush may still roll a file.
+    static const auto* formatter =
+        new LogDateFormatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS");
+    return formatter->stringFromDate(logenv::now());
 }
 
 std::string LogFileManager::createNewLogFileLocked() {

@@ -346,8 +346,8 @@ std::optional<std::string> TBNLogHelper::instanceArchiveAllLogsToZipFile(
     const std::string& logsFolder) {
     instanceFlushLog();
 
-    static const LogDateFormatter nameDate("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'");
-    const std::string baseName = "osx_logs_" + nameDate.stringFromDate(logenv::now());
+    static const auto* nameDate = new LogDateFormatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'");
+    const std::string baseName = "osx_logs_" + nameDate->stringFromDate(logenv::now());
 
     fs::path folder = fs::path(logsFolder).lexically_normal();
     if (!folder.has_filename()) folder = folder.parent_path();  // "logs/" -> "logs"

@@ -438,6 +438,9 @@ TEST_F(LogFilesTest, MainLogFilesGoldenLinesPerLevelSetting) {
                        "");
         TBNLogger::log(false, 4, TBNLogTag::messageTagWithTags("core|blec"), "s.cpp", fn, 10,
                        "two\nlines");
+        TBNLogger::log(false, 8, TBNLogTag::methodFailTagWithTags("core"), "s.cpp", fn, 11,
+                       "no answer");
+        TBNLogger::log(false, 4, TBNLogTag::methodEndTagWithTags("core"), "s.cpp", fn, 12, "");
     };
     for (int64_t setting : {0, 11, 12, 13}) {
         TBNLogHelper::applyLoggingLevel(setting, *filter, *formatter);
@@ -462,7 +465,9 @@ TEST_F(LogFilesTest, MainLogFilesGoldenLinesPerLevelSetting) {
         mainLine("DEBG", "    <: count = 3 :>", "core"),
         mainLine("INFO", ">>  [1.500s] - load", "core"),
         mainLine("WARN", "<++ TBNService::start", "core:blec"),
-        twoLines};
+        twoLines,
+        mainLine("DEBG", "<** TBNService::start - no answer", "core"),
+        mainLine("INFO", "<-- TBNService::start", "core")};
     // 13 (verbose): the settings tag is enabled; time begins get their own line again.
     std::vector<std::string> verbose{
         mainLine("ERRR", ">>  setting 13", ""),
@@ -475,7 +480,9 @@ TEST_F(LogFilesTest, MainLogFilesGoldenLinesPerLevelSetting) {
         mainLine("INFO", "==> load", "core"),
         mainLine("INFO", "<== [1.500s] - load", "core"),
         mainLine("WARN", "<++ TBNService::start", "core:blec"),
-        twoLines};
+        twoLines,
+        mainLine("DEBG", "<** TBNService::start - no answer", "core"),
+        mainLine("INFO", "<-- TBNService::start", "core")};
     // The golden lines are compared as the file holds them: a message's own line feed
     // stays (only value records are put on one line).
     std::vector<std::string> all;
