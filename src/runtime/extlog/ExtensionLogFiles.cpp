@@ -69,12 +69,13 @@ TimeBeginGuardFormatter::TimeBeginGuardFormatter(std::shared_ptr<LogFormatter> i
                                                  size_t capacity)
     : inner_(std::move(inner)), capacity_(capacity) {}
 
-std::optional<std::string> TimeBeginGuardFormatter::formatLogMessage(const LogRecord& record) {
+std::optional<std::string> TimeBeginGuardFormatter::formatRecord(
+    const LogRecord& record, const std::optional<std::string>& message) {
     const auto* tag = dynamic_cast<const TBNLogTag*>(record.tag.get());
     if (tag && (tag->logType() == TBNLogTagTypeTimeBegin ||
                 tag->logType() == TBNLogTagTypeTimeEnd)) {
         const std::string key =
-            record.message && !record.message->empty() ? *record.message : record.function;
+            message && !message->empty() ? *message : record.function;
         // Held across the inner call so the two tables change together.
         std::lock_guard lock(mutex_);
         if (tag->logType() == TBNLogTagTypeTimeBegin) {
@@ -83,9 +84,9 @@ std::optional<std::string> TimeBeginGuardFormatter::formatLogMessage(const LogRe
         } else {
             open_.erase(key);
         }
-        return inner_->formatLogMessage(record);
+        return inner_->formatRecord(record, message);
     }
-    return inner_->formatLogMessage(record);
+    return inner_->formatRecord(record, message);
 }
 
 size_t TimeBeginGuardFormatter::openKeys() const {

@@ -43,7 +43,8 @@ size_t enforceFolderQuota(const std::filesystem::path& folder, uint64_t quotaByt
 class TimeBeginGuardFormatter : public LogFormatter {
 public:
     TimeBeginGuardFormatter(std::shared_ptr<LogFormatter> inner, size_t capacity);
-    std::optional<std::string> formatLogMessage(const LogRecord& record) override;
+    std::optional<std::string> formatRecord(const LogRecord& record,
+                                            const std::optional<std::string>& message) override;
     size_t openKeys() const;
 
 private:
