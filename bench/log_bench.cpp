@@ -20,8 +20,8 @@ using namespace lumvane;
 namespace {
 
 fs::path benchFolder(const std::string& name) {
-    fs::path path = fs::temp_directory_path() /
-                    ("lumvane-log-bench-" + std::to_string(::getpid())) / name;
+    fs::path path =
+        fs::temp_directory_path() / ("lumvane-log-bench-" + std::to_string(::getpid())) / name;
     fs::remove_all(path);
     fs::create_directories(path);
     return path;
@@ -135,10 +135,11 @@ BENCHMARK(BM_FileLinesLumvaneEndToEnd)->UseRealTime();
 // spdlog's rotating file logger with a line of the same shape and length.
 void BM_FileLinesSpdlogRotating(benchmark::State& state) {
     fs::path folder = benchFolder("spdlog");
-    auto logger = spdlog::rotating_logger_mt("bench", (folder / "spdlog.log").string(), 1 << 20, 20);
+    auto logger =
+        spdlog::rotating_logger_mt("bench", (folder / "spdlog.log").string(), 1 << 20, 20);
     logger->set_pattern("%y%m%d%H%M%S%e | %10t: %-24n | %-10! | %^%L%$ | %v");
-    const std::string message = fmt::format("{:<144} | {:<32}", ">>  request 12345 answered in 12 ms",
-                                            "core:thrift");
+    const std::string message =
+        fmt::format("{:<144} | {:<32}", ">>  request 12345 answered in 12 ms", "core:thrift");
     for (auto _ : state) {
         logger->info("{}", message);
     }

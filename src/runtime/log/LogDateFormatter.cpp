@@ -45,14 +45,29 @@ LogDateFormatter::LogDateFormatter(std::string_view pattern) : pattern_(pattern)
         int width = static_cast<int>(run - i);
         Field field = Field::Literal;
         switch (c) {
-            case 'y': field = Field::Year; break;
-            case 'M': field = Field::Month; break;
-            case 'd': field = Field::Day; break;
-            case 'H': field = Field::Hour; break;
-            case 'm': field = Field::Minute; break;
-            case 's': field = Field::Second; break;
-            case 'S': field = Field::Fraction; break;
-            default: break;
+            case 'y':
+                field = Field::Year;
+                break;
+            case 'M':
+                field = Field::Month;
+                break;
+            case 'd':
+                field = Field::Day;
+                break;
+            case 'H':
+                field = Field::Hour;
+                break;
+            case 'm':
+                field = Field::Minute;
+                break;
+            case 's':
+                field = Field::Second;
+                break;
+            case 'S':
+                field = Field::Fraction;
+                break;
+            default:
+                break;
         }
         if (field == Field::Literal) {
             addLiteral(pattern.substr(i, run - i));
@@ -110,16 +125,28 @@ void LogDateFormatter::appendDate(std::string& out,
     };
     for (const Token& token : tokens_) {
         switch (token.field) {
-            case Field::Literal: out += token.literal; break;
+            case Field::Literal:
+                out += token.literal;
+                break;
             case Field::Year:
                 // "yy" is the year modulo 100; other widths give at least that many digits.
                 appendNumber(token.width == 2 ? parts[0] % 100 : parts[0], token.width);
                 break;
-            case Field::Month: appendNumber(parts[1], token.width); break;
-            case Field::Day: appendNumber(parts[2], token.width); break;
-            case Field::Hour: appendNumber(parts[3], token.width); break;
-            case Field::Minute: appendNumber(parts[4], token.width); break;
-            case Field::Second: appendNumber(parts[5], token.width); break;
+            case Field::Month:
+                appendNumber(parts[1], token.width);
+                break;
+            case Field::Day:
+                appendNumber(parts[2], token.width);
+                break;
+            case Field::Hour:
+                appendNumber(parts[3], token.width);
+                break;
+            case Field::Minute:
+                appendNumber(parts[4], token.width);
+                break;
+            case Field::Second:
+                appendNumber(parts[5], token.width);
+                break;
             case Field::Fraction: {
                 // S..S: the leading digits of the fraction of the second.
                 const char digits[3] = {static_cast<char>('0' + ms / 100),

@@ -12,13 +12,13 @@
 namespace lumvane {
 
 class LogDateFormatter {
-public:
+  public:
     explicit LogDateFormatter(std::string_view pattern);
     const std::string& pattern() const { return pattern_; }
     std::string stringFromDate(std::chrono::system_clock::time_point time) const;
     void appendDate(std::string& out, std::chrono::system_clock::time_point time) const;
 
-private:
+  private:
     enum class Field { Literal, Year, Month, Day, Hour, Minute, Second, Fraction };
     struct Token {
         Field field;

@@ -70,7 +70,9 @@ std::vector<std::shared_ptr<Logger>> LogDispatcher::allLoggers() const {
     return out;
 }
 
-bool LogDispatcher::onOwnThread() const { return std::this_thread::get_id() == workerId_; }
+bool LogDispatcher::onOwnThread() const {
+    return std::this_thread::get_id() == workerId_;
+}
 
 void LogDispatcher::startLocked() {
     if (worker_.joinable() || stopping_) return;
@@ -102,9 +104,8 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
         // under this lock before it waits); a waiting one is woken for the first record,
         // a gathering one once the batch is full or somebody waits.
         if (!asynchronous) urgent_ = true;
-        wake = workerState_ == WorkerState::Idle ||
-               (workerState_ == WorkerState::Gathering &&
-                (urgent_ || queue_.size() >= kGatherCount));
+        wake = workerState_ == WorkerState::Idle || (workerState_ == WorkerState::Gathering &&
+                                                     (urgent_ || queue_.size() >= kGatherCount));
     }
     if (wake) queueCv_.notify_one();
     if (wait.valid()) wait.wait();

@@ -22,7 +22,7 @@
 namespace lumvane {
 
 class LogDispatcher {
-public:
+  public:
     LogDispatcher();
     // Writes what is still queued, then stops the thread.
     ~LogDispatcher();
@@ -48,7 +48,7 @@ public:
     // completion runs once the new file is in place, at once when there is none.
     void rollLogFileWithCompletionBlock(std::function<void()> completion);
 
-private:
+  private:
     struct Entry {
         std::shared_ptr<Logger> logger;
         uint64_t levelMask;

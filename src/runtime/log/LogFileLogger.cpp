@@ -31,11 +31,14 @@ bool endsWith(std::string_view text, std::string_view suffix) {
 
 }  // namespace
 
-LogFileManager::LogFileManager(std::string logsDirectory) : logsDirectory_(std::move(logsDirectory)) {
+LogFileManager::LogFileManager(std::string logsDirectory)
+    : logsDirectory_(std::move(logsDirectory)) {
     makeFolder(logsDirectory_);
 }
 
-std::string LogFileManager::applicationName() const { return kAppName; }
+std::string LogFileManager::applicationName() const {
+    return kAppName;
+}
 
 std::string LogFileManager::newLogFileName() {
     return applicationName() + " " + fileNameDateText() + ".log";
@@ -47,8 +50,7 @@ bool LogFileManager::isLogFile(const std::string& fileName) const {
 
 std::string LogFileManager::fileNameDateText() const {
     // Kept for the whole process: the exit-time flush may still roll a file.
-    static const auto* formatter =
-        new LogDateFormatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS");
+    static const auto* formatter = new LogDateFormatter("yyyy'-'MM'-'dd'--'HH'-'mm'-'ss'-'SSS");
     return formatter->stringFromDate(logenv::now());
 }
 

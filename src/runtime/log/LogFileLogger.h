@@ -16,7 +16,7 @@
 namespace lumvane {
 
 class LogFileManager {
-public:
+  public:
     // Creates the folder (and its parents, mode 0700) when it is missing.
     explicit LogFileManager(std::string logsDirectory);
     virtual ~LogFileManager() = default;
@@ -56,7 +56,7 @@ public:
     std::vector<std::string> sortedLogFileNames() const;
     void deleteOldLogFiles();
 
-private:
+  private:
     std::string createNewLogFileLocked();
     void deleteOldLogFilesLocked();
 
@@ -73,7 +73,7 @@ private:
 // dispatcher does whenever its queue runs empty. A file that grows beyond
 // maximumFileSize rolls on its own; a file or folder removed underneath is made again.
 class LogFileLogger : public Logger {
-public:
+  public:
     explicit LogFileLogger(std::shared_ptr<LogFileManager> manager);
     ~LogFileLogger() override;
 
@@ -92,7 +92,7 @@ public:
     // The path lines currently go to (empty before the first line).
     std::string currentLogFilePath() const;
 
-private:
+  private:
     void openLocked();
     void closeLocked();
 

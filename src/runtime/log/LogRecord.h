@@ -13,7 +13,7 @@ namespace lumvane {
 // TBNLogTag; code that logs straight through the dispatcher may carry anything (or
 // nothing), and the filter and formatter drop such records.
 class LogTagObject {
-public:
+  public:
     virtual ~LogTagObject() = default;
 };
 

@@ -14,7 +14,7 @@ namespace lumvane {
 // Turns a record into text; nothing drops the record. Formatters may be shared by
 // several loggers and are then called from several threads.
 class LogFormatter {
-public:
+  public:
     virtual ~LogFormatter() = default;
     std::optional<std::string> formatLogMessage(const LogRecord& record) {
         return formatRecord(record, record.message);
@@ -28,20 +28,20 @@ public:
 // A chain of formatters: each link sees the previous link's text as the record's
 // message; nothing from any link drops the record.
 class LogMultiFormatter final : public LogFormatter {
-public:
+  public:
     explicit LogMultiFormatter(std::vector<std::shared_ptr<LogFormatter>> formatters);
     std::optional<std::string> formatRecord(const LogRecord& record,
                                             const std::optional<std::string>& message) override;
     const std::vector<std::shared_ptr<LogFormatter>>& formatters() const { return formatters_; }
 
-private:
+  private:
     std::vector<std::shared_ptr<LogFormatter>> formatters_;
 };
 
 // Base of every logger: an optional formatter, one operation per record, a name.
 // The dispatcher calls logMessage() for one logger from one thread at a time.
 class Logger {
-public:
+  public:
     virtual ~Logger() = default;
     virtual void logMessage(const LogRecord& record) = 0;
     virtual std::string loggerName() const = 0;
@@ -51,12 +51,12 @@ public:
     std::shared_ptr<LogFormatter> logFormatter() const;
     void setLogFormatter(std::shared_ptr<LogFormatter> formatter);
 
-protected:
+  protected:
     // The formatter's text of the record, or the record's message when there is no
     // formatter; nothing when the record is dropped.
     std::optional<std::string> lineFor(const LogRecord& record) const;
 
-private:
+  private:
     mutable std::mutex formatterMutex_;
     std::shared_ptr<LogFormatter> formatter_;
 };

@@ -58,23 +58,23 @@ inline TBNLogTagsArg logTags(std::string_view tags, std::string_view context = {
 
 // An error as the front end shows it: its description.
 class TBNLogError {
-public:
-    TBNLogError(const std::exception& error) : description_(error.what()) {}  // NOLINT
+  public:
+    TBNLogError(const std::exception& error) : description_(error.what()) {}      // NOLINT
     TBNLogError(const std::error_code& error) : description_(error.message()) {}  // NOLINT
-    TBNLogError(const std::exception_ptr& error);  // NOLINT
+    TBNLogError(const std::exception_ptr& error);                                 // NOLINT
     static TBNLogError withDescription(std::string description) {
         return TBNLogError(std::move(description), 0);
     }
     const std::string& description() const { return description_; }
 
-private:
+  private:
     TBNLogError(std::string description, int) : description_(std::move(description)) {}
     std::string description_;
 };
 
 // The per-file tags and class names.
 class TBNLogContextStore {
-public:
+  public:
     static TBNLogContextStore& shared();
 
     void setClassName(std::string_view file, std::string className);
@@ -82,7 +82,7 @@ public:
     std::string className(std::string_view file) const;
     std::string tags(std::string_view file) const;
 
-private:
+  private:
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::string, std::string> tags_;
     std::unordered_map<std::string, std::string> classNames_;
@@ -116,7 +116,8 @@ struct IsOptional<std::optional<T>> : std::true_type {};
 template <typename T, typename = void>
 struct IsStreamable : std::false_type {};
 template <typename T>
-struct IsStreamable<T, std::void_t<decltype(std::declval<std::ostream&>() << std::declval<const T&>())>>
+struct IsStreamable<
+    T, std::void_t<decltype(std::declval<std::ostream&>() << std::declval<const T&>())>>
     : std::true_type {};
 
 std::string errorMessage(std::string_view message, const TBNLogError& error);
@@ -149,11 +150,11 @@ std::string logRenderValue(const T& value) {
 }
 
 // ---- message records, every level ------------------------------------------------------
-#define TBN_SL_MESSAGE(name, flag)                                                             \
+#define TBN_SL_MESSAGE(name, flag)                                                                \
     inline void name(std::string_view message, TBNLogTagsArg tags = {}, TBNLogLocation at = {}) { \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
-        logRecord(message, flag, TBNLogTagTypeMessage, tags.tags, tags.context, at.file,       \
-                  at.function, at.line);                                                       \
+        if (!TBNLogger::isEnabled(flag)) return;                                                  \
+        logRecord(message, flag, TBNLogTagTypeMessage, tags.tags, tags.context, at.file,          \
+                  at.function, at.line);                                                          \
     }
 TBN_SL_MESSAGE(logError, kTBNLogFlagError)
 TBN_SL_MESSAGE(logWarning, kTBNLogFlagWarning)
@@ -176,52 +177,52 @@ void logErrorValue(const T& value, TBNLogTagsArg tags = {}, TBNLogLocation at = 
 }
 
 // ---- scopes, times and values: info, debug and verbose -----------------------------------
-#define TBN_SL_PLAIN(name, flag, kind)                                                        \
-    inline void name(TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {                       \
-        if (!TBNLogger::isEnabled(flag)) return;                                              \
-        logRecord("", flag, kind, tags.tags, tags.context, at.file, at.function, at.line);    \
-    }                                                                                         \
+#define TBN_SL_PLAIN(name, flag, kind)                                                            \
+    inline void name(TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {                           \
+        if (!TBNLogger::isEnabled(flag)) return;                                                  \
+        logRecord("", flag, kind, tags.tags, tags.context, at.file, at.function, at.line);        \
+    }                                                                                             \
     inline void name(std::string_view message, TBNLogTagsArg tags = {}, TBNLogLocation at = {}) { \
-        if (!TBNLogger::isEnabled(flag)) return;                                              \
-        logRecord(message, flag, kind, tags.tags, tags.context, at.file, at.function, at.line); \
+        if (!TBNLogger::isEnabled(flag)) return;                                                  \
+        logRecord(message, flag, kind, tags.tags, tags.context, at.file, at.function, at.line);   \
     }
 
-#define TBN_SL_FAIL(name, flag)                                                                \
-    TBN_SL_PLAIN(name, flag, TBNLogTagTypeMethodFail)                                          \
+#define TBN_SL_FAIL(name, flag)                                                                   \
+    TBN_SL_PLAIN(name, flag, TBNLogTagTypeMethodFail)                                             \
     inline void name(const TBNLogError& error, TBNLogTagsArg tags = {}, TBNLogLocation at = {}) { \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
-        logRecord(logdetail::errorMessage("", error), flag, TBNLogTagTypeMethodFail, tags.tags, \
-                  tags.context, at.file, at.function, at.line);                                \
-    }                                                                                          \
+        if (!TBNLogger::isEnabled(flag)) return;                                                  \
+        logRecord(logdetail::errorMessage("", error), flag, TBNLogTagTypeMethodFail, tags.tags,   \
+                  tags.context, at.file, at.function, at.line);                                   \
+    }                                                                                             \
     inline void name(std::string_view message, const TBNLogError& error, TBNLogTagsArg tags = {}, \
-                     TBNLogLocation at = {}) {                                                 \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
-        logRecord(logdetail::errorMessage(message, error), flag, TBNLogTagTypeMethodFail,      \
-                  tags.tags, tags.context, at.file, at.function, at.line);                     \
+                     TBNLogLocation at = {}) {                                                    \
+        if (!TBNLogger::isEnabled(flag)) return;                                                  \
+        logRecord(logdetail::errorMessage(message, error), flag, TBNLogTagTypeMethodFail,         \
+                  tags.tags, tags.context, at.file, at.function, at.line);                        \
     }
 
-#define TBN_SL_RESULT(name, flag)                                                              \
-    inline void name(const std::optional<TBNLogError>& error, TBNLogTagsArg tags = {},         \
-                     TBNLogLocation at = {}) {                                                 \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
-        logRecord(error ? logdetail::errorMessage("", *error) : std::string(), flag,           \
-                  error ? TBNLogTagTypeMethodFail : TBNLogTagTypeMethodEnd, tags.tags,         \
-                  tags.context, at.file, at.function, at.line);                                \
-    }                                                                                          \
-    inline void name(const std::optional<TBNLogError>& error, std::string_view message,        \
-                     TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {                        \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
+#define TBN_SL_RESULT(name, flag)                                                                \
+    inline void name(const std::optional<TBNLogError>& error, TBNLogTagsArg tags = {},           \
+                     TBNLogLocation at = {}) {                                                   \
+        if (!TBNLogger::isEnabled(flag)) return;                                                 \
+        logRecord(error ? logdetail::errorMessage("", *error) : std::string(), flag,             \
+                  error ? TBNLogTagTypeMethodFail : TBNLogTagTypeMethodEnd, tags.tags,           \
+                  tags.context, at.file, at.function, at.line);                                  \
+    }                                                                                            \
+    inline void name(const std::optional<TBNLogError>& error, std::string_view message,          \
+                     TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {                          \
+        if (!TBNLogger::isEnabled(flag)) return;                                                 \
         logRecord(error ? logdetail::errorMessage(message, *error) : std::string(message), flag, \
-                  error ? TBNLogTagTypeMethodFail : TBNLogTagTypeMethodEnd, tags.tags,         \
-                  tags.context, at.file, at.function, at.line);                                \
+                  error ? TBNLogTagTypeMethodFail : TBNLogTagTypeMethodEnd, tags.tags,           \
+                  tags.context, at.file, at.function, at.line);                                  \
     }
 
-#define TBN_SL_VALUE(name, flag)                                                               \
-    template <typename T>                                                                      \
-    void name(const T& value, TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {               \
-        if (!TBNLogger::isEnabled(flag)) return;                                               \
-        logRecord("<: value = " + logRenderValue(value) + " :>", flag, TBNLogTagTypeValue,     \
-                  tags.tags, tags.context, at.file, at.function, at.line);                     \
+#define TBN_SL_VALUE(name, flag)                                                           \
+    template <typename T>                                                                  \
+    void name(const T& value, TBNLogTagsArg tags = {}, TBNLogLocation at = {}) {           \
+        if (!TBNLogger::isEnabled(flag)) return;                                           \
+        logRecord("<: value = " + logRenderValue(value) + " :>", flag, TBNLogTagTypeValue, \
+                  tags.tags, tags.context, at.file, at.function, at.line);                 \
     }
 
 #define TBN_SL_LEVEL(Level, flag)                                           \
@@ -245,8 +246,8 @@ TBN_SL_LEVEL(Verbose, kTBNLogFlagVerbose)
 #undef TBN_SL_PLAIN
 
 // ---- the silent counterparts: same names with "silent", log nothing ----------------------
-#define TBN_SL_SILENT(name)                 \
-    template <typename... Args>             \
+#define TBN_SL_SILENT(name)     \
+    template <typename... Args> \
     inline void silent##name(Args&&...) {}
 TBN_SL_SILENT(LogError)
 TBN_SL_SILENT(LogWarning)
@@ -254,14 +255,14 @@ TBN_SL_SILENT(LogInfo)
 TBN_SL_SILENT(LogDebug)
 TBN_SL_SILENT(LogVerbose)
 TBN_SL_SILENT(LogErrorValue)
-#define TBN_SL_SILENT_LEVEL(Level)             \
-    TBN_SL_SILENT(Log##Level##MethodBegin)     \
-    TBN_SL_SILENT(Log##Level##MethodEnd)       \
-    TBN_SL_SILENT(Log##Level##MethodAltEnd)    \
-    TBN_SL_SILENT(Log##Level##MethodFail)      \
-    TBN_SL_SILENT(Log##Level##MethodResult)    \
-    TBN_SL_SILENT(Log##Level##TimeBegin)       \
-    TBN_SL_SILENT(Log##Level##TimeEnd)         \
+#define TBN_SL_SILENT_LEVEL(Level)          \
+    TBN_SL_SILENT(Log##Level##MethodBegin)  \
+    TBN_SL_SILENT(Log##Level##MethodEnd)    \
+    TBN_SL_SILENT(Log##Level##MethodAltEnd) \
+    TBN_SL_SILENT(Log##Level##MethodFail)   \
+    TBN_SL_SILENT(Log##Level##MethodResult) \
+    TBN_SL_SILENT(Log##Level##TimeBegin)    \
+    TBN_SL_SILENT(Log##Level##TimeEnd)      \
     TBN_SL_SILENT(Log##Level##Value)
 TBN_SL_SILENT_LEVEL(Info)
 TBN_SL_SILENT_LEVEL(Debug)

@@ -107,33 +107,33 @@ std::optional<std::string> TBNLogFilter::formatRecord(const LogRecord& record,
         case TBNLogTagTypeTimeEnd:
             if (timeDisabled()) return std::nullopt;
             break;
-        default: break;
+        default:
+            break;
     }
     // 8. The text (a record without text is dropped as well).
     return message;
 }
 
-#define TBN_FILTER_SET_OPS(Kind, Kinds, field, RemoveAll)                                  \
-    void TBNLogFilter::add##Kind##ToFilter(const std::string& value) {                     \
-        std::lock_guard guard(lock_);                                                      \
-        field.insert(value);                                                               \
-    }                                                                                      \
-    void TBNLogFilter::add##Kinds##ToFilter(const std::vector<std::string>& values) {      \
-        std::lock_guard guard(lock_);                                                      \
-        for (const std::string& value : values) add##Kind##ToFilter(value);                \
-    }                                                                                      \
-    void TBNLogFilter::remove##Kind##FromFilter(const std::string& value) {                \
-        std::lock_guard guard(lock_);                                                      \
-        field.erase(value);                                                                \
-    }                                                                                      \
-    void TBNLogFilter::RemoveAll() {                                                       \
-        std::lock_guard guard(lock_);                                                      \
-        field.clear();                                                                     \
+#define TBN_FILTER_SET_OPS(Kind, Kinds, field, RemoveAll)                             \
+    void TBNLogFilter::add##Kind##ToFilter(const std::string& value) {                \
+        std::lock_guard guard(lock_);                                                 \
+        field.insert(value);                                                          \
+    }                                                                                 \
+    void TBNLogFilter::add##Kinds##ToFilter(const std::vector<std::string>& values) { \
+        std::lock_guard guard(lock_);                                                 \
+        for (const std::string& value : values) add##Kind##ToFilter(value);           \
+    }                                                                                 \
+    void TBNLogFilter::remove##Kind##FromFilter(const std::string& value) {           \
+        std::lock_guard guard(lock_);                                                 \
+        field.erase(value);                                                           \
+    }                                                                                 \
+    void TBNLogFilter::RemoveAll() {                                                  \
+        std::lock_guard guard(lock_);                                                 \
+        field.clear();                                                                \
     }
 
 TBN_FILTER_SET_OPS(EnabledTag, EnabledTags, filterEnabledTags_, removeAllEnabledTagsFromFilter)
-TBN_FILTER_SET_OPS(DisabledTag, DisabledTags, filterDisabledTags_,
-                   removeAllDisabledTagsFromFilter)
+TBN_FILTER_SET_OPS(DisabledTag, DisabledTags, filterDisabledTags_, removeAllDisabledTagsFromFilter)
 TBN_FILTER_SET_OPS(EnabledClass, EnabledClases, filterEnabledClases_,
                    removeAllEnabledClasesFromFilter)
 TBN_FILTER_SET_OPS(DisabledClass, DisabledClases, filterDisabledClases_,
@@ -144,14 +144,14 @@ TBN_FILTER_SET_OPS(DisabledMethod, DisabledMethods, filterDisabledMethods_,
                    removeAllDisabledMethodFromFilter)
 #undef TBN_FILTER_SET_OPS
 
-#define TBN_FILTER_SET_PROPERTY(getter, Setter, field)      \
-    TBNLogFilter::StringSet TBNLogFilter::getter() const {  \
-        std::lock_guard guard(lock_);                       \
-        return field;                                       \
-    }                                                       \
-    void TBNLogFilter::Setter(StringSet values) {           \
-        std::lock_guard guard(lock_);                       \
-        field = std::move(values);                          \
+#define TBN_FILTER_SET_PROPERTY(getter, Setter, field)     \
+    TBNLogFilter::StringSet TBNLogFilter::getter() const { \
+        std::lock_guard guard(lock_);                      \
+        return field;                                      \
+    }                                                      \
+    void TBNLogFilter::Setter(StringSet values) {          \
+        std::lock_guard guard(lock_);                      \
+        field = std::move(values);                         \
     }
 
 TBN_FILTER_SET_PROPERTY(filterEnabledTags, setFilterEnabledTags, filterEnabledTags_)

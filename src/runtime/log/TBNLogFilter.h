@@ -22,7 +22,7 @@
 namespace lumvane {
 
 class TBNLogFilter : public LogFormatter {
-public:
+  public:
     using StringSet = std::set<std::string, std::less<>>;
 
     TBNLogFilter() = default;
@@ -78,9 +78,13 @@ public:
     // The mask and the switches are single words; their setters take no lock.
     uint64_t maxLevel() const { return maxLevel_.load(std::memory_order_relaxed); }
     void setMaxLevel(uint64_t mask) { maxLevel_.store(mask, std::memory_order_relaxed); }
-#define TBN_FILTER_SWITCH(name, Name)                                                   \
-    bool name() const { return name##_.load(std::memory_order_relaxed); }               \
-    void set##Name(bool on) { name##_.store(on, std::memory_order_relaxed); }
+#define TBN_FILTER_SWITCH(name, Name)                   \
+    bool name() const {                                 \
+        return name##_.load(std::memory_order_relaxed); \
+    }                                                   \
+    void set##Name(bool on) {                           \
+        name##_.store(on, std::memory_order_relaxed);   \
+    }
     TBN_FILTER_SWITCH(messageDisabled, MessageDisabled)
     TBN_FILTER_SWITCH(valueDisabled, ValueDisabled)
     TBN_FILTER_SWITCH(scopeDisabled, ScopeDisabled)
@@ -92,7 +96,7 @@ public:
     TBN_FILTER_SWITCH(methodFilterDisabled, MethodFilterDisabled)
 #undef TBN_FILTER_SWITCH
 
-private:
+  private:
     StringSet filterEnabledTags_;
     StringSet filterDisabledTags_;
     StringSet filterEnabledClases_;

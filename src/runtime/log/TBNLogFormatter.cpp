@@ -12,20 +12,28 @@ namespace {
 // Date patterns by dateFormat; formats 8 to 11 repeat 3 to 6 and add the delta.
 const char* datePattern(uint64_t format) {
     switch (format) {
-        case 1: return "yyMMddHHmmssSSS";
+        case 1:
+            return "yyMMddHHmmssSSS";
         case 3:
-        case 8: return "yyyy-MM-dd HH:mm:ss:SSS";
+        case 8:
+            return "yyyy-MM-dd HH:mm:ss:SSS";
         case 4:
-        case 9: return "MM-dd HH:mm:ss:SSS";
+        case 9:
+            return "MM-dd HH:mm:ss:SSS";
         case 5:
-        case 10: return "HH:mm:ss:SSS";
+        case 10:
+            return "HH:mm:ss:SSS";
         case 6:
-        case 11: return "mm:ss:SSS";
-        default: return "";  // a formatter without a pattern writes an empty date
+        case 11:
+            return "mm:ss:SSS";
+        default:
+            return "";  // a formatter without a pattern writes an empty date
     }
 }
 
-bool hasNoDateFormatter(uint64_t format) { return format == 0 || format == 2 || format == 7; }
+bool hasNoDateFormatter(uint64_t format) {
+    return format == 0 || format == 2 || format == 7;
+}
 
 // Length of UTF-8 text in UTF-16 code units (what column widths count).
 size_t utf16Length(std::string_view text) {
@@ -80,23 +88,35 @@ std::string onOneLine(std::string_view text) {
 
 const char* levelWord(uint64_t flag) {
     switch (flag) {
-        case 1: return "ERRR";
-        case 2: return "WARN";
-        case 4: return "INFO";
-        case 8: return "DEBG";
-        case 16: return "VERB";
-        default: return nullptr;
+        case 1:
+            return "ERRR";
+        case 2:
+            return "WARN";
+        case 4:
+            return "INFO";
+        case 8:
+            return "DEBG";
+        case 16:
+            return "VERB";
+        default:
+            return nullptr;
     }
 }
 
 const char* levelDigit(uint64_t flag) {
     switch (flag) {
-        case 1: return "0";
-        case 2: return "1";
-        case 4: return "2";
-        case 8: return "3";
-        case 16: return "4";
-        default: return nullptr;
+        case 1:
+            return "0";
+        case 2:
+            return "1";
+        case 4:
+            return "2";
+        case 8:
+            return "3";
+        case 16:
+            return "4";
+        default:
+            return nullptr;
     }
 }
 
@@ -235,10 +255,12 @@ std::string TBNLogFormatter::normalizeValue(std::string_view text, uint64_t size
 }
 
 bool TBNLogFormatter::isGlobalQueueLabel(std::string_view label) {
-    static constexpr std::string_view kApple[] = {
-        "com.apple.root.low-priority",           "com.apple.root.default-priority",
-        "com.apple.root.high-priority",          "com.apple.root.low-overcommit-priority",
-        "com.apple.root.default-overcommit-priority", "com.apple.root.high-overcommit-priority"};
+    static constexpr std::string_view kApple[] = {"com.apple.root.low-priority",
+                                                  "com.apple.root.default-priority",
+                                                  "com.apple.root.high-priority",
+                                                  "com.apple.root.low-overcommit-priority",
+                                                  "com.apple.root.default-overcommit-priority",
+                                                  "com.apple.root.high-overcommit-priority"};
     for (std::string_view known : kApple) {
         if (label == known) return true;
     }
@@ -331,8 +353,7 @@ std::optional<std::string> TBNLogFormatter::formatRecord(
     // Date, with the delta since the last line for formats 8 to 11.
     std::string delta;
     if (dateFormat >= 8 && dateFormat <= 11) {
-        double seconds =
-            std::chrono::duration<double>(record.timestamp - lastTimestamp_).count();
+        double seconds = std::chrono::duration<double>(record.timestamp - lastTimestamp_).count();
         delta = fmt::format(" {:08.3f}", seconds);
     }
     if (customDateFormatter_) {
@@ -349,9 +370,15 @@ std::optional<std::string> TBNLogFormatter::formatRecord(
     // Thread.
     const uint64_t threadFormat = threadFormat_.load();
     switch (threadFormat) {
-        case 1: appendNormalized(column(), record.threadNumber, 10, false); break;
-        case 2: appendThreadName(column(), record, false); break;
-        case 3: appendThreadName(column(), record, true); break;
+        case 1:
+            appendNormalized(column(), record.threadNumber, 10, false);
+            break;
+        case 2:
+            appendThreadName(column(), record, false);
+            break;
+        case 3:
+            appendThreadName(column(), record, true);
+            break;
         case 4:
         case 5: {
             std::string& out = column();
@@ -360,7 +387,8 @@ std::optional<std::string> TBNLogFormatter::formatRecord(
             appendThreadName(out, record, threadFormat == 5);
             break;
         }
-        default: break;
+        default:
+            break;
     }
 
     if (contextFormat_.load() == 1) appendNormalized(column(), tag->context(), 10, true);
@@ -443,7 +471,8 @@ std::optional<std::string> TBNLogFormatter::formatRecord(
             }
             break;
         }
-        default: break;  // kinds above 7 have no text
+        default:
+            break;  // kinds above 7 have no text
     }
     if (kind == TBNLogTagTypeMessage && printFormat_.load() != 2) {
         // The common line: prefix and message go straight into the line.
@@ -470,8 +499,8 @@ std::optional<std::string> TBNLogFormatter::formatRecord(
     const bool functionColumn =
         (kind == TBNLogTagTypeMessage && messageFormat == 1) ||
         (kind == TBNLogTagTypeValue && (valueFormat == 1 || valueFormat == 5));
-    if (functionColumn) fmt::format_to(std::back_inserter(column()), "{} - {}", record.function,
-                                       record.line);
+    if (functionColumn)
+        fmt::format_to(std::back_inserter(column()), "{} - {}", record.function, record.line);
     return line;
 }
 

@@ -20,7 +20,7 @@
 namespace lumvane {
 
 class TBNLogFormatter : public LogFormatter {
-public:
+  public:
     using Moment = std::chrono::steady_clock::time_point;
 
     TBNLogFormatter();
@@ -38,9 +38,13 @@ public:
     void setThreadFormat(uint64_t format);
     uint64_t threadNameLenght() const { return threadNameLenght_.load(); }
     void setThreadNameLenght(uint64_t width);
-#define TBN_FORMATTER_OPTION(name, Name)                    \
-    uint64_t name() const { return name##_.load(); }        \
-    void set##Name(uint64_t value) { name##_.store(value); }
+#define TBN_FORMATTER_OPTION(name, Name) \
+    uint64_t name() const {              \
+        return name##_.load();           \
+    }                                    \
+    void set##Name(uint64_t value) {     \
+        name##_.store(value);            \
+    }
     TBN_FORMATTER_OPTION(contextFormat, ContextFormat)
     TBN_FORMATTER_OPTION(tagsFormat, TagsFormat)
     TBN_FORMATTER_OPTION(levelFormat, LevelFormat)
@@ -85,7 +89,7 @@ public:
     // column shows the thread's name or number instead.
     static bool isGlobalQueueLabel(std::string_view label);
 
-private:
+  private:
     void appendNormalized(std::string& out, std::string_view text, uint64_t size, bool right) const;
     Moment currentMoment() const;
     void appendThreadName(std::string& out, const LogRecord& record, bool shortName) const;

@@ -35,7 +35,8 @@ void TBNLog::addLogger(std::shared_ptr<Logger> logger, std::shared_ptr<TBNLogFil
 }
 
 void TBNLog::addLoggerWithDefaultFilterAndFormatter(
-    std::shared_ptr<Logger> logger, std::function<void(TBNLogFilter&, TBNLogFormatter&)> configBlock) {
+    std::shared_ptr<Logger> logger,
+    std::function<void(TBNLogFilter&, TBNLogFormatter&)> configBlock) {
     auto filter = std::make_shared<TBNLogFilter>();
     auto formatter = std::make_shared<TBNLogFormatter>();
     if (configBlock) configBlock(*filter, *formatter);
@@ -138,7 +139,8 @@ TBNLogHelper& TBNLogHelper::shared() {
     return *helper;
 }
 
-void TBNLogHelper::initializeLogsInFolder(const std::string& folder, ConfigCallback /*ttyLogConfig*/,
+void TBNLogHelper::initializeLogsInFolder(const std::string& folder,
+                                          ConfigCallback /*ttyLogConfig*/,
                                           ConfigCallback fileLogConfig) {
     auto filter = std::make_shared<TBNLogFilter>();
     filter->setMaxLevel(kTBNLogLevelVerbose);
@@ -172,7 +174,9 @@ void TBNLogHelper::initializeLogsInFolder(const std::string& folder, ConfigCallb
     if (fileLogConfig) fileLogConfig(*filter, *formatter);
 }
 
-void TBNLogHelper::flushLog() { shared().instanceFlushLog(); }
+void TBNLogHelper::flushLog() {
+    shared().instanceFlushLog();
+}
 
 std::optional<std::string> TBNLogHelper::archiveAllLogsToZipFile(const std::string& logsFolder) {
     return shared().instanceArchiveAllLogsToZipFile(logsFolder);
@@ -190,7 +194,9 @@ void TBNLogHelper::startTraceCallstacksWithRefreshTime(double seconds) {
     shared().instanceStartTraceCallstacksWithRefreshTime(seconds);
 }
 
-void TBNLogHelper::stopTraceCallstacks() { shared().instanceStopTraceCallstacks(); }
+void TBNLogHelper::stopTraceCallstacks() {
+    shared().instanceStopTraceCallstacks();
+}
 
 std::optional<uint64_t> TBNLogHelper::maxLevelForLoggingLevel(int64_t setting) {
     if (setting >= 0 && setting <= 2) return kTBNLogLevelOff;
@@ -203,8 +209,8 @@ std::optional<uint64_t> TBNLogHelper::maxLevelForLoggingLevel(int64_t setting) {
 bool TBNLogHelper::applyLoggingLevel(int64_t setting, TBNLogFilter& filter,
                                      TBNLogFormatter& formatter) {
     static const std::vector<std::string> kInfoTags{
-        "ui",   "app",    "stitem",    "service", "popover", "menuitem", "wizard", "qrcode",
-        "core", "blec",   "thrift",    "validator", "client", "siteurl", "browser"};
+        "ui",   "app",  "stitem", "service",   "popover", "menuitem", "wizard", "qrcode",
+        "core", "blec", "thrift", "validator", "client",  "siteurl",  "browser"};
     static const std::vector<std::string> kVerboseDisabledMethods{
         "thriftHostService:didPingFromExtensionId:andExtensionVersion:",
         "update",
@@ -238,7 +244,8 @@ bool TBNLogHelper::applyLoggingLevel(int64_t setting, TBNLogFilter& filter,
                 filter.addEnabledTagsToFilter({"explorer", "unused", "settings"});
                 filter.addDisabledMethodsToFilter(kVerboseDisabledMethods);
                 break;
-            default: break;
+            default:
+                break;
         }
     }
     std::optional<uint64_t> mask = maxLevelForLoggingLevel(setting);
@@ -251,7 +258,9 @@ bool TBNLogHelper::applyLoggingLevel(int64_t setting, TBNLogFilter& filter,
 
 // ---- TBNLogHelper: instance operations ---------------------------------------------
 
-TBNLogHelper::~TBNLogHelper() { instanceStopTraceCallstacks(); }
+TBNLogHelper::~TBNLogHelper() {
+    instanceStopTraceCallstacks();
+}
 
 std::vector<TBNLogHelper::Callback> TBNLogHelper::callbacksCopy(
     const std::vector<Callback>& list) const {
@@ -332,9 +341,12 @@ std::optional<std::string> firstFree(const std::string& base, const std::string&
     for (int n = 1; n < 1000; ++n) {
         std::string name = n == 1 ? base + extension : base + "-" + std::to_string(n) + extension;
         switch (tryName(name)) {
-            case 0: return name;   // taken for us
-            case 1: continue;      // exists already
-            default: return std::nullopt;
+            case 0:
+                return name;  // taken for us
+            case 1:
+                continue;  // exists already
+            default:
+                return std::nullopt;
         }
     }
     return std::nullopt;

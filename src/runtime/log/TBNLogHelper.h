@@ -25,7 +25,7 @@ namespace lumvane {
 // Names log files "<name> <version> <date>.tbnlog" and owns every file of its folder
 // whose name begins with the application name and ends with ".tbnlog".
 class TBNLogFileManager : public LogFileManager {
-public:
+  public:
     explicit TBNLogFileManager(std::string logsDirectory);
 
     std::string applicationName() const override;
@@ -40,7 +40,7 @@ public:
     std::optional<std::string> customApplicationVersion() const;
     void setCustomApplicationVersion(std::optional<std::string> version);
 
-private:
+  private:
     mutable std::mutex customMutex_;
     std::optional<std::string> customApplicationName_;
     std::optional<std::string> customApplicationVersion_;
@@ -48,7 +48,7 @@ private:
 
 // Keeps the last lines in memory (at most maxRowCount, oldest dropped first).
 class TBNArrayLogger : public Logger {
-public:
+  public:
     static std::shared_ptr<TBNArrayLogger> sharedInstance();
     // A new array logger, or nothing once the shared one exists.
     static std::shared_ptr<TBNArrayLogger> init();
@@ -62,7 +62,7 @@ public:
     uint64_t maxRowCount() const { return maxRowCount_.load(); }
     void setMaxRowCount(uint64_t count) { maxRowCount_.store(count); }
 
-private:
+  private:
     TBNArrayLogger() = default;
     mutable std::mutex mutex_;
     std::deque<std::string> logs_;
@@ -70,7 +70,7 @@ private:
 };
 
 class TBNLogHelper {
-public:
+  public:
     using Callback = std::function<void()>;
     using ConfigCallback = std::function<void(TBNLogFilter&, TBNLogFormatter&)>;
 
@@ -130,7 +130,7 @@ public:
     // The libzip writer: every file and folder under the folder by its relative path.
     static bool writeZipFromFolder(const std::string& folder, const std::string& zipPath);
 
-private:
+  private:
     std::vector<Callback> callbacksCopy(const std::vector<Callback>& list) const;
 
     mutable std::mutex mutex_;

@@ -24,19 +24,18 @@ TBNLogTag::TBNLogTag(std::string_view tags, TBNLogTagType type, std::string_view
     }
 }
 
-#define TBN_TAG_CONSTRUCTORS(prefix, kind)                                                  \
-    TBNLogTagPtr TBNLogTag::prefix##Tag() {                                                 \
-        return std::make_shared<const TBNLogTag>("", kind, "");                             \
-    }                                                                                       \
-    TBNLogTagPtr TBNLogTag::prefix##TagWithTags(std::string_view tags) {                    \
-        return std::make_shared<const TBNLogTag>(tags, kind, "");                           \
-    }                                                                                       \
-    TBNLogTagPtr TBNLogTag::prefix##TagWithContext(std::string_view context) {              \
-        return std::make_shared<const TBNLogTag>("", kind, context);                        \
-    }                                                                                       \
-    TBNLogTagPtr TBNLogTag::prefix##TagWithTags(std::string_view tags,                      \
-                                                std::string_view context) {                 \
-        return std::make_shared<const TBNLogTag>(tags, kind, context);                      \
+#define TBN_TAG_CONSTRUCTORS(prefix, kind)                                                         \
+    TBNLogTagPtr TBNLogTag::prefix##Tag() {                                                        \
+        return std::make_shared<const TBNLogTag>("", kind, "");                                    \
+    }                                                                                              \
+    TBNLogTagPtr TBNLogTag::prefix##TagWithTags(std::string_view tags) {                           \
+        return std::make_shared<const TBNLogTag>(tags, kind, "");                                  \
+    }                                                                                              \
+    TBNLogTagPtr TBNLogTag::prefix##TagWithContext(std::string_view context) {                     \
+        return std::make_shared<const TBNLogTag>("", kind, context);                               \
+    }                                                                                              \
+    TBNLogTagPtr TBNLogTag::prefix##TagWithTags(std::string_view tags, std::string_view context) { \
+        return std::make_shared<const TBNLogTag>(tags, kind, context);                             \
     }
 
 TBN_TAG_CONSTRUCTORS(message, TBNLogTagTypeMessage)
@@ -80,9 +79,9 @@ void TBNLogger::logMessage(bool asynchronous, uint64_t flag,
     uint64_t kind = 0;
     if (auto* logTag = dynamic_cast<const TBNLogTag*>(tag.get())) kind = logTag->logType();
     LogDispatcher::sharedInstance().log(
-        asynchronous, LogRecord::make(std::move(message), kTBNLogLevelVerbose, flag, kind,
-                                      std::string(file), std::string(function), line,
-                                      std::move(tag)));
+        asynchronous,
+        LogRecord::make(std::move(message), kTBNLogLevelVerbose, flag, kind, std::string(file),
+                        std::string(function), line, std::move(tag)));
 }
 
 // ---- function text -----------------------------------------------------------------
@@ -90,8 +89,8 @@ void TBNLogger::logMessage(bool asynchronous, uint64_t flag,
 namespace {
 
 bool isIdentifierChar(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '_' || c == '~';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+           c == '~';
 }
 
 void eraseAll(std::string& text, std::string_view what) {

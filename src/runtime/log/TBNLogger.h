@@ -66,7 +66,7 @@ using TBNLogTagPtr = std::shared_ptr<const TBNLogTag>;
 // Tags, kind and context of one record. Immutable, shared freely between threads.
 // The tags string is split at "|" once: "" gives no tags, "a||b" gives a, "" and b.
 class TBNLogTag final : public LogTagObject {
-public:
+  public:
     TBNLogTag(std::string_view tags, TBNLogTagType type, std::string_view context);
 
     const std::vector<std::string>& logTags() const { return logTags_; }
@@ -118,7 +118,7 @@ public:
     static TBNLogTagPtr tagWithTags(std::string_view tags, uint64_t type);
     static TBNLogTagPtr tagWithTags(std::string_view tags, uint64_t type, std::string_view context);
 
-private:
+  private:
     std::string tagsText_;
     std::vector<std::string> logTags_;
     TBNLogTagType logType_;
@@ -140,7 +140,7 @@ inline TBNLogTagPtr sameOrNewTag(const TBNLogTagPtr& cached, uint64_t kind, std:
 
 // The process-wide logger: a level mask and the hand-over to the shared dispatcher.
 class TBNLogger {
-public:
+  public:
     static TBNLogger& shared();
 
     static uint64_t maxLevel() { return logdetail::g_maxLevel.load(std::memory_order_relaxed); }
@@ -163,8 +163,8 @@ public:
                             fmt::format(format, std::forward<Args>(args)...));
     }
     // An absent format logs nothing.
-    static void log(bool, uint64_t, std::shared_ptr<const LogTagObject>, const char*,
-                    const char*, uint64_t, std::nullptr_t) {}
+    static void log(bool, uint64_t, std::shared_ptr<const LogTagObject>, const char*, const char*,
+                    uint64_t, std::nullptr_t) {}
 
     // Logs a finished message text (absent: nothing is logged).
     static void logText(bool asynchronous, uint64_t flag, std::shared_ptr<const LogTagObject> tag,
@@ -178,7 +178,7 @@ public:
     uint64_t instanceMaxLevel() const { return maxLevel(); }
     void setInstanceMaxLevel(uint64_t mask) { setMaxLevel(mask); }
 
-private:
+  private:
     TBNLogger() = default;
 };
 
@@ -189,7 +189,7 @@ class TBNLogFormatter;
 // Fronts the logger's level and registers loggers with the shared dispatcher (the
 // registering operations are defined with the log set-up, TBNLogHelper.cpp).
 class TBNLog {
-public:
+  public:
     static uint64_t maxLevel() { return TBNLogger::maxLevel(); }
     static void setMaxLevel(uint64_t mask) { TBNLogger::setMaxLevel(mask); }
 
@@ -234,32 +234,32 @@ std::string logValueText(std::string_view name, const T& value) {
 
 // The general form: a flag, a tag object (evaluated only when the level is enabled)
 // and a libfmt format with its arguments.
-#define TBN_LOG_WITH_TAG(flag_, tagObject_, ...)                                             \
-    do {                                                                                      \
-        const uint64_t tbnLogFlag_ = (flag_);                                                 \
-        if (::lumvane::TBNLogger::isEnabled(tbnLogFlag_)) {                                   \
-            static const char* const tbnLogFunction_ =                                        \
-                ::lumvane::logFunctionText(__PRETTY_FUNCTION__);                              \
-            ::lumvane::TBNLogger::log(true, tbnLogFlag_, (tagObject_), __FILE__,              \
-                                      tbnLogFunction_, __LINE__, __VA_ARGS__);                \
-        }                                                                                     \
+#define TBN_LOG_WITH_TAG(flag_, tagObject_, ...)                                                  \
+    do {                                                                                          \
+        const uint64_t tbnLogFlag_ = (flag_);                                                     \
+        if (::lumvane::TBNLogger::isEnabled(tbnLogFlag_)) {                                       \
+            static const char* const tbnLogFunction_ =                                            \
+                ::lumvane::logFunctionText(__PRETTY_FUNCTION__);                                  \
+            ::lumvane::TBNLogger::log(true, tbnLogFlag_, (tagObject_), __FILE__, tbnLogFunction_, \
+                                      __LINE__, __VA_ARGS__);                                     \
+        }                                                                                         \
     } while (0)
 
 // The same with a tag of the given kind made from a tags string.
-#define TBN_LOG_WITH_KIND(flag_, kind_, tags_, ...)                                          \
-    do {                                                                                      \
-        const uint64_t tbnLogFlag_ = (flag_);                                                 \
-        if (::lumvane::TBNLogger::isEnabled(tbnLogFlag_)) {                                   \
-            static const char* const tbnLogFunction_ =                                        \
-                ::lumvane::logFunctionText(__PRETTY_FUNCTION__);                              \
-            const std::string_view tbnLogTags_ = (tags_);                                     \
-            static const ::lumvane::TBNLogTagPtr tbnLogTag_ =                                 \
-                ::lumvane::TBNLogTag::tagWithTags(tbnLogTags_, (kind_));                      \
-            ::lumvane::TBNLogger::log(                                                        \
-                true, tbnLogFlag_,                                                            \
-                ::lumvane::logdetail::sameOrNewTag(tbnLogTag_, (kind_), tbnLogTags_),         \
-                __FILE__, tbnLogFunction_, __LINE__, __VA_ARGS__);                            \
-        }                                                                                     \
+#define TBN_LOG_WITH_KIND(flag_, kind_, tags_, ...)                                             \
+    do {                                                                                        \
+        const uint64_t tbnLogFlag_ = (flag_);                                                   \
+        if (::lumvane::TBNLogger::isEnabled(tbnLogFlag_)) {                                     \
+            static const char* const tbnLogFunction_ =                                          \
+                ::lumvane::logFunctionText(__PRETTY_FUNCTION__);                                \
+            const std::string_view tbnLogTags_ = (tags_);                                       \
+            static const ::lumvane::TBNLogTagPtr tbnLogTag_ =                                   \
+                ::lumvane::TBNLogTag::tagWithTags(tbnLogTags_, (kind_));                        \
+            ::lumvane::TBNLogger::log(                                                          \
+                true, tbnLogFlag_,                                                              \
+                ::lumvane::logdetail::sameOrNewTag(tbnLogTag_, (kind_), tbnLogTags_), __FILE__, \
+                tbnLogFunction_, __LINE__, __VA_ARGS__);                                        \
+        }                                                                                       \
     } while (0)
 
 // Message lines: TBN_LOG_INFO("core|thrift", "format {}", args...).
@@ -291,8 +291,8 @@ std::string logValueText(std::string_view name, const T& value) {
 #define TBN_LOG_TIME_END(level_, tags_, ...) \
     TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeTimeEnd, tags_, __VA_ARGS__)
 // A variable's value: TBN_LOG_VALUE(DEBUG, "core", count) logs "<: count = 3 :>".
-#define TBN_LOG_VALUE(level_, tags_, variable_)                                           \
-    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeValue, tags_, "{}",  \
+#define TBN_LOG_VALUE(level_, tags_, variable_)                                          \
+    TBN_LOG_WITH_KIND(TBN_LOG_FLAG_##level_, ::lumvane::TBNLogTagTypeValue, tags_, "{}", \
                       ::lumvane::logValueText(#variable_, (variable_)))
 
 // Short forms for the levels that scopes are mostly logged at.

@@ -35,14 +35,20 @@ void setCurrentThreadName(const std::string& name) {
     pthread_setname_np(pthread_self(), name.substr(0, 15).c_str());
 }
 
-const std::string& currentQueueLabel() { return t_queueLabel; }
+const std::string& currentQueueLabel() {
+    return t_queueLabel;
+}
 
-void setCurrentQueueLabel(const std::string& label) { t_queueLabel = label; }
+void setCurrentQueueLabel(const std::string& label) {
+    t_queueLabel = label;
+}
 
 QueueLabelScope::QueueLabelScope(const std::string& label) : previous_(t_queueLabel) {
     t_queueLabel = label;
 }
 
-QueueLabelScope::~QueueLabelScope() { t_queueLabel = std::move(previous_); }
+QueueLabelScope::~QueueLabelScope() {
+    t_queueLabel = std::move(previous_);
+}
 
 }  // namespace lumvane::threadinfo

@@ -21,13 +21,13 @@ void setCurrentQueueLabel(const std::string& label);
 
 // Sets the label for the lifetime of the guard and restores the previous one after.
 class QueueLabelScope {
-public:
+  public:
     explicit QueueLabelScope(const std::string& label);
     ~QueueLabelScope();
     QueueLabelScope(const QueueLabelScope&) = delete;
     QueueLabelScope& operator=(const QueueLabelScope&) = delete;
 
-private:
+  private:
     std::string previous_;
 };
 

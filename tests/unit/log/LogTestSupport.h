@@ -13,7 +13,7 @@
 namespace lumvane::testing {
 
 class CapturingLogger : public Logger {
-public:
+  public:
     void logMessage(const LogRecord& record) override {
         std::optional<std::string> line = lineFor(record);
         std::lock_guard lock(mutex_);
@@ -30,7 +30,7 @@ public:
         return lines_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::vector<LogRecord> records_;
     std::vector<std::string> lines_;
@@ -38,7 +38,7 @@ private:
 
 // Fixes the wall clock and the thread data of new records for its lifetime.
 class FixedLogEnvironment {
-public:
+  public:
     explicit FixedLogEnvironment(LogTimePoint time,
                                  LogThreadSnapshot thread = {"7", "worker", "io.lumvane.main"}) {
         setTime(time);
@@ -58,12 +58,12 @@ public:
 
 // A fresh, empty folder under the system's temporary folder, removed afterwards.
 class ScratchFolder {
-public:
+  public:
     ScratchFolder();
     ~ScratchFolder();
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

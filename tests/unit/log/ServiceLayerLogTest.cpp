@@ -21,7 +21,7 @@ namespace {
 using testing::CapturingLogger;
 
 class ServiceLayerLogTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedMask_ = TBNLogger::maxLevel();
         TBNLogger::setMaxLevel(kTBNLogLevelVerbose);
@@ -57,9 +57,15 @@ protected:
 };
 
 // Each call site below is a function of its own, so the function text is predictable.
-const uint64_t kStartServiceLine = __LINE__ + 1;
-void startService() { logInfo("started"); }
-void startWithTags() { logInfo("started", logTags("own|tags", "ctx")); }
+// Returns the line of its log call.
+uint64_t startService() {
+    const uint64_t line = __LINE__ + 1;
+    logInfo("started");
+    return line;
+}
+void startWithTags() {
+    logInfo("started", logTags("own|tags", "ctx"));
+}
 
 TEST_F(ServiceLayerLogTest, ContextStoreSuppliesClassAndTags) {
     const char* file = "ServiceFile.cpp";
@@ -99,11 +105,11 @@ TEST_F(ServiceLayerLogTest, ContextStoreSuppliesClassAndTags) {
 
 TEST_F(ServiceLayerLogTest, CallSiteComesFromTheDefaults) {
     setLogContext(u2f::U2FAuthenticator{}, "core|blec");  // for this very file
-    startService();
+    const uint64_t line = startService();
     LogRecord r = last();
     EXPECT_EQ(r.function, "U2FAuthenticator.startService");
     EXPECT_NE(r.file.find("ServiceLayerLogTest.cpp"), std::string::npos);
-    EXPECT_EQ(r.line, kStartServiceLine);
+    EXPECT_EQ(r.line, line);
     EXPECT_EQ(tagsOf(r), (std::vector<std::string>{"core", "blec"}));
     startWithTags();
     r = last();
@@ -124,44 +130,73 @@ TEST_F(ServiceLayerLogTest, FormsGiveKindFlagAndMessage) {
     auto expect = [&](uint64_t flag, uint64_t kind, std::string message) {
         expected.push_back({flag, kind, std::move(message)});
     };
-    logError("e");                          expect(1, 0, "e");
-    logWarning("w");                        expect(2, 0, "w");
-    logInfo("i");                           expect(4, 0, "i");
-    logDebug("d");                          expect(8, 0, "d");
-    logVerbose("v");                        expect(16, 0, "v");
-    logError(error);                        expect(1, 0, "*** error: disk full");
+    logError("e");
+    expect(1, 0, "e");
+    logWarning("w");
+    expect(2, 0, "w");
+    logInfo("i");
+    expect(4, 0, "i");
+    logDebug("d");
+    expect(8, 0, "d");
+    logVerbose("v");
+    expect(16, 0, "v");
+    logError(error);
+    expect(1, 0, "*** error: disk full");
     logError(std::make_error_code(std::errc::timed_out));
     expect(1, 0, "*** error: " + std::make_error_code(std::errc::timed_out).message());
-    logErrorValue(42);                      expect(1, 0, "*** error: 42");
-    logErrorValue(std::optional<int>());    expect(1, 0, "*** error: *** UNSUPPORTED TYPE ***");
-    logInfoMethodBegin();                   expect(4, 1, "");
-    logDebugMethodBegin("with");            expect(8, 1, "with");
-    logVerboseMethodEnd();                  expect(16, 2, "");
-    logInfoMethodEnd("done");               expect(4, 2, "done");
-    logDebugMethodAltEnd();                 expect(8, 3, "");
-    logVerboseMethodAltEnd("early");        expect(16, 3, "early");
-    logInfoMethodFail();                    expect(4, 4, "");
-    logDebugMethodFail(error);              expect(8, 4, "*** error: disk full");
+    logErrorValue(42);
+    expect(1, 0, "*** error: 42");
+    logErrorValue(std::optional<int>());
+    expect(1, 0, "*** error: *** UNSUPPORTED TYPE ***");
+    logInfoMethodBegin();
+    expect(4, 1, "");
+    logDebugMethodBegin("with");
+    expect(8, 1, "with");
+    logVerboseMethodEnd();
+    expect(16, 2, "");
+    logInfoMethodEnd("done");
+    expect(4, 2, "done");
+    logDebugMethodAltEnd();
+    expect(8, 3, "");
+    logVerboseMethodAltEnd("early");
+    expect(16, 3, "early");
+    logInfoMethodFail();
+    expect(4, 4, "");
+    logDebugMethodFail(error);
+    expect(8, 4, "*** error: disk full");
     logVerboseMethodFail("no answer", error);
     expect(16, 4, "no answer *** error: disk full");
-    logInfoMethodFail("gave up");           expect(4, 4, "gave up");
-    logDebugMethodResult(std::nullopt);     expect(8, 2, "");
-    logDebugMethodResult(error);            expect(8, 4, "*** error: disk full");
+    logInfoMethodFail("gave up");
+    expect(4, 4, "gave up");
+    logDebugMethodResult(std::nullopt);
+    expect(8, 2, "");
+    logDebugMethodResult(error);
+    expect(8, 4, "*** error: disk full");
     logInfoMethodResult(std::nullopt, "ok");
     expect(4, 2, "ok");
     logVerboseMethodResult(error, "saving");
     expect(16, 4, "saving *** error: disk full");
-    logInfoTimeBegin();                     expect(4, 5, "");
-    logDebugTimeBegin("load");              expect(8, 5, "load");
-    logVerboseTimeEnd();                    expect(16, 6, "");
-    logInfoTimeEnd("load");                 expect(4, 6, "load");
-    logInfoValue(5);                        expect(4, 7, "<: value = 5 :>");
-    logDebugValue(std::string("text"));     expect(8, 7, "<: value = text :>");
-    logVerboseValue(nullptr);               expect(16, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
-    logInfoValue(std::optional<int>());     expect(4, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
-    logInfoValue(std::optional<int>(7));    expect(4, 7, "<: value = 7 :>");
+    logInfoTimeBegin();
+    expect(4, 5, "");
+    logDebugTimeBegin("load");
+    expect(8, 5, "load");
+    logVerboseTimeEnd();
+    expect(16, 6, "");
+    logInfoTimeEnd("load");
+    expect(4, 6, "load");
+    logInfoValue(5);
+    expect(4, 7, "<: value = 5 :>");
+    logDebugValue(std::string("text"));
+    expect(8, 7, "<: value = text :>");
+    logVerboseValue(nullptr);
+    expect(16, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
+    logInfoValue(std::optional<int>());
+    expect(4, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
+    logInfoValue(std::optional<int>(7));
+    expect(4, 7, "<: value = 7 :>");
     struct Opaque {};
-    logInfoValue(Opaque{});                 expect(4, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
+    logInfoValue(Opaque{});
+    expect(4, 7, "<: value = *** UNSUPPORTED TYPE *** :>");
 
     LogDispatcher::sharedInstance().flush();
     auto records = capture_->records();

@@ -129,14 +129,24 @@ TEST(TBNLogFilterTest, ClassAndMethodRules) {
         {"enabled class", {"TBNService"}, {}, {}, 4, "TBNService::start", true},
         {"other class", {"TBNService"}, {}, {}, 4, "TBNTimer::run", false},
         {"plain function fails enabled classes", {"TBNService"}, {}, {}, 4, "main", false},
-        {"lambda fails enabled classes", {"TBNService"}, {}, {}, 4, "TBNService::start::<lambda>",
+        {"lambda fails enabled classes",
+         {"TBNService"},
+         {},
+         {},
+         4,
+         "TBNService::start::<lambda>",
          false},
         {"error from anywhere", {"TBNService"}, {}, {}, 1, "main", true},
         {"disabled method", {}, {"update"}, {}, 4, "TBNTimer::update", false},
         {"disabled method, other class", {}, {"update"}, {}, 4, "TBNService::update", false},
         {"similar method passes", {}, {"update"}, {}, 4, "TBNService::updateInfo", true},
-        {"lambda inside disabled method passes", {}, {"update"}, {}, 4,
-         "TBNService::update::<lambda>", true},
+        {"lambda inside disabled method passes",
+         {},
+         {"update"},
+         {},
+         4,
+         "TBNService::update::<lambda>",
+         true},
         {"plain function passes disabled rules", {}, {"update"}, {}, 4, "update", true},
         {"warning from disabled method", {}, {"update"}, {}, 2, "TBNTimer::update", true},
         {"enabled method", {}, {}, {"start"}, 4, "TBNService::start", true},
@@ -148,8 +158,7 @@ TEST(TBNLogFilterTest, ClassAndMethodRules) {
         filter.addEnabledClasesToFilter(c.enabledClasses);
         filter.addDisabledMethodsToFilter(c.disabledMethods);
         filter.addEnabledMethodsToFilter(c.enabledMethods);
-        EXPECT_EQ(passes(filter, c.flag, "", TBNLogTagTypeMessage, c.function), c.passes)
-            << c.name;
+        EXPECT_EQ(passes(filter, c.flag, "", TBNLogTagTypeMessage, c.function), c.passes) << c.name;
     }
     TBNLogFilter filter;
     filter.addDisabledClassToFilter("TBNTimer");
@@ -233,8 +242,12 @@ TEST(TBNLogFilterTest, LevelSettingsOfTheMainLogFiles) {
         std::vector<bool> written;
     };
     const Setting settings[] = {
-        {0, 0, {false, false, false, false, false, false, false, false, false, false, false, false}},
-        {2, 0, {false, false, false, false, false, false, false, false, false, false, false, false}},
+        {0,
+         0,
+         {false, false, false, false, false, false, false, false, false, false, false, false}},
+        {2,
+         0,
+         {false, false, false, false, false, false, false, false, false, false, false, false}},
         {11, 7, {true, false, false, true, false, false, false, false, false, false, false, false}},
         {12, 15, {true, true, false, true, true, true, true, false, false, false, false, true}},
         {13, 31, {true, true, false, true, true, true, true, true, true, false, false, true}},
@@ -249,8 +262,8 @@ TEST(TBNLogFilterTest, LevelSettingsOfTheMainLogFiles) {
         EXPECT_EQ(TBNLogger::maxLevel(), s.mask) << s.setting;
         for (size_t i = 0; i < std::size(records); ++i) {
             const Record& r = records[i];
-            bool written = TBNLogger::isEnabled(r.flag) &&
-                           passes(filter, r.flag, r.tags, r.kind, r.function);
+            bool written =
+                TBNLogger::isEnabled(r.flag) && passes(filter, r.flag, r.tags, r.kind, r.function);
             EXPECT_EQ(written, s.written[i]) << "setting " << s.setting << " record " << i;
         }
     }

@@ -13,7 +13,7 @@ using testing::fixedTime;
 using Moment = TBNLogFormatter::Moment;
 
 class TBNLogFormatterTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         testing::useUtc();
         formatter_.setMomentClock([this] { return moment_; });
@@ -52,8 +52,8 @@ protected:
     }
     std::optional<std::string> format(const LogRecord& r) { return formatter_.formatLogMessage(r); }
     void advance(double seconds) {
-        moment_ += std::chrono::duration_cast<Moment::duration>(
-            std::chrono::duration<double>(seconds));
+        moment_ +=
+            std::chrono::duration_cast<Moment::duration>(std::chrono::duration<double>(seconds));
     }
 
     TBNLogFormatter formatter_;
@@ -80,8 +80,8 @@ TEST_F(TBNLogFormatterTest, InitialOptions) {
 TEST_F(TBNLogFormatterTest, MainConfigurationGoldenLine) {
     mainConfiguration();
     std::string expected = "260304050607089 |          7: main" + std::string(20, ' ') + " | " +
-                           std::string(10, ' ') + " | INFO | >>  started" +
-                           std::string(133, ' ') + " | core:thrift" + std::string(21, ' ');
+                           std::string(10, ' ') + " | INFO | >>  started" + std::string(133, ' ') +
+                           " | core:thrift" + std::string(21, ' ');
     EXPECT_EQ(format(record(0, "started")), expected);
     // Context column and levels.
     auto line = format(record(0, "x", 1, "ui", "Popover"));
@@ -116,8 +116,7 @@ TEST_F(TBNLogFormatterTest, MessageTextsByKindAndOptions) {
     const Case cases[] = {
         {"message", 0, 0, 0, 0, 0, "hello", ">>  hello"},
         {"message, no prefix", 0, 0, 0, 2, 0, "hello", "hello"},
-        {"message, function column", 0, 0, 0, 1, 0, "hello",
-         ">>  hello | TBNService::start - 42"},
+        {"message, function column", 0, 0, 0, 1, 0, "hello", ">>  hello | TBNService::start - 42"},
         {"message format 5", 0, 0, 0, 5, 0, "hello", ">>  hello"},
         {"message format 8", 0, 0, 0, 8, 0, "hello", "hello"},
         {"begin", 0, 0, 0, 0, 1, "", "--> TBNService::start"},

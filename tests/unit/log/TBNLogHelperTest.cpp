@@ -59,7 +59,7 @@ void writeFile(const fs::path& path, const std::string& text) {
 }
 
 class LogFilesTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { testing::useUtc(); }
     void TearDown() override {
         LogDispatcher::sharedInstance().flush();
@@ -126,8 +126,8 @@ TEST_F(LogFilesTest, KeepsAtMostTwentyFiles) {
     }
     std::vector<std::string> kept = manager.sortedLogFileNames();
     ASSERT_EQ(kept.size(), 20u);
-    EXPECT_EQ(kept.front(), made.back());   // newest first
-    EXPECT_EQ(kept.back(), made[5]);        // the five oldest are gone
+    EXPECT_EQ(kept.front(), made.back());  // newest first
+    EXPECT_EQ(kept.back(), made[5]);       // the five oldest are gone
     EXPECT_TRUE(fs::exists(scratch_.path() / "notes.txt"));
 }
 
@@ -248,7 +248,7 @@ TEST_F(LogFilesTest, DispatcherKeepsOrderAndFlushes) {
 // ---- archive --------------------------------------------------------------------------
 
 class ArchiveTest : public LogFilesTest {
-protected:
+  protected:
     void SetUp() override {
         LogFilesTest::SetUp();
         logs_ = scratch_.path() / "Lumvane" / "logs";
@@ -294,10 +294,11 @@ TEST_F(ArchiveTest, PacksEverythingButArchivesAndFinderFiles) {
     std::optional<std::string> zip = helper_.instanceArchiveAllLogsToZipFile(logs_.string());
     ASSERT_TRUE(zip);
     EXPECT_EQ(*zip, (logs_ / "osx_logs_2026-03-04--05-06-07.zip").string());
-    EXPECT_EQ(zipListing(*zip), (std::vector<std::string>{
-                                    "CAPS.ZIP", "Lumvane 1.0 day1.tbnlog", "Lumvane 1.0 day2.tbnlog",
-                                    "Lumvane 1.0 day3.tbnlog", beforeName, "extensions/",
-                                    "extensions/com.tobrin.chrome.lumvane 3.1.0 x.tbnlog"}));
+    EXPECT_EQ(
+        zipListing(*zip),
+        (std::vector<std::string>{"CAPS.ZIP", "Lumvane 1.0 day1.tbnlog", "Lumvane 1.0 day2.tbnlog",
+                                  "Lumvane 1.0 day3.tbnlog", beforeName, "extensions/",
+                                  "extensions/com.tobrin.chrome.lumvane 3.1.0 x.tbnlog"}));
     EXPECT_EQ(zipEntryText(*zip, "Lumvane 1.0 day2.tbnlog"), "line 2\n");
     EXPECT_EQ(zipEntryText(*zip, beforeName), "before\n");
 
@@ -456,33 +457,31 @@ TEST_F(LogFilesTest, MainLogFilesGoldenLinesPerLevelSetting) {
     std::vector<std::string> info{mainLine("ERRR", ">>  setting 11", ""), started, failed,
                                   mainLine("INFO", ">>  [1.500s] - load", "core"), twoLines};
     // 12 (debug): debug lines whose tags are all enabled, scopes and values back.
-    std::vector<std::string> debug{
-        mainLine("ERRR", ">>  setting 12", ""),
-        started,
-        mainLine("DEBG", ">>  detail 1", "core:blec"),
-        failed,
-        mainLine("INFO", "--> TBNService::start", "core"),
-        mainLine("DEBG", "    <: count = 3 :>", "core"),
-        mainLine("INFO", ">>  [1.500s] - load", "core"),
-        mainLine("WARN", "<++ TBNService::start", "core:blec"),
-        twoLines,
-        mainLine("DEBG", "<** TBNService::start - no answer", "core"),
-        mainLine("INFO", "<-- TBNService::start", "core")};
+    std::vector<std::string> debug{mainLine("ERRR", ">>  setting 12", ""),
+                                   started,
+                                   mainLine("DEBG", ">>  detail 1", "core:blec"),
+                                   failed,
+                                   mainLine("INFO", "--> TBNService::start", "core"),
+                                   mainLine("DEBG", "    <: count = 3 :>", "core"),
+                                   mainLine("INFO", ">>  [1.500s] - load", "core"),
+                                   mainLine("WARN", "<++ TBNService::start", "core:blec"),
+                                   twoLines,
+                                   mainLine("DEBG", "<** TBNService::start - no answer", "core"),
+                                   mainLine("INFO", "<-- TBNService::start", "core")};
     // 13 (verbose): the settings tag is enabled; time begins get their own line again.
-    std::vector<std::string> verbose{
-        mainLine("ERRR", ">>  setting 13", ""),
-        started,
-        mainLine("DEBG", ">>  detail 1", "core:blec"),
-        mainLine("VERB", ">>  chatter", "core:settings"),
-        failed,
-        mainLine("INFO", "--> TBNService::start", "core"),
-        mainLine("DEBG", "    <: count = 3 :>", "core"),
-        mainLine("INFO", "==> load", "core"),
-        mainLine("INFO", "<== [1.500s] - load", "core"),
-        mainLine("WARN", "<++ TBNService::start", "core:blec"),
-        twoLines,
-        mainLine("DEBG", "<** TBNService::start - no answer", "core"),
-        mainLine("INFO", "<-- TBNService::start", "core")};
+    std::vector<std::string> verbose{mainLine("ERRR", ">>  setting 13", ""),
+                                     started,
+                                     mainLine("DEBG", ">>  detail 1", "core:blec"),
+                                     mainLine("VERB", ">>  chatter", "core:settings"),
+                                     failed,
+                                     mainLine("INFO", "--> TBNService::start", "core"),
+                                     mainLine("DEBG", "    <: count = 3 :>", "core"),
+                                     mainLine("INFO", "==> load", "core"),
+                                     mainLine("INFO", "<== [1.500s] - load", "core"),
+                                     mainLine("WARN", "<++ TBNService::start", "core:blec"),
+                                     twoLines,
+                                     mainLine("DEBG", "<** TBNService::start - no answer", "core"),
+                                     mainLine("INFO", "<-- TBNService::start", "core")};
     // The golden lines are compared as the file holds them: a message's own line feed
     // stays (only value records are put on one line).
     std::vector<std::string> all;
@@ -519,12 +518,12 @@ TEST_F(LogFilesTest, RegisteringLoggersWithFiltersAndFormatters) {
     TBNLog::addLogger(filterOnly, filter, nullptr);
     TBNLog::addLoggerWithoutFilterAndFormatter(plain);
     bool configuredBefore = false;
-    TBNLog::addLoggerWithDefaultFilterAndFormatter(configured, [&](TBNLogFilter& f,
-                                                                   TBNLogFormatter& fm) {
-        configuredBefore = configured->logFormatter() == nullptr;
-        f.setMessageDisabled(true);
-        fm.setDateFormat(0);
-    });
+    TBNLog::addLoggerWithDefaultFilterAndFormatter(
+        configured, [&](TBNLogFilter& f, TBNLogFormatter& fm) {
+            configuredBefore = configured->logFormatter() == nullptr;
+            f.setMessageDisabled(true);
+            fm.setDateFormat(0);
+        });
     EXPECT_TRUE(configuredBefore);
     EXPECT_EQ(LogDispatcher::sharedInstance().allLoggers().size(), 4u);
 

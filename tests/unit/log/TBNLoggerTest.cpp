@@ -14,7 +14,7 @@ using testing::FixedLogEnvironment;
 using testing::fixedTime;
 
 class TBNLoggerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         savedMask_ = TBNLogger::maxLevel();
         LogDispatcher::sharedInstance().removeAllLoggers();
@@ -47,9 +47,9 @@ TEST_F(TBNLoggerTest, FlagPassesOnlyWhenAllItsBitsLieInTheMask) {
         bool written;
     };
     const Case cases[] = {
-        {7, 1, true},   {7, 2, true},  {7, 4, true},   {7, 8, false},  {7, 16, false},
-        {7, 0, true},   {7, 6, true},  {7, 12, false}, {0, 0, true},   {0, 1, false},
-        {0, 2, false},  {0, 4, false}, {0, 8, false},  {0, 16, false}, {31, 16, true},
+        {7, 1, true},    {7, 2, true},  {7, 4, true},   {7, 8, false},  {7, 16, false},
+        {7, 0, true},    {7, 6, true},  {7, 12, false}, {0, 0, true},   {0, 1, false},
+        {0, 2, false},   {0, 4, false}, {0, 8, false},  {0, 16, false}, {31, 16, true},
         {15, 16, false}, {15, 8, true},
     };
     for (const Case& c : cases) {
@@ -104,8 +104,7 @@ TEST_F(TBNLoggerTest, RecordCarriesTheCallAndTheMoment) {
 TEST_F(TBNLoggerTest, AbsentFormatFileAndFunction) {
     TBNLogger::setMaxLevel(kTBNLogLevelVerbose);
     TBNLogger::log(true, kTBNLogFlagError, TBNLogTag::messageTag(), "f", "g", 1, nullptr);
-    TBNLogger::logText(true, kTBNLogFlagError, TBNLogTag::messageTag(), "f", "g", 1,
-                       std::nullopt);
+    TBNLogger::logText(true, kTBNLogFlagError, TBNLogTag::messageTag(), "f", "g", 1, std::nullopt);
     EXPECT_TRUE(written().empty());
 
     TBNLogger::log(true, kTBNLogFlagError, TBNLogTag::messageTag(), nullptr, nullptr, 3, "x");
@@ -214,7 +213,9 @@ struct MacroSite {
     }
 };
 
-void plainFunction() { TBN_LOG_INFO("", "plain"); }
+void plainFunction() {
+    TBN_LOG_INFO("", "plain");
+}
 
 TEST_F(TBNLoggerTest, MacrosPassKindTagsAndFunctionText) {
     TBNLogger::setMaxLevel(kTBNLogLevelInfo);
@@ -260,7 +261,9 @@ TEST_F(TBNLoggerTest, MacrosPassKindTagsAndFunctionText) {
     EXPECT_EQ(tag->logTags(), (std::vector<std::string>{"core", "thrift"}));
 }
 
-void logWithTags(const std::string& tags) { TBN_LOG_INFO(tags, "tagged"); }
+void logWithTags(const std::string& tags) {
+    TBN_LOG_INFO(tags, "tagged");
+}
 
 TEST_F(TBNLoggerTest, CallSiteKeepsItsTagOnlyWhileTheTagsStayTheSame) {
     TBNLogger::setMaxLevel(kTBNLogLevelInfo);
