@@ -91,6 +91,7 @@ void decode(benchmark::State& state) {
         lumvane::TBNGetSiteDataList_result result;
         result.read(&protocol);
         protocol.readMessageEnd();
+        buffer->readEnd();
         benchmark::DoNotOptimize(result);
         if (!result.success() || result.success()->records()->size() != static_cast<size_t>(state.range(0)))
             state.SkipWithError("decoded reply differs");

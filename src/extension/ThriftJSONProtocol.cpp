@@ -936,7 +936,9 @@ uint32_t ThriftJSONProtocol::readMessageBegin(std::string& name, TMessageType& m
     const Node& nameNode = nodes_[el[1]];
     if (nameNode.kind != Node::Str) fail("Message name is not a string");
     name.assign(nodeText(nameNode));
-    messageType = static_cast<TMessageType>(toInt32(Val{&nodes_[el[2]], {}}));
+    int32_t kind = toInt32(Val{&nodes_[el[2]], {}});
+    if (kind < T_CALL || kind > T_ONEWAY) fail("Invalid message type " + std::to_string(kind));
+    messageType = static_cast<TMessageType>(kind);
     seqid = toInt32(Val{&nodes_[el[3]], {}});
     ReadItem item;
     item.kind = ReadItem::Value;

@@ -312,6 +312,9 @@ TEST(ThriftJSONProtocol, UnreadableMessagesFailWithTheirReason) {
         {"fewer than five elements", R"([1,"m",1,0])", "Message has fewer than five elements",
          E::INVALID_DATA},
         {"name not a string", R"([1,5,1,0,{}])", "Message name is not a string", E::INVALID_DATA},
+        {"message type outside call, reply, exception, one-way", R"([1,"m",11,0,{}])",
+         "Invalid message type 11", E::INVALID_DATA},
+        {"message type zero", R"([1,"m",0,0,{}])", "Invalid message type 0", E::INVALID_DATA},
     };
     for (const auto& c : cases) {
         auto in = reader(c.input);
