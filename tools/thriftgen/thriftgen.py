@@ -113,11 +113,25 @@ def normalize(type_id, type_obj):
     return t
 
 
+CPP_KEYWORDS = {
+    "alignas", "alignof", "and", "asm", "auto", "bool", "break", "case", "catch", "char",
+    "class", "const", "constexpr", "continue", "default", "delete", "do", "double", "else",
+    "enum", "explicit", "export", "extern", "false", "float", "for", "friend", "goto", "if",
+    "inline", "int", "long", "mutable", "namespace", "new", "noexcept", "not", "nullptr",
+    "operator", "or", "private", "protected", "public", "register", "return", "short",
+    "signed", "sizeof", "static", "struct", "switch", "template", "this", "throw", "true",
+    "try", "typedef", "typename", "union", "unsigned", "using", "virtual", "void", "volatile",
+    "while", "xor",
+}
+
+
 def field_of(f):
     t = normalize(f["typeId"], f.get("type"))
     name = f["name"]
     if name in RESERVED:
         fail("field name %s collides with a record operation" % name)
+    if name in CPP_KEYWORDS:
+        fail("field name %s is a C++ keyword" % name)
     return {"name": name, "id": f["key"], "type": t}
 
 

@@ -176,3 +176,33 @@ TEST_P(Limits, ContainerStringAndMessageLimitsApply) {
 
 }  // namespace
 }  // namespace lumvane
+
+namespace lumvane {
+namespace {
+
+TEST(CheckedBinaryReader, RejectsTypeBytesOutsideTheKnownRange) {
+    using testing::bytesOf;
+    const std::vector<std::pair<const char*, std::string>> cases = {
+        {"field type", bytesOf({0x6b, 0x00, 0x01, 0x00})},
+        // Unknown field 9 holding a struct whose inner field has type 0x80: found by skip.
+        {"nested in a skipped struct", bytesOf({0x0c, 0x00, 0x09, 0x80, 0x00, 0x01, 0x00, 0x00})},
+        {"list element type", bytesOf({0x0f, 0x00, 0x02, 0x7f, 0x00, 0x00, 0x00, 0x00, 0x00})},
+    };
+    for (const auto& [name, bytes] : cases) {
+        EXPECT_THROW(testing::decode<TBNGetSiteDataListResponse>(bytes, Wire::Binary),
+            TProtocolException)
+            << name;
+    }
+
+    // A strict message header whose type byte is not CALL, REPLY, EXCEPTION or ONEWAY.
+    auto header = bytesOf({0x80, 0x01, 0x00, 0x09, 0x00, 0x00, 0x00, 0x01, 'x', 0, 0, 0, 0});
+    auto buffer = makeReadBuffer(reinterpret_cast<const uint8_t*>(header.data()), header.size());
+    auto protocol = makeBinaryProtocol(buffer);
+    std::string name;
+    TMessageType type;
+    int32_t seqid;
+    EXPECT_THROW(protocol->readMessageBegin(name, type, seqid), TProtocolException);
+}
+
+}  // namespace
+}  // namespace lumvane
