@@ -17,7 +17,7 @@
 namespace {
 
 class FakeHost : public lumvane::TBNHostStorageService {
-public:
+  public:
     std::shared_ptr<lumvane::TBNPongTestResponse> sendPing(
         std::shared_ptr<lumvane::TBNPingTestRequest> request) override {
         return std::make_shared<lumvane::TBNPongTestResponse>(
@@ -45,8 +45,10 @@ int main(int argc, char** argv) {
     uint16_t port = argc > 1 ? static_cast<uint16_t>(std::atoi(argv[1])) : 0;
     int seconds = argc > 2 ? std::atoi(argv[2]) : 60;
     auto factory = lumvane::ThriftJSONProtocolFactory::sharedFactory();
-    auto host = std::make_shared<lumvane::TBNHostStorageServiceProcessor>(std::make_shared<FakeHost>());
-    auto server = lumvane::ThriftHTTPServer::initAsConcurrentWithPort(port, std::nullopt, factory, {host});
+    auto host =
+        std::make_shared<lumvane::TBNHostStorageServiceProcessor>(std::make_shared<FakeHost>());
+    auto server =
+        lumvane::ThriftHTTPServer::initAsConcurrentWithPort(port, std::nullopt, factory, {host});
     if (!server->isListening()) {
         std::cerr << "cannot listen\n";
         return 1;

@@ -93,16 +93,25 @@ void decode(benchmark::State& state) {
         protocol.readMessageEnd();
         buffer->readEnd();
         benchmark::DoNotOptimize(result);
-        if (!result.success() || result.success()->records()->size() != static_cast<size_t>(state.range(0)))
+        if (!result.success() ||
+            result.success()->records()->size() != static_cast<size_t>(state.range(0)))
             state.SkipWithError("decoded reply differs");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
 }
 
-void BM_Encode_ThriftJSONProtocol(benchmark::State& s) { encode<ThriftJSONProtocol>(s); }
-void BM_Encode_TJSONProtocol(benchmark::State& s) { encode<TJSONProtocol>(s); }
-void BM_Decode_ThriftJSONProtocol(benchmark::State& s) { decode<ThriftJSONProtocol>(s); }
-void BM_Decode_TJSONProtocol(benchmark::State& s) { decode<TJSONProtocol>(s); }
+void BM_Encode_ThriftJSONProtocol(benchmark::State& s) {
+    encode<ThriftJSONProtocol>(s);
+}
+void BM_Encode_TJSONProtocol(benchmark::State& s) {
+    encode<TJSONProtocol>(s);
+}
+void BM_Decode_ThriftJSONProtocol(benchmark::State& s) {
+    decode<ThriftJSONProtocol>(s);
+}
+void BM_Decode_TJSONProtocol(benchmark::State& s) {
+    decode<TJSONProtocol>(s);
+}
 
 BENCHMARK(BM_Encode_ThriftJSONProtocol)->Arg(1)->Arg(10)->Arg(100);
 BENCHMARK(BM_Encode_TJSONProtocol)->Arg(1)->Arg(10)->Arg(100);

@@ -18,7 +18,7 @@ namespace wt = lumvane::wiretest;
 using apache::thrift::transport::TMemoryBuffer;
 
 class Storage : public wt::TBNStorageServiceIf {
-public:
+  public:
     void deleteLoginData(wt::TBNDeleteLoginDataResponse& out,
                          const wt::TBNDeleteLoginDataRequest& request) override {
         wt::TBNResponseInfo info;
@@ -34,7 +34,7 @@ public:
 };
 
 class Host : public wt::TBNHostStorageServiceIf {
-public:
+  public:
     void sendPing(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
         out.__set_clientSecret(request.auth.clientSecret);
     }
@@ -49,8 +49,10 @@ std::shared_ptr<TMemoryBuffer> input(const uint8_t* data, size_t size) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static auto storage = std::make_shared<wt::TBNStorageServiceProcessor>(std::make_shared<Storage>());
-    static auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<Host>());
+    static auto storage =
+        std::make_shared<wt::TBNStorageServiceProcessor>(std::make_shared<Storage>());
+    static auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<Host>());
     for (auto* processor : {static_cast<apache::thrift::TProcessor*>(storage.get()),
                             static_cast<apache::thrift::TProcessor*>(host.get())}) {
         auto out = std::make_shared<TMemoryBuffer>();

@@ -17,7 +17,7 @@ namespace {
 namespace wt = lumvane::wiretest;
 
 class Host : public wt::TBNHostStorageServiceIf {
-public:
+  public:
     void sendPing(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
         out.__set_clientSecret(request.auth.clientSecret);
     }
@@ -25,7 +25,7 @@ public:
 
 // Knows one client, whose key is the digest of "secret".
 class Keys : public lumvane::ThriftHTTPServerDelegate {
-public:
+  public:
     std::optional<lumvane::Bytes> thriftHTTPServer(lumvane::ThriftHTTPServer&,
                                                    const std::string& clientId) override {
         if (clientId != "c") return std::nullopt;

@@ -12,7 +12,7 @@
 namespace lumvane {
 
 class TBNProtocolHelper {
-public:
+  public:
     // Seconds since 1970 (wall time, whole seconds).
     using WallClock = std::function<int64_t()>;
 
@@ -39,7 +39,7 @@ public:
 
     static int64_t systemSeconds();
 
-private:
+  private:
     WallClock clock_;
     std::atomic<uint64_t> nextRequestId_{0};
     std::atomic<uint64_t> nextResponceId_{0};

@@ -37,7 +37,7 @@ constexpr std::string_view kVersionOneStart = "[1,\"";
 // minutes on the phone do not keep other requests (pings) waiting. Threads idle
 // for a while end again.
 class ElasticThreadPool : public httplib::TaskQueue {
-public:
+  public:
     ElasticThreadPool(size_t maxThreads, std::string label)
         : max_(std::max<size_t>(1, maxThreads)), label_(std::move(label)) {}
     ~ElasticThreadPool() override { shutdown(); }
@@ -70,7 +70,7 @@ public:
             if (w.thread.joinable()) w.thread.join();
     }
 
-private:
+  private:
     struct Worker {
         std::thread thread;
         bool done = false;
@@ -92,8 +92,8 @@ private:
         std::unique_lock<std::mutex> lock(mutex_);
         while (true) {
             ++idle_;
-            bool woke = cond_.wait_for(lock, kIdleTimeout,
-                                       [this] { return shutdown_ || !jobs_.empty(); });
+            bool woke =
+                cond_.wait_for(lock, kIdleTimeout, [this] { return shutdown_ || !jobs_.empty(); });
             --idle_;
             if (!woke || (shutdown_ && jobs_.empty())) break;
             auto fn = std::move(jobs_.front());
@@ -261,7 +261,8 @@ Envelope parseEnvelope(const std::string& body) {
         }
     }
     auto clientId = json.find("clientId");
-    if (clientId != json.end() && clientId->is_string()) env.clientId = clientId->get<std::string>();
+    if (clientId != json.end() && clientId->is_string())
+        env.clientId = clientId->get<std::string>();
     env.request = request->get<std::string>();
     env.readable = true;
     return env;
@@ -274,22 +275,21 @@ Envelope parseEnvelope(const std::string& body) {
 // connections.
 
 class ThriftHTTPConnection {
-public:
+  public:
     static void install(RootHTTPServer& root, httplib::Server& server, size_t maxBodyBytes) {
-        server.set_pre_routing_handler(
-            [](const httplib::Request& req, httplib::Response& res) {
-                if (req.has_header("Origin") && isWebOrigin(req.get_header_value("Origin"))) {
-                    TBN_LOG_WARN(kTag, "refused {} {} from a web page", req.method, req.path);
-                    res.status = 403;
-                    return httplib::Server::HandlerResponse::Handled;
-                }
-                return httplib::Server::HandlerResponse::Unhandled;
-            });
-        server.Post("/thrift", [&root, maxBodyBytes](const httplib::Request& req,
-                                                       httplib::Response& res,
-                                                       const httplib::ContentReader& reader) {
-            answer(root, maxBodyBytes, req, res, reader);
+        server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+            if (req.has_header("Origin") && isWebOrigin(req.get_header_value("Origin"))) {
+                TBN_LOG_WARN(kTag, "refused {} {} from a web page", req.method, req.path);
+                res.status = 403;
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
         });
+        server.Post("/thrift",
+                    [&root, maxBodyBytes](const httplib::Request& req, httplib::Response& res,
+                                          const httplib::ContentReader& reader) {
+                        answer(root, maxBodyBytes, req, res, reader);
+                    });
         server.set_exception_handler(
             [](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
                 TBN_LOG_ERROR(kTag, "{} {} failed", req.method, req.path);
@@ -297,7 +297,7 @@ public:
             });
     }
 
-private:
+  private:
     static void answer(RootHTTPServer& root, size_t maxBodyBytes, const httplib::Request& req,
                        httplib::Response& res, const httplib::ContentReader& reader) {
         // The path is compared exactly: a query string makes it another path.
@@ -346,11 +346,13 @@ private:
 // ---------------------------------------------------------------------------
 // RootHTTPServer
 
-RootHTTPServer::RootHTTPServer(ThriftHTTPServer* rootObject,
-                               std::optional<SSLIdentity> sslIdentity, QueueKind queue)
+RootHTTPServer::RootHTTPServer(ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity,
+                               QueueKind queue)
     : rootObject_(rootObject), sslIdentity_(std::move(sslIdentity)), queue_(queue) {}
 
-RootHTTPServer::~RootHTTPServer() { stop(); }
+RootHTTPServer::~RootHTTPServer() {
+    stop();
+}
 
 std::unique_ptr<RootHTTPServer> RootHTTPServer::initAsSerialQueueWithRootObject(
     ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity) {
@@ -447,8 +449,9 @@ ThriftHTTPServer::ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> ssl
         TBN_LOG_DEBUG(kTag, "protocol factory {}", typeid(factory).name());
     }
     TBN_LOG_DEBUG(kTag, "{} processors", processors_.size());
-    httpServer_ = serial_ ? RootHTTPServer::initAsSerialQueueWithRootObject(this, sslIdentity)
-                          : RootHTTPServer::initAsConcurrentQueueWithAndRootObject(this, sslIdentity);
+    httpServer_ = serial_
+                      ? RootHTTPServer::initAsSerialQueueWithRootObject(this, sslIdentity)
+                      : RootHTTPServer::initAsConcurrentQueueWithAndRootObject(this, sslIdentity);
     if (!options.listen) return;
     std::string error;
     if (!httpServer_->start(options.host, port, options.maxBodyBytes, options.maxConnectionThreads,
@@ -457,14 +460,16 @@ ThriftHTTPServer::ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> ssl
     }
 }
 
-ThriftHTTPServer::~ThriftHTTPServer() { httpServer_->stop(); }
+ThriftHTTPServer::~ThriftHTTPServer() {
+    httpServer_->stop();
+}
 
 std::unique_ptr<ThriftHTTPServer> ThriftHTTPServer::initAsConcurrentWithPort(
     uint16_t port, std::optional<SSLIdentity> sslIdentity, ProtocolFactory protocolFactory,
     Processors processors, Options options) {
-    return std::unique_ptr<ThriftHTTPServer>(
-        new ThriftHTTPServer(port, std::move(sslIdentity), std::move(protocolFactory),
-                             std::move(processors), RootHTTPServer::QueueKind::Concurrent, options));
+    return std::unique_ptr<ThriftHTTPServer>(new ThriftHTTPServer(
+        port, std::move(sslIdentity), std::move(protocolFactory), std::move(processors),
+        RootHTTPServer::QueueKind::Concurrent, options));
 }
 
 std::unique_ptr<ThriftHTTPServer> ThriftHTTPServer::initAsSerialQueueWithPort(
@@ -532,8 +537,7 @@ std::string ThriftHTTPServer::processRequest(const std::string& body) {
     std::unique_lock<std::mutex> serialLock(serialMutex_, std::defer_lock);
     if (serial_) serialLock.lock();
 
-    bool enveloped =
-        body.find(kEnvelopeMarker) != std::string::npos && isValidUtf8(body);
+    bool enveloped = body.find(kEnvelopeMarker) != std::string::npos && isValidUtf8(body);
     if (!enveloped) {
         std::string answer = offerToProcessors(body);
         TBN_LOG_DEBUG(kTag, "answer {} bytes", answer.size());
@@ -559,7 +563,8 @@ std::string ThriftHTTPServer::processRequest(const std::string& body) {
         Bytes plain;
         if (cipher) plain = TBNCryptAES::decryptData(*cipher, *key);
         std::string_view text(reinterpret_cast<const char*>(plain.data()), plain.size());
-        if (!cipher || !isValidUtf8(text) || text.substr(0, kVersionOneStart.size()) != kVersionOneStart) {
+        if (!cipher || !isValidUtf8(text) ||
+            text.substr(0, kVersionOneStart.size()) != kVersionOneStart) {
             TBN_LOG_WARN(kTag, "encrypted request that the client's key does not open");
             return errorAnswer("client secret not valid");
         }

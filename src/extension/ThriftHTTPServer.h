@@ -53,7 +53,7 @@ struct SSLIdentity {
 };
 
 class ThriftHTTPServerDelegate {
-public:
+  public:
     virtual ~ThriftHTTPServerDelegate() = default;
     // The AES key of a client (the SHA-256 digest of its stored secret), or nothing
     // for a client that is not known.
@@ -64,7 +64,7 @@ public:
 // The embedded HTTP(S) server of one ThriftHTTPServer: the listening socket, the
 // connection threads and the back link to its owner.
 class RootHTTPServer {
-public:
+  public:
     enum class QueueKind { Serial, Concurrent };
 
     RootHTTPServer(ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity,
@@ -93,7 +93,7 @@ public:
     bool isRunning() const { return running_; }
     uint16_t port() const { return port_; }
 
-private:
+  private:
     ThriftHTTPServer* rootObject_;
     std::optional<SSLIdentity> sslIdentity_;
     QueueKind queue_;
@@ -115,7 +115,7 @@ struct ThriftHTTPServerOptions {
 };
 
 class ThriftHTTPServer {
-public:
+  public:
     using Processors = std::vector<std::shared_ptr<apache::thrift::TProcessor>>;
     using ProtocolFactory = std::shared_ptr<apache::thrift::protocol::TProtocolFactory>;
 
@@ -162,7 +162,7 @@ public:
     // The port actually bound (useful when 0 was asked for).
     uint16_t port() const { return httpServer_->port(); }
 
-private:
+  private:
     ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> sslIdentity,
                      ProtocolFactory protocolFactory, Processors processors,
                      RootHTTPServer::QueueKind queue, const Options& options);

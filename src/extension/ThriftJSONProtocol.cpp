@@ -27,14 +27,13 @@ struct TypeEntry {
     std::string_view name;
 };
 constexpr TypeEntry kTypes[] = {
-    {T_BOOL, "tf"},  {T_BYTE, "i8"},  {T_DOUBLE, "dbl"}, {T_I16, "i16"},
-    {T_I32, "i32"},  {T_I64, "i64"},  {T_STRING, "str"}, {T_STRUCT, "rec"},
-    {T_MAP, "map"},  {T_SET, "set"},  {T_LIST, "lst"},
+    {T_BOOL, "tf"}, {T_BYTE, "i8"}, {T_DOUBLE, "dbl"}, {T_I16, "i16"},
+    {T_I32, "i32"}, {T_I64, "i64"}, {T_STRING, "str"}, {T_STRUCT, "rec"},
+    {T_MAP, "map"}, {T_SET, "set"}, {T_LIST, "lst"},
 };
 
-[[noreturn]] void fail(const std::string& reason,
-                       TProtocolException::TProtocolExceptionType type =
-                           TProtocolException::INVALID_DATA) {
+[[noreturn]] void fail(const std::string& reason, TProtocolException::TProtocolExceptionType type =
+                                                      TProtocolException::INVALID_DATA) {
     throw ThriftJSONProtocolException(reason, type);
 }
 
@@ -65,8 +64,7 @@ size_t utf8SequenceLength(const unsigned char* p, const unsigned char* end) {
 // saturates at the 64-bit limits; 0 when no digit follows.
 int64_t leadingInteger(std::string_view s) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r'))
-        ++i;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r')) ++i;
     bool negative = false;
     if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
     uint64_t value = 0;
@@ -110,7 +108,7 @@ void appendDouble(std::string& out, double value) {
 // Parser
 
 class JsonParser {
-public:
+  public:
     explicit JsonParser(ThriftJSONProtocol& p)
         : p_(p), s_(p.input_.data()), end_(s_ + p.input_.size()), begin_(s_) {}
 
@@ -122,7 +120,7 @@ public:
         return root;
     }
 
-private:
+  private:
     [[noreturn]] void error(const char* what) {
         fail(std::string("Fialed json parsing: ") + what + " around character " +
              std::to_string(s_ - begin_) + ".");
@@ -301,14 +299,30 @@ private:
                 if (s_ == end_) error("Unterminated string");
                 char e = *s_++;
                 switch (e) {
-                    case '"': arena += '"'; break;
-                    case '\\': arena += '\\'; break;
-                    case '/': arena += '/'; break;
-                    case 'b': arena += '\b'; break;
-                    case 'f': arena += '\f'; break;
-                    case 'n': arena += '\n'; break;
-                    case 'r': arena += '\r'; break;
-                    case 't': arena += '\t'; break;
+                    case '"':
+                        arena += '"';
+                        break;
+                    case '\\':
+                        arena += '\\';
+                        break;
+                    case '/':
+                        arena += '/';
+                        break;
+                    case 'b':
+                        arena += '\b';
+                        break;
+                    case 'f':
+                        arena += '\f';
+                        break;
+                    case 'n':
+                        arena += '\n';
+                        break;
+                    case 'r':
+                        arena += '\r';
+                        break;
+                    case 't':
+                        arena += '\t';
+                        break;
                     case 'u': {
                         unsigned cp = readHex4();
                         if (cp >= 0xD800 && cp <= 0xDBFF) {
@@ -506,13 +520,27 @@ void ThriftJSONProtocol::appendEscaped(std::string_view text) {
         out_.append(reinterpret_cast<const char*>(run), p - run);
         run = p + 1;
         switch (c) {
-            case '"': out_ += "\\\""; break;
-            case '\\': out_ += "\\\\"; break;
-            case '\b': out_ += "\\b"; break;
-            case '\f': out_ += "\\f"; break;
-            case '\n': out_ += "\\n"; break;
-            case '\r': out_ += "\\r"; break;
-            case '\t': out_ += "\\t"; break;
+            case '"':
+                out_ += "\\\"";
+                break;
+            case '\\':
+                out_ += "\\\\";
+                break;
+            case '\b':
+                out_ += "\\b";
+                break;
+            case '\f':
+                out_ += "\\f";
+                break;
+            case '\n':
+                out_ += "\\n";
+                break;
+            case '\r':
+                out_ += "\\r";
+                break;
+            case '\t':
+                out_ += "\\t";
+                break;
             default: {
                 char esc[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 0xF]};
                 out_.append(esc, 6);
@@ -657,7 +685,9 @@ uint32_t ThriftJSONProtocol::writeFieldEnd() {
     return 1;
 }
 
-uint32_t ThriftJSONProtocol::writeFieldStop() { return 0; }
+uint32_t ThriftJSONProtocol::writeFieldStop() {
+    return 0;
+}
 
 uint32_t ThriftJSONProtocol::writeMapBegin(const TType keyType, const TType valType,
                                            const uint32_t) {
@@ -722,7 +752,9 @@ uint32_t ThriftJSONProtocol::writeSetBegin(const TType elemType, const uint32_t 
     return writeListBegin(elemType, size);
 }
 
-uint32_t ThriftJSONProtocol::writeSetEnd() { return writeListEnd(); }
+uint32_t ThriftJSONProtocol::writeSetEnd() {
+    return writeListEnd();
+}
 
 uint32_t ThriftJSONProtocol::writeBool(const bool value) {
     return writeI64(value ? 1 : 0);
@@ -732,9 +764,13 @@ uint32_t ThriftJSONProtocol::writeByte(const int8_t byte) {
     return writeI64(static_cast<uint8_t>(byte));
 }
 
-uint32_t ThriftJSONProtocol::writeI16(const int16_t i16) { return writeI64(i16); }
+uint32_t ThriftJSONProtocol::writeI16(const int16_t i16) {
+    return writeI64(i16);
+}
 
-uint32_t ThriftJSONProtocol::writeI32(const int32_t i32) { return writeI64(i32); }
+uint32_t ThriftJSONProtocol::writeI32(const int32_t i32) {
+    return writeI64(i32);
+}
 
 uint32_t ThriftJSONProtocol::writeI64(const int64_t i64) {
     beforeValue();
@@ -761,7 +797,9 @@ uint32_t ThriftJSONProtocol::writeString(const std::string& str) {
     return static_cast<uint32_t>(str.size());
 }
 
-uint32_t ThriftJSONProtocol::writeBinary(const std::string& str) { return writeString(str); }
+uint32_t ThriftJSONProtocol::writeBinary(const std::string& str) {
+    return writeString(str);
+}
 
 // ---------------------------------------------------------------------------
 // Reading
@@ -879,8 +917,9 @@ void ThriftJSONProtocol::openObject(ReadItem& item, uint32_t node, ReadItem::Ori
         }
     }
     if (!sorted) {
-        std::stable_sort(order_.begin() + static_cast<ptrdiff_t>(first), order_.end(),
-                         [this](uint32_t x, uint32_t y) { return members_[x].key < members_[y].key; });
+        std::stable_sort(
+            order_.begin() + static_cast<ptrdiff_t>(first), order_.end(),
+            [this](uint32_t x, uint32_t y) { return members_[x].key < members_[y].key; });
         size_t out = first;
         for (size_t i = first; i < order_.size(); ++i) {
             bool overwritten = false;
@@ -901,18 +940,25 @@ void ThriftJSONProtocol::openObject(ReadItem& item, uint32_t node, ReadItem::Ori
 std::string ThriftJSONProtocol::describe(uint32_t node) const {
     const Node& n = nodes_[node];
     switch (n.kind) {
-        case Node::Null: return "null";
-        case Node::False: return "0";
-        case Node::True: return "1";
-        case Node::Int: return std::to_string(n.num.i);
+        case Node::Null:
+            return "null";
+        case Node::False:
+            return "0";
+        case Node::True:
+            return "1";
+        case Node::Int:
+            return std::to_string(n.num.i);
         case Node::Dbl: {
             char buf[64];
             auto res = std::to_chars(buf, buf + sizeof buf, n.num.d);
             return std::string(buf, res.ptr);
         }
-        case Node::Str: return std::string(nodeText(n));
-        case Node::Arr: return "(array of " + std::to_string(n.b) + ")";
-        case Node::Obj: return "{object of " + std::to_string(n.b) + "}";
+        case Node::Str:
+            return std::string(nodeText(n));
+        case Node::Arr:
+            return "(array of " + std::to_string(n.b) + ")";
+        case Node::Obj:
+            return "{object of " + std::to_string(n.b) + "}";
     }
     return {};
 }
@@ -948,7 +994,9 @@ uint32_t ThriftJSONProtocol::readMessageBegin(std::string& name, TMessageType& m
     return static_cast<uint32_t>(input_.size());
 }
 
-uint32_t ThriftJSONProtocol::readMessageEnd() { return 0; }
+uint32_t ThriftJSONProtocol::readMessageEnd() {
+    return 0;
+}
 
 uint32_t ThriftJSONProtocol::readStructBegin(std::string& name) {
     name.clear();
@@ -975,8 +1023,7 @@ uint32_t ThriftJSONProtocol::readStructEnd() {
     return 0;
 }
 
-uint32_t ThriftJSONProtocol::readFieldBegin(std::string& name, TType& fieldType,
-                                            int16_t& fieldId) {
+uint32_t ThriftJSONProtocol::readFieldBegin(std::string& name, TType& fieldType, int16_t& fieldId) {
     name.clear();
     ReadItem& t = top();
     if (t.kind != ReadItem::ObjIter) fail("Expected a record");
@@ -1042,7 +1089,9 @@ uint32_t ThriftJSONProtocol::readMapBegin(TType& keyType, TType& valType, uint32
     return 0;
 }
 
-uint32_t ThriftJSONProtocol::readMapEnd() { return readFieldEnd(); }
+uint32_t ThriftJSONProtocol::readMapEnd() {
+    return readFieldEnd();
+}
 
 uint32_t ThriftJSONProtocol::readListBegin(TType& elemType, uint32_t& size) {
     ReadItem& t = top();
@@ -1076,13 +1125,17 @@ uint32_t ThriftJSONProtocol::readListBegin(TType& elemType, uint32_t& size) {
     return 0;
 }
 
-uint32_t ThriftJSONProtocol::readListEnd() { return readFieldEnd(); }
+uint32_t ThriftJSONProtocol::readListEnd() {
+    return readFieldEnd();
+}
 
 uint32_t ThriftJSONProtocol::readSetBegin(TType& elemType, uint32_t& size) {
     return readListBegin(elemType, size);
 }
 
-uint32_t ThriftJSONProtocol::readSetEnd() { return readListEnd(); }
+uint32_t ThriftJSONProtocol::readSetEnd() {
+    return readListEnd();
+}
 
 ThriftJSONProtocol::Val ThriftJSONProtocol::readValue() {
     ReadItem& t = top();
@@ -1112,12 +1165,18 @@ ThriftJSONProtocol::Val ThriftJSONProtocol::readValue() {
 int64_t ThriftJSONProtocol::toInt64(const Val& v) const {
     if (!v.node) return leadingInteger(v.key);
     switch (v.node->kind) {
-        case Node::Int: return v.node->num.i;
-        case Node::Dbl: return saturatingTrunc(v.node->num.d);
-        case Node::True: return 1;
-        case Node::False: return 0;
-        case Node::Str: return leadingInteger(nodeText(*v.node));
-        default: fail("Expected a number");
+        case Node::Int:
+            return v.node->num.i;
+        case Node::Dbl:
+            return saturatingTrunc(v.node->num.d);
+        case Node::True:
+            return 1;
+        case Node::False:
+            return 0;
+        case Node::Str:
+            return leadingInteger(nodeText(*v.node));
+        default:
+            fail("Expected a number");
     }
 }
 
@@ -1193,7 +1252,9 @@ uint32_t ThriftJSONProtocol::readString(std::string& str) {
     return static_cast<uint32_t>(str.size());
 }
 
-uint32_t ThriftJSONProtocol::readBinary(std::string& str) { return readString(str); }
+uint32_t ThriftJSONProtocol::readBinary(std::string& str) {
+    return readString(str);
+}
 
 // ---------------------------------------------------------------------------
 // Factory

@@ -28,7 +28,7 @@ namespace lumvane {
 // what()) is the fixed reason text, such as "Fialed json parsing: ..." or
 // "Wrong thrift protocol version: 2".
 class ThriftJSONProtocolException : public apache::thrift::protocol::TProtocolException {
-public:
+  public:
     explicit ThriftJSONProtocolException(const std::string& reason,
                                          TProtocolExceptionType type = INVALID_DATA)
         : TProtocolException(type, reason) {}
@@ -90,9 +90,8 @@ struct FieldSpan {
 };
 }  // namespace jsonproto
 
-class ThriftJSONProtocol
-    : public apache::thrift::protocol::TVirtualProtocol<ThriftJSONProtocol> {
-public:
+class ThriftJSONProtocol : public apache::thrift::protocol::TVirtualProtocol<ThriftJSONProtocol> {
+  public:
     using TType = apache::thrift::protocol::TType;
     using TMessageType = apache::thrift::protocol::TMessageType;
     using TTransport = apache::thrift::transport::TTransport;
@@ -163,7 +162,7 @@ public:
     uint32_t readString(std::string& str);
     uint32_t readBinary(std::string& str);
 
-private:
+  private:
     struct Val;  // a value taken off the read stack: a node or a map key text
 
     // Writing helpers.
@@ -209,7 +208,7 @@ private:
 
 // The process-wide factory of the encoding; it holds no state.
 class ThriftJSONProtocolFactory : public apache::thrift::protocol::TProtocolFactory {
-public:
+  public:
     static std::shared_ptr<ThriftJSONProtocolFactory> sharedFactory();
     std::shared_ptr<apache::thrift::protocol::TProtocol> getProtocol(
         std::shared_ptr<apache::thrift::transport::TTransport> trans) override;

@@ -9,7 +9,7 @@
 namespace lumvane {
 
 class ThriftTransportCheckExeption : public apache::thrift::protocol::TProtocolDecorator {
-public:
+  public:
     explicit ThriftTransportCheckExeption(
         std::shared_ptr<apache::thrift::protocol::TProtocol> protocol)
         : TProtocolDecorator(std::move(protocol)) {}
@@ -24,7 +24,7 @@ public:
         return TProtocolDecorator::writeMessageBegin_virt(name, messageType, seqid);
     }
 
-private:
+  private:
     bool isSeccuss_ = true;
 };
 

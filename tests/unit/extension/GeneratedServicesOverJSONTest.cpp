@@ -19,7 +19,9 @@ namespace {
 using apache::thrift::TApplicationException;
 using apache::thrift::transport::TMemoryBuffer;
 
-std::string textOf(const std::shared_ptr<TMemoryBuffer>& buffer) { return buffer->getBufferAsString(); }
+std::string textOf(const std::shared_ptr<TMemoryBuffer>& buffer) {
+    return buffer->getBufferAsString();
+}
 
 TEST(GeneratedServicesOverJSON, DeleteLoginDataReplyIsWrittenByteForByte) {
     auto info = std::make_shared<TBNResponseInfo>("7", 42, "3", nullptr, "x3");
@@ -55,7 +57,7 @@ TEST(GeneratedServicesOverJSON, RecordWrittenOutOfIdOrderHasSortedMembers) {
 }
 
 class FakeStorage : public TBNStorageService {
-public:
+  public:
     std::shared_ptr<TBNGetLoginDataResponse> getLoginData(
         std::shared_ptr<TBNGetLoginDataRequest>) override {
         return nullptr;
@@ -158,8 +160,9 @@ TEST(GeneratedServicesOverJSON, ClientAndProcessorRoundTrip) {
 }
 
 class FakeHost : public TBNHostStorageService {
-public:
-    std::shared_ptr<TBNPongTestResponse> sendPing(std::shared_ptr<TBNPingTestRequest> request) override {
+  public:
+    std::shared_ptr<TBNPongTestResponse> sendPing(
+        std::shared_ptr<TBNPingTestRequest> request) override {
         return std::make_shared<TBNPongTestResponse>(
             TBNProtocolHelper::sharedHelper().nextResponseForRequest(request->info()), false, 32,
             std::nullopt);
@@ -189,27 +192,29 @@ TEST(GeneratedServicesOverJSON, ServerOffersStorageCallsPastTheHostProcessor) {
     auto callBuffer = std::make_shared<TMemoryBuffer>();
     auto request = std::make_shared<TBNDeleteLoginDataRequest>();
     request->setInfo(std::make_shared<TBNRequestInfo>("3", 5, "x3"));
-    TBNStorageServiceClient(std::make_shared<ThriftJSONProtocol>(callBuffer)).send_deleteLoginData(request);
+    TBNStorageServiceClient(std::make_shared<ThriftJSONProtocol>(callBuffer))
+        .send_deleteLoginData(request);
 
     httplib::Client http("127.0.0.1", server->port());
     auto res = http.Post("/thrift", callBuffer->getBufferAsString(), "application/json");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
     // The handler's helper counts from 0 and stamps a fixed time.
-    EXPECT_EQ(res->body,
-              R"([1,"deleteLoginData",2,0,{"0":{"rec":{"1":{"rec":{"1":{"str":"0"},)"
-              R"("2":{"i64":1733874000},"3":{"str":"3"},"5":{"str":"x3"}}}}}}])");
+    EXPECT_EQ(res->body, R"([1,"deleteLoginData",2,0,{"0":{"rec":{"1":{"rec":{"1":{"str":"0"},)"
+                         R"("2":{"i64":1733874000},"3":{"str":"3"},"5":{"str":"x3"}}}}}}])");
 
     auto pingBuffer = std::make_shared<TMemoryBuffer>();
     auto ping = std::make_shared<TBNPingTestRequest>();
     ping->setInfo(std::make_shared<TBNRequestInfo>("8", 5, "x8"));
-    TBNHostStorageServiceClient(std::make_shared<ThriftJSONProtocol>(pingBuffer)).send_sendPing(ping);
+    TBNHostStorageServiceClient(std::make_shared<ThriftJSONProtocol>(pingBuffer))
+        .send_sendPing(ping);
     res = http.Post("/thrift", pingBuffer->getBufferAsString(), "application/json");
     ASSERT_TRUE(res);
     auto replyBuffer = std::make_shared<TMemoryBuffer>();
     replyBuffer->write(reinterpret_cast<const uint8_t*>(res->body.data()),
                        static_cast<uint32_t>(res->body.size()));
-    auto pong = TBNHostStorageServiceClient(std::make_shared<ThriftJSONProtocol>(replyBuffer)).recv_sendPing();
+    auto pong = TBNHostStorageServiceClient(std::make_shared<ThriftJSONProtocol>(replyBuffer))
+                    .recv_sendPing();
     ASSERT_NE(pong, nullptr);
     EXPECT_EQ(pong->flags(), 32);
     EXPECT_EQ(pong->info()->requestId(), "8");
@@ -264,7 +269,8 @@ TEST(TBNProtocolHelper, ConcurrentCallersNeverShareAnId) {
         threads.emplace_back([&, t] {
             for (int i = 0; i < kEach; ++i) {
                 auto request = helper.nextRequest();
-                ids[t].push_back(*request->id() + "/" + *helper.nextResponseForRequest(request)->id());
+                ids[t].push_back(*request->id() + "/" +
+                                 *helper.nextResponseForRequest(request)->id());
             }
         });
     }

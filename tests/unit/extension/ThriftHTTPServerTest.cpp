@@ -88,7 +88,7 @@ wt::TBNResponseInfo infoFor(const wt::TBNRequestInfo& request, const std::string
 }
 
 class HostHandler : public wt::TBNHostStorageServiceIf {
-public:
+  public:
     explicit HostHandler(Gate* gate = nullptr) : gate_(gate) {}
     void sendPing(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
         if (request.appIdentifier == "block" && gate_) {
@@ -101,12 +101,12 @@ public:
         out.__set_clientSecret(request.auth.clientSecret);
     }
 
-private:
+  private:
     Gate* gate_;
 };
 
 class StorageHandler : public wt::TBNStorageServiceIf {
-public:
+  public:
     void deleteLoginData(wt::TBNDeleteLoginDataResponse& out,
                          const wt::TBNDeleteLoginDataRequest& request) override {
         out.__set_info(infoFor(request.info, "deleted"));
@@ -119,7 +119,7 @@ public:
 
 // Holds every call for a while to see whether another call overlaps it.
 class LoggingHandler : public wt::TBNLoggingServiceIf {
-public:
+  public:
     explicit LoggingHandler(Gate* gate = nullptr) : gate_(gate) {}
     void sendLog(wt::TBNPongTestResponse& out, const wt::TBNPingTestRequest& request) override {
         if (gate_) {
@@ -130,13 +130,13 @@ public:
         out.__set_info(infoFor(request.info, "logged"));
     }
 
-private:
+  private:
     Gate* gate_;
 };
 
 // Counts how often the server offers it a message.
 class CountingProcessor : public TProcessor {
-public:
+  public:
     explicit CountingProcessor(std::shared_ptr<TProcessor> inner) : inner_(std::move(inner)) {}
     bool process(std::shared_ptr<TProtocol> in, std::shared_ptr<TProtocol> out,
                  void* context) override {
@@ -145,12 +145,12 @@ public:
     }
     std::atomic<int> calls{0};
 
-private:
+  private:
     std::shared_ptr<TProcessor> inner_;
 };
 
 class ThrowingProcessor : public TProcessor {
-public:
+  public:
     bool process(std::shared_ptr<TProtocol>, std::shared_ptr<TProtocol> out, void*) override {
         out->getTransport()->write(reinterpret_cast<const uint8_t*>("partial"), 7);
         throw std::runtime_error("handler failed");
@@ -164,7 +164,7 @@ Bytes sha256(const std::string& text) {
 }
 
 class KeyDelegate : public ThriftHTTPServerDelegate {
-public:
+  public:
     std::optional<Bytes> thriftHTTPServer(ThriftHTTPServer&, const std::string& clientId) override {
         auto it = secrets.find(clientId);
         if (it == secrets.end()) return std::nullopt;
@@ -204,8 +204,7 @@ std::string pingText(const std::string& app = "ext") {
 }
 
 std::string logText() {
-    return callText<wt::TBNLoggingServiceClient>(
-        [&](auto& c) { c.send_sendLog(pingRequest()); });
+    return callText<wt::TBNLoggingServiceClient>([&](auto& c) { c.send_sendLog(pingRequest()); });
 }
 
 std::string deleteText() {
@@ -251,8 +250,9 @@ std::string encryptToBase64(const std::string& plain, const Bytes& key) {
     std::string bin(cipher.begin(), cipher.end());
     // Base64 by OpenSSL, so the test does not share the server's encoder.
     std::string out(4 * ((bin.size() + 2) / 3) + 1, '\0');
-    int n = EVP_EncodeBlock(reinterpret_cast<uint8_t*>(out.data()),
-                            reinterpret_cast<const uint8_t*>(bin.data()), static_cast<int>(bin.size()));
+    int n =
+        EVP_EncodeBlock(reinterpret_cast<uint8_t*>(out.data()),
+                        reinterpret_cast<const uint8_t*>(bin.data()), static_cast<int>(bin.size()));
     out.resize(static_cast<size_t>(n));
     return out;
 }
@@ -260,7 +260,8 @@ std::string encryptToBase64(const std::string& plain, const Bytes& key) {
 std::string decryptFromBase64(const std::string& text, const Bytes& key) {
     std::string bin(text.size(), '\0');
     int n = EVP_DecodeBlock(reinterpret_cast<uint8_t*>(bin.data()),
-                            reinterpret_cast<const uint8_t*>(text.data()), static_cast<int>(text.size()));
+                            reinterpret_cast<const uint8_t*>(text.data()),
+                            static_cast<int>(text.size()));
     if (n < 0) return {};
     size_t pad = 0;
     if (!text.empty() && text.back() == '=') ++pad;
@@ -280,11 +281,12 @@ std::string envelope(const std::string& request, bool encrypted,
 // ---- Fixture: the three servers on free ports -----------------------------
 
 class ThriftHTTPServerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         auto factory = ThriftJSONProtocolFactory::sharedFactory();
         host = std::make_shared<CountingProcessor>(
-            std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>(&gate)));
+            std::make_shared<wt::TBNHostStorageServiceProcessor>(
+                std::make_shared<HostHandler>(&gate)));
         storage = std::make_shared<CountingProcessor>(
             std::make_shared<wt::TBNStorageServiceProcessor>(std::make_shared<StorageHandler>()));
         logging = std::make_shared<CountingProcessor>(
@@ -380,8 +382,8 @@ TEST_F(ThriftHTTPServerTest, EnvelopeErrorAnswers) {
     const Case cases[] = {
         {"unknown client", envelope(encryptToBase64(pingText(), key), true, "stranger"),
          "not authorized"},
-        {"client id not text",
-         R"({"request":"AAAA","clientId":5,"encrypted":true})", "not authorized"},
+        {"client id not text", R"({"request":"AAAA","clientId":5,"encrypted":true})",
+         "not authorized"},
         {"wrong secret", envelope(encryptToBase64(pingText(), wrongKey), true),
          "client secret not valid"},
         {"plaintext starting with a space", envelope(encryptToBase64(" " + pingText(), key), true),
@@ -556,8 +558,8 @@ TEST_F(ThriftHTTPServerTest, PingsAreAnsweredWhileManyHandlersBlock) {
 
 TEST(ThriftHTTPServerSerial, SerialServerProcessesOneRequestAtATime) {
     Gate gate;
-    auto logging = std::make_shared<wt::TBNLoggingServiceProcessor>(
-        std::make_shared<LoggingHandler>(&gate));
+    auto logging =
+        std::make_shared<wt::TBNLoggingServiceProcessor>(std::make_shared<LoggingHandler>(&gate));
     auto server = ThriftHTTPServer::initAsSerialQueueWithPort(
         0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), logging);
     ASSERT_TRUE(server->isListening());
@@ -582,7 +584,8 @@ TEST(ThriftHTTPServerSerial, SerialServerProcessesOneRequestAtATime) {
 }
 
 TEST(ThriftHTTPServerProcessing, RaisingProcessorIsSkippedAndItsOutputDropped) {
-    auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
     ThriftHTTPServer::Options options;
     options.listen = false;
     auto server = ThriftHTTPServer::initAsConcurrentWithPort(
@@ -604,7 +607,7 @@ TEST(ThriftHTTPServerProcessing, RaisingProcessorIsSkippedAndItsOutputDropped) {
 
 // Collects the text of every log record.
 class CapturingLogger : public Logger {
-public:
+  public:
     void logMessage(const LogRecord& record) override {
         std::lock_guard<std::mutex> lock(mutex);
         if (record.message) lines.push_back(*record.message);
@@ -678,12 +681,13 @@ SSLIdentity makeIdentity(const std::filesystem::path& dir) {
 }
 
 TEST(ThriftHTTPServerTLS, ServesHTTPSFromTheGivenIdentity) {
-    auto dir = std::filesystem::temp_directory_path() /
-               ("lumvane-tls-" + std::to_string(::getpid()));
+    auto dir =
+        std::filesystem::temp_directory_path() / ("lumvane-tls-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     SSLIdentity identity = makeIdentity(dir);
 
-    auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
     auto server = ThriftHTTPServer::initAsConcurrentWithPort(
         0, identity, ThriftJSONProtocolFactory::sharedFactory(), {host});
     ASSERT_TRUE(server->isListening());

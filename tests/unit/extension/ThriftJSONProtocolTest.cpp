@@ -59,9 +59,8 @@ TEST(ThriftJSONProtocol, DeleteLoginDataReplyIsWrittenByteForByte) {
         result.write(&p);
         p.writeMessageEnd();
     });
-    EXPECT_EQ(text,
-              R"([1,"deleteLoginData",2,0,{"0":{"rec":{"1":{"rec":{"1":{"str":"7"},)"
-              R"("2":{"i64":42},"3":{"str":"3"},"5":{"str":"x3"}}}}}}])");
+    EXPECT_EQ(text, R"([1,"deleteLoginData",2,0,{"0":{"rec":{"1":{"rec":{"1":{"str":"7"},)"
+                    R"("2":{"i64":42},"3":{"str":"3"},"5":{"str":"x3"}}}}}}])");
 
     // And a client reads it back into the same response.
     auto in = reader(text);
@@ -88,7 +87,8 @@ TEST(ThriftJSONProtocol, WriterEdgeCases) {
         {"members sorted by field id whatever the write order",
          [](ThriftJSONProtocol& p) {
              p.writeStructBegin("R");
-             for (int16_t id : {1, 2, 3, 6, 4, 5}) field(p, id, T_I32, [&] { p.writeI32(id * 10); });
+             for (int16_t id : {1, 2, 3, 6, 4, 5})
+                 field(p, id, T_I32, [&] { p.writeI32(id * 10); });
              p.writeFieldStop();
              p.writeStructEnd();
          },
@@ -198,7 +198,7 @@ TEST(ThriftJSONProtocol, WriterEdgeCases) {
          [](ThriftJSONProtocol& p) {
              p.writeListBegin(T_STRING, 3);
              p.writeBinary("\xff\xfe");
-             p.writeString("\xc3");  // truncated sequence
+             p.writeString("\xc3");          // truncated sequence
              p.writeString("\xed\xa0\x80");  // surrogate
              p.writeListEnd();
          },
@@ -304,10 +304,10 @@ TEST(ThriftJSONProtocol, UnreadableMessagesFailWithTheirReason) {
         {"truncated", R"([1,"m",1,0,{"1":{"str":"x)", "Fialed json parsing: ", E::INVALID_DATA},
         {"trailing garbage", R"([1,"m",1,0,{}]x)", "Fialed json parsing: ", E::INVALID_DATA},
         {"invalid UTF-8", "[1,\"m\xff\",1,0,{}]", "Fialed json parsing: ", E::INVALID_DATA},
-        {"lone surrogate escape", R"([1,"\ud800",1,0,{}])", "Fialed json parsing: ",
-         E::INVALID_DATA},
-        {"nesting beyond the limit", std::string(100000, '['), "Fialed json parsing: ",
-         E::INVALID_DATA},
+        {"lone surrogate escape", R"([1,"\ud800",1,0,{}])",
+         "Fialed json parsing: ", E::INVALID_DATA},
+        {"nesting beyond the limit", std::string(100000, '['),
+         "Fialed json parsing: ", E::INVALID_DATA},
         {"top level not an array", R"({"1":1})", "Message is not an array", E::INVALID_DATA},
         {"fewer than five elements", R"([1,"m",1,0])", "Message has fewer than five elements",
          E::INVALID_DATA},
@@ -441,14 +441,14 @@ TEST(ThriftJSONProtocol, AnnouncedCountsNeverExceedWhatIsPresent) {
 
 TEST(ThriftJSONProtocol, MalformedShapesAreErrorsNotCrashes) {
     const char* cases[] = {
-        R"(5)",                        // record is a number
-        R"({"1":5})",                  // field is not an object
-        R"({"1":{"tf":1,"i8":2}})",    // field object of two members
-        R"({"7":{"str":5}})",          // string read from a number
-        R"({"4":{"i32":[1]}})",        // number read from an array
-        R"({"4":{"i32":null}})",       // number read from null
-        R"({"13":{"rec":[1]}})",       // record read from an array
-        R"({"11":{"lst":{"a":1}}})",   // list read from an object
+        R"(5)",                       // record is a number
+        R"({"1":5})",                 // field is not an object
+        R"({"1":{"tf":1,"i8":2}})",   // field object of two members
+        R"({"7":{"str":5}})",         // string read from a number
+        R"({"4":{"i32":[1]}})",       // number read from an array
+        R"({"4":{"i32":null}})",      // number read from null
+        R"({"13":{"rec":[1]}})",      // record read from an array
+        R"({"11":{"lst":{"a":1}}})",  // list read from an object
         R"({"9":{"map":["str","i32",1,[]]}})",
     };
     for (const char* record : cases) {
@@ -476,7 +476,7 @@ TEST(ThriftJSONProtocol, MessageSizeIsBounded) {
 // A stream that hands out a few bytes per read and must not be read past the
 // message: a socket or HTTP stream would block there waiting for the next one.
 class TrickleTransport : public apache::thrift::transport::TTransport {
-public:
+  public:
     explicit TrickleTransport(std::string data) : data_(std::move(data)) {}
     uint32_t read_virt(uint8_t* buf, uint32_t len) override {
         if (pos_ == data_.size()) {
@@ -489,7 +489,7 @@ public:
         return n;
     }
 
-private:
+  private:
     std::string data_;
     size_t pos_ = 0;
 };
@@ -508,7 +508,7 @@ TEST(ThriftJSONProtocol, StreamsAreReadUpToTheEndOfTheMessageOnly) {
 }
 
 class StorageHandler : public wt::TBNStorageServiceIf {
-public:
+  public:
     void deleteLoginData(wt::TBNDeleteLoginDataResponse& out,
                          const wt::TBNDeleteLoginDataRequest& request) override {
         out.__set_info(responseInfo("1", 100, request.info.id, request.info.contextName));
