@@ -147,6 +147,9 @@ std::optional<LogTimePoint> parseExtensionTimestamp(std::string_view t) {
     using namespace std::chrono;
     const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
+    // The clock's nanosecond ticks reach only about 1678..2262; other years are no
+    // time an extension can mean, so they count as unparsable.
+    if (year < 1900 || year > 2199) return std::nullopt;
     if (!date.ok() || hour > 23 || minute > 59 || second > 59) return std::nullopt;
     const sys_days days{date};
     return LogTimePoint(duration_cast<system_clock::duration>(

@@ -39,7 +39,8 @@ std::optional<std::string> decodeBase64Strict(std::string_view text);
 
 bool isValidUtf8(std::string_view text);
 
-// "yyyy-MM-ddTHH:mm:ss.SSS" in UTC, exactly 23 characters; nothing otherwise.
+// "yyyy-MM-ddTHH:mm:ss.SSS" in UTC, exactly 23 characters, years 1900 to 2199;
+// nothing otherwise.
 std::optional<LogTimePoint> parseExtensionTimestamp(std::string_view text);
 
 // Level bit of a message level: 0..4 give 1, 2, 4, 8, 16; anything else 16.
