@@ -507,7 +507,8 @@ void ThriftJSONProtocol::appendEscaped(std::string_view text) {
         }
         size_t n = utf8SequenceLength(q, end);
         if (n == 0) {
-            out_ += "null";
+            // A map key must stay a JSON member name.
+            out_ += writingMapKey() ? "\"\"" : "null";
             return;
         }
         q += n;

@@ -203,6 +203,14 @@ TEST(ThriftJSONProtocol, WriterEdgeCases) {
              p.writeListEnd();
          },
          R"(["str",3,null,null,null])"},
+        {"a map key that is not UTF-8 stays a member name",
+         [](ThriftJSONProtocol& p) {
+             p.writeMapBegin(T_STRING, T_STRING, 1);
+             p.writeString("\xff");
+             p.writeString("\xfe");
+             p.writeMapEnd();
+         },
+         R"(["str","str",1,{"":null}])"},
         {"a call message",
          [](ThriftJSONProtocol& p) {
              p.writeMessageBegin("sendPing", T_CALL, 17);
