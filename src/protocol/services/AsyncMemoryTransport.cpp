@@ -57,7 +57,9 @@ void AsyncMemoryTransport::flush(Completion completion, Failure failure) {
     });
 }
 
-void AsyncMemoryTransport::flush() { setReply(exchange_(takeWritten())); }
+void AsyncMemoryTransport::flush() {
+    setReply(exchange_(takeWritten()));
+}
 
 std::string AsyncMemoryTransport::lastCall() const {
     std::lock_guard lock(mutex_);

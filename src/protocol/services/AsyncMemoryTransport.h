@@ -17,7 +17,7 @@
 namespace lumvane {
 
 class AsyncMemoryTransport : public TAsyncTransport {
-public:
+  public:
     // Takes the bytes of one call, returns the bytes of its reply. A TException it
     // throws reaches the failure callback.
     using Exchange = std::function<std::string(const std::string& call)>;
@@ -35,11 +35,11 @@ public:
     // Bytes of the last call sent (for tests).
     std::string lastCall() const;
 
-protected:
+  protected:
     uint32_t read_virt(uint8_t* buf, uint32_t len) override;
     void write_virt(const uint8_t* buf, uint32_t len) override;
 
-private:
+  private:
     std::string takeWritten();
     void setReply(const std::string& reply);
 

@@ -10,22 +10,22 @@
 namespace lumvane {
 
 class LimitedCompactProtocolFactory : public apache::thrift::protocol::TProtocolFactory {
-public:
+  public:
     explicit LimitedCompactProtocolFactory(const ProtocolLimits& limits = {}) : limits_(limits) {}
     std::shared_ptr<apache::thrift::protocol::TProtocol> getProtocol(
         std::shared_ptr<apache::thrift::transport::TTransport> transport) override;
 
-private:
+  private:
     ProtocolLimits limits_;
 };
 
 class LimitedBinaryProtocolFactory : public apache::thrift::protocol::TProtocolFactory {
-public:
+  public:
     explicit LimitedBinaryProtocolFactory(const ProtocolLimits& limits = {}) : limits_(limits) {}
     std::shared_ptr<apache::thrift::protocol::TProtocol> getProtocol(
         std::shared_ptr<apache::thrift::transport::TTransport> transport) override;
 
-private:
+  private:
     ProtocolLimits limits_;
 };
 

@@ -7,7 +7,9 @@ TBNMobileStorageServiceClientAsync::TBNMobileStorageServiceClientAsync(
     std::shared_ptr<TAsyncTransport> transport)
     : AsyncClientBase(factory, std::move(transport)) {}
 
-void TBNMobileStorageServiceClientAsync::approveClient(std::shared_ptr<TBNApproveClientRequest> request, std::function<void(std::shared_ptr<TBNApproveClientResponse>)> response,
+void TBNMobileStorageServiceClientAsync::approveClient(
+    std::shared_ptr<TBNApproveClientRequest> request,
+    std::function<void(std::shared_ptr<TBNApproveClientResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_approveClient(std::move(request)); },
@@ -18,8 +20,9 @@ void TBNMobileStorageServiceClientAsync::approveClient(std::shared_ptr<TBNApprov
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::updateInfo(std::shared_ptr<TBNUpdateInfoRequest> request, std::function<void(std::shared_ptr<TBNUpdateInfoResponse>)> response,
-    TBNAsyncFailure failure) {
+void TBNMobileStorageServiceClientAsync::updateInfo(
+    std::shared_ptr<TBNUpdateInfoRequest> request,
+    std::function<void(std::shared_ptr<TBNUpdateInfoResponse>)> response, TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_updateInfo(std::move(request)); },
         [this, response = std::move(response)] {
@@ -29,7 +32,9 @@ void TBNMobileStorageServiceClientAsync::updateInfo(std::shared_ptr<TBNUpdateInf
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::getSitesCache(std::shared_ptr<TBNGetSitesCacheRequest> request, std::function<void(std::shared_ptr<TBNGetSitesCacheResponse>)> response,
+void TBNMobileStorageServiceClientAsync::getSitesCache(
+    std::shared_ptr<TBNGetSitesCacheRequest> request,
+    std::function<void(std::shared_ptr<TBNGetSitesCacheResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_getSitesCache(std::move(request)); },
@@ -40,7 +45,9 @@ void TBNMobileStorageServiceClientAsync::getSitesCache(std::shared_ptr<TBNGetSit
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::getAccountsCache(std::shared_ptr<TBNGetAccountsCacheRequest> request, std::function<void(std::shared_ptr<TBNGetAccountsCacheResponse>)> response,
+void TBNMobileStorageServiceClientAsync::getAccountsCache(
+    std::shared_ptr<TBNGetAccountsCacheRequest> request,
+    std::function<void(std::shared_ptr<TBNGetAccountsCacheResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_getAccountsCache(std::move(request)); },
@@ -51,8 +58,9 @@ void TBNMobileStorageServiceClientAsync::getAccountsCache(std::shared_ptr<TBNGet
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::getBackUp(std::shared_ptr<TBNGetBackUpRequest> request, std::function<void(std::shared_ptr<TBNGetBackUpResponse>)> response,
-    TBNAsyncFailure failure) {
+void TBNMobileStorageServiceClientAsync::getBackUp(
+    std::shared_ptr<TBNGetBackUpRequest> request,
+    std::function<void(std::shared_ptr<TBNGetBackUpResponse>)> response, TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_getBackUp(std::move(request)); },
         [this, response = std::move(response)] {
@@ -62,7 +70,8 @@ void TBNMobileStorageServiceClientAsync::getBackUp(std::shared_ptr<TBNGetBackUpR
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::setBackUpResult(std::shared_ptr<TBNSetBackUpResult> backupResult, std::function<void()> response,
+void TBNMobileStorageServiceClientAsync::setBackUpResult(
+    std::shared_ptr<TBNSetBackUpResult> backupResult, std::function<void()> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_setBackUpResult(std::move(backupResult)); },
@@ -73,8 +82,9 @@ void TBNMobileStorageServiceClientAsync::setBackUpResult(std::shared_ptr<TBNSetB
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::setBackUp(std::shared_ptr<TBNSetBackUp> backUp, std::function<void()> response,
-    TBNAsyncFailure failure) {
+void TBNMobileStorageServiceClientAsync::setBackUp(std::shared_ptr<TBNSetBackUp> backUp,
+                                                   std::function<void()> response,
+                                                   TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_setBackUp(std::move(backUp)); },
         [this, response = std::move(response)] {
@@ -84,7 +94,9 @@ void TBNMobileStorageServiceClientAsync::setBackUp(std::shared_ptr<TBNSetBackUp>
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::sendPassword(std::shared_ptr<TBNSendPasswordRequest> request, std::function<void(std::shared_ptr<TBNSendPasswordResponse>)> response,
+void TBNMobileStorageServiceClientAsync::sendPassword(
+    std::shared_ptr<TBNSendPasswordRequest> request,
+    std::function<void(std::shared_ptr<TBNSendPasswordResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_sendPassword(std::move(request)); },
@@ -95,7 +107,9 @@ void TBNMobileStorageServiceClientAsync::sendPassword(std::shared_ptr<TBNSendPas
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::loadDataForClipboard(std::shared_ptr<TBNLoadDataForClipboardRequest> request, std::function<void(std::shared_ptr<TBNLoadDataForClipboardResponse>)> response,
+void TBNMobileStorageServiceClientAsync::loadDataForClipboard(
+    std::shared_ptr<TBNLoadDataForClipboardRequest> request,
+    std::function<void(std::shared_ptr<TBNLoadDataForClipboardResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_loadDataForClipboard(std::move(request)); },
@@ -106,7 +120,9 @@ void TBNMobileStorageServiceClientAsync::loadDataForClipboard(std::shared_ptr<TB
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::getUrlToOpen(std::shared_ptr<TBNGetUrlToOpenRequest> request, std::function<void(std::shared_ptr<TBNGetUrlToOpenResponce>)> response,
+void TBNMobileStorageServiceClientAsync::getUrlToOpen(
+    std::shared_ptr<TBNGetUrlToOpenRequest> request,
+    std::function<void(std::shared_ptr<TBNGetUrlToOpenResponce>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_getUrlToOpen(std::move(request)); },
@@ -117,7 +133,9 @@ void TBNMobileStorageServiceClientAsync::getUrlToOpen(std::shared_ptr<TBNGetUrlT
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::requestForImportSiteData(std::shared_ptr<TBNRequestForImportSiteDataRequest> request, std::function<void(std::shared_ptr<TBNRequestForImportSiteDataResponse>)> response,
+void TBNMobileStorageServiceClientAsync::requestForImportSiteData(
+    std::shared_ptr<TBNRequestForImportSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNRequestForImportSiteDataResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_requestForImportSiteData(std::move(request)); },
@@ -128,7 +146,9 @@ void TBNMobileStorageServiceClientAsync::requestForImportSiteData(std::shared_pt
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::importSiteData(std::shared_ptr<TBNImportSiteDataRequest> request, std::function<void(std::shared_ptr<TBNImportSiteDataResponse>)> response,
+void TBNMobileStorageServiceClientAsync::importSiteData(
+    std::shared_ptr<TBNImportSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNImportSiteDataResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_importSiteData(std::move(request)); },
@@ -139,7 +159,9 @@ void TBNMobileStorageServiceClientAsync::importSiteData(std::shared_ptr<TBNImpor
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::requestForExportSiteData(std::shared_ptr<TBNRequestForExportSiteDataRequest> request, std::function<void(std::shared_ptr<TBNRequestForExportSiteDataResponse>)> response,
+void TBNMobileStorageServiceClientAsync::requestForExportSiteData(
+    std::shared_ptr<TBNRequestForExportSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNRequestForExportSiteDataResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_requestForExportSiteData(std::move(request)); },
@@ -150,7 +172,9 @@ void TBNMobileStorageServiceClientAsync::requestForExportSiteData(std::shared_pt
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::exportSiteData(std::shared_ptr<TBNExportSiteDataRequest> request, std::function<void(std::shared_ptr<TBNExportSiteDataResponse>)> response,
+void TBNMobileStorageServiceClientAsync::exportSiteData(
+    std::shared_ptr<TBNExportSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNExportSiteDataResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_exportSiteData(std::move(request)); },
@@ -161,7 +185,9 @@ void TBNMobileStorageServiceClientAsync::exportSiteData(std::shared_ptr<TBNExpor
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::registerYubikey(std::shared_ptr<TBNRegisterYubikeyRequest> request, std::function<void(std::shared_ptr<TBNRegisterYubikeyResponse>)> response,
+void TBNMobileStorageServiceClientAsync::registerYubikey(
+    std::shared_ptr<TBNRegisterYubikeyRequest> request,
+    std::function<void(std::shared_ptr<TBNRegisterYubikeyResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_registerYubikey(std::move(request)); },
@@ -172,7 +198,9 @@ void TBNMobileStorageServiceClientAsync::registerYubikey(std::shared_ptr<TBNRegi
         std::move(failure));
 }
 
-void TBNMobileStorageServiceClientAsync::authenticationYubikey(std::shared_ptr<TBNAuthenticationYubikeyRequest> request, std::function<void(std::shared_ptr<TBNAuthenticationYubikeyResponse>)> response,
+void TBNMobileStorageServiceClientAsync::authenticationYubikey(
+    std::shared_ptr<TBNAuthenticationYubikeyRequest> request,
+    std::function<void(std::shared_ptr<TBNAuthenticationYubikeyResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_authenticationYubikey(std::move(request)); },
@@ -188,8 +216,9 @@ TBNHostStorageServiceClientAsync::TBNHostStorageServiceClientAsync(
     std::shared_ptr<TAsyncTransport> transport)
     : AsyncClientBase(factory, std::move(transport)) {}
 
-void TBNHostStorageServiceClientAsync::sendPing(std::shared_ptr<TBNPingTestRequest> request, std::function<void(std::shared_ptr<TBNPongTestResponse>)> response,
-    TBNAsyncFailure failure) {
+void TBNHostStorageServiceClientAsync::sendPing(
+    std::shared_ptr<TBNPingTestRequest> request,
+    std::function<void(std::shared_ptr<TBNPongTestResponse>)> response, TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_sendPing(std::move(request)); },
         [this, response = std::move(response)] {
@@ -199,7 +228,9 @@ void TBNHostStorageServiceClientAsync::sendPing(std::shared_ptr<TBNPingTestReque
         std::move(failure));
 }
 
-void TBNHostStorageServiceClientAsync::chooseSiteData(std::shared_ptr<TBNChooseSiteDataRequest> request, std::function<void(std::shared_ptr<TBNChooseSiteDataResponse>)> response,
+void TBNHostStorageServiceClientAsync::chooseSiteData(
+    std::shared_ptr<TBNChooseSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNChooseSiteDataResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_chooseSiteData(std::move(request)); },
@@ -210,7 +241,9 @@ void TBNHostStorageServiceClientAsync::chooseSiteData(std::shared_ptr<TBNChooseS
         std::move(failure));
 }
 
-void TBNHostStorageServiceClientAsync::importSiteDataFromGoogle(std::shared_ptr<TBNImportSiteDataFromGoogleRequest> request, std::function<void(std::shared_ptr<TBNImportSiteDataFromGoogleResponse>)> response,
+void TBNHostStorageServiceClientAsync::importSiteDataFromGoogle(
+    std::shared_ptr<TBNImportSiteDataFromGoogleRequest> request,
+    std::function<void(std::shared_ptr<TBNImportSiteDataFromGoogleResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_importSiteDataFromGoogle(std::move(request)); },
@@ -221,7 +254,9 @@ void TBNHostStorageServiceClientAsync::importSiteDataFromGoogle(std::shared_ptr<
         std::move(failure));
 }
 
-void TBNHostStorageServiceClientAsync::generatePassword(std::shared_ptr<TBNGeneratePasswordRequest> request, std::function<void(std::shared_ptr<TBNGeneratePasswordResponse>)> response,
+void TBNHostStorageServiceClientAsync::generatePassword(
+    std::shared_ptr<TBNGeneratePasswordRequest> request,
+    std::function<void(std::shared_ptr<TBNGeneratePasswordResponse>)> response,
     TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_generatePassword(std::move(request)); },
@@ -237,8 +272,9 @@ TBNLoggingServiceClientAsync::TBNLoggingServiceClientAsync(
     std::shared_ptr<TAsyncTransport> transport)
     : AsyncClientBase(factory, std::move(transport)) {}
 
-void TBNLoggingServiceClientAsync::sendLog(std::shared_ptr<TBNLogMessage> logMessage, std::function<void()> response,
-    TBNAsyncFailure failure) {
+void TBNLoggingServiceClientAsync::sendLog(std::shared_ptr<TBNLogMessage> logMessage,
+                                           std::function<void()> response,
+                                           TBNAsyncFailure failure) {
     dispatch(
         weak_from_this().lock(), [&] { send_sendLog(std::move(logMessage)); },
         [this, response = std::move(response)] {

@@ -9,16 +9,11 @@ struct SourceRow {
     const char* name;  // null: not importable
 };
 constexpr SourceRow kSources[] = {
-    {0, "LUMVANE_JSON", "Lumvane JSON"},
-    {1, "LUMVANE_CSV", "Lumvane CSV"},
-    {2, "LASTPASS_CSV", "LastPass CSV"},
-    {3, "DASHLANE_CSV", "Dashlane CSV"},
-    {4, "KEEPASS_CSV", "KeePass CSV"},
-    {5, "TRUEKEY_CSV", "TrueKey CSV"},
-    {6, "1PASSWORD_CSV", "1Password CSV"},
-    {7, "DASHLANE_JSON", "Dashlane JSON"},
-    {50, "GOOGLE_ACCOUNT", "Google Passwords"},
-    {51, "KEYCHAIN_WIFI_PASS", nullptr},
+    {0, "LUMVANE_JSON", "Lumvane JSON"},        {1, "LUMVANE_CSV", "Lumvane CSV"},
+    {2, "LASTPASS_CSV", "LastPass CSV"},        {3, "DASHLANE_CSV", "Dashlane CSV"},
+    {4, "KEEPASS_CSV", "KeePass CSV"},          {5, "TRUEKEY_CSV", "TrueKey CSV"},
+    {6, "1PASSWORD_CSV", "1Password CSV"},      {7, "DASHLANE_JSON", "Dashlane JSON"},
+    {50, "GOOGLE_ACCOUNT", "Google Passwords"}, {51, "KEYCHAIN_WIFI_PASS", nullptr},
     {52, "KEYCHAIN_INTERNET_PASS", nullptr},
 };
 }  // namespace
@@ -39,10 +34,14 @@ std::optional<std::string> importSourceKeyName(int32_t source) {
 
 std::string exportDestinationName(int32_t destination) {
     switch (destination) {
-        case 0: return "Lumvane JSON";
-        case 1: return "Lumvane CSV";
-        case 2: return "LastPass CSV";
-        default: return "";
+        case 0:
+            return "Lumvane JSON";
+        case 1:
+            return "Lumvane CSV";
+        case 2:
+            return "LastPass CSV";
+        default:
+            return "";
     }
 }
 

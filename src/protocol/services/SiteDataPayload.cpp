@@ -24,10 +24,10 @@ std::optional<Bytes> bzip2Compress(const Bytes& input) {
     if (bound > std::numeric_limits<unsigned int>::max()) return std::nullopt;
     Bytes out(bound);
     unsigned int outLen = static_cast<unsigned int>(bound);
-    int rc = BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &outLen,
-                                      const_cast<char*>(reinterpret_cast<const char*>(input.data())),
-                                      static_cast<unsigned int>(input.size()), kBlockSize100k, 0,
-                                      kWorkFactor);
+    int rc = BZ2_bzBuffToBuffCompress(
+        reinterpret_cast<char*>(out.data()), &outLen,
+        const_cast<char*>(reinterpret_cast<const char*>(input.data())),
+        static_cast<unsigned int>(input.size()), kBlockSize100k, 0, kWorkFactor);
     if (rc != BZ_OK || outLen == 0) return std::nullopt;
     out.resize(outLen);
     return out;
@@ -61,8 +61,8 @@ Bytes bzip2Decompress(const Bytes& input, size_t maxOutput) {
             stream.avail_out = static_cast<unsigned int>(grow);
         }
         const unsigned int offered = stream.avail_out;
-        const size_t inChunk = std::min<size_t>(input.size() - inOffset,
-                                                std::numeric_limits<unsigned int>::max());
+        const size_t inChunk =
+            std::min<size_t>(input.size() - inOffset, std::numeric_limits<unsigned int>::max());
         stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input.data() + inOffset));
         stream.avail_in = static_cast<unsigned int>(inChunk);
         const int rc = BZ2_bzDecompress(&stream);

@@ -12,14 +12,14 @@
 namespace lumvane {
 
 class TAsyncTransport : public apache::thrift::transport::TTransport {
-public:
+  public:
     using Completion = std::function<void()>;
     using Failure = std::function<void(const apache::thrift::TException&)>;
 
     using apache::thrift::transport::TTransport::flush;
     virtual void flush(Completion completion, Failure failure) = 0;
 
-protected:
+  protected:
     using apache::thrift::transport::TTransport::TTransport;
 };
 

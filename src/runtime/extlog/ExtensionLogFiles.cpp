@@ -72,10 +72,9 @@ TimeBeginGuardFormatter::TimeBeginGuardFormatter(std::shared_ptr<LogFormatter> i
 std::optional<std::string> TimeBeginGuardFormatter::formatRecord(
     const LogRecord& record, const std::optional<std::string>& message) {
     const auto* tag = dynamic_cast<const TBNLogTag*>(record.tag.get());
-    if (tag && (tag->logType() == TBNLogTagTypeTimeBegin ||
-                tag->logType() == TBNLogTagTypeTimeEnd)) {
-        const std::string key =
-            message && !message->empty() ? *message : record.function;
+    if (tag &&
+        (tag->logType() == TBNLogTagTypeTimeBegin || tag->logType() == TBNLogTagTypeTimeEnd)) {
+        const std::string key = message && !message->empty() ? *message : record.function;
         // Held across the inner call so the two tables change together.
         std::lock_guard lock(mutex_);
         if (tag->logType() == TBNLogTagTypeTimeBegin) {

@@ -21,11 +21,11 @@ namespace lumvane {
 // begins with the app id and a blank, so "com.a" never prunes the files of "com.a.b";
 // all versions of one extension share the manager's limits.
 class ExtensionLogFileManager : public TBNLogFileManager {
-public:
+  public:
     ExtensionLogFileManager(std::string folder, std::string appId, std::string appVersion);
     bool isLogFile(const std::string& fileName) const override;
 
-private:
+  private:
     std::string prefix_;
 };
 
@@ -41,13 +41,13 @@ size_t enforceFolderQuota(const std::filesystem::path& folder, uint64_t quotaByt
 // record with a new key once `capacity` keys are open. A time-begin record writes no
 // line in the extension logs, so dropping it only loses one elapsed time.
 class TimeBeginGuardFormatter : public LogFormatter {
-public:
+  public:
     TimeBeginGuardFormatter(std::shared_ptr<LogFormatter> inner, size_t capacity);
     std::optional<std::string> formatRecord(const LogRecord& record,
                                             const std::optional<std::string>& message) override;
     size_t openKeys() const;
 
-private:
+  private:
     std::shared_ptr<LogFormatter> inner_;
     size_t capacity_;
     mutable std::mutex mutex_;

@@ -73,7 +73,8 @@ std::optional<std::string> decodeBase64Strict(std::string_view text) {
         std::array<int8_t, 256> t{};
         t.fill(-1);
         const char* alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-        for (int i = 0; i < 64; ++i) t[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
+        for (int i = 0; i < 64; ++i)
+            t[static_cast<unsigned char>(alphabet[i])] = static_cast<int8_t>(i);
         return t;
     }();
     if (text.size() % 4 != 0) return std::nullopt;
@@ -116,9 +117,9 @@ bool isValidUtf8(std::string_view text) {
         }
         if (n >= 3) {
             const auto c1 = static_cast<unsigned char>(text[i + 1]);
-            if (c == 0xE0 && c1 < 0xA0) return false;  // overlong
+            if (c == 0xE0 && c1 < 0xA0) return false;   // overlong
             if (c == 0xED && c1 >= 0xA0) return false;  // surrogates
-            if (c == 0xF0 && c1 < 0x90) return false;  // overlong
+            if (c == 0xF0 && c1 < 0x90) return false;   // overlong
             if (c == 0xF4 && c1 >= 0x90) return false;  // above U+10FFFF
         }
         i += n;
@@ -145,7 +146,8 @@ std::optional<LogTimePoint> parseExtensionTimestamp(std::string_view t) {
         return std::nullopt;
     }
     using namespace std::chrono;
-    const year_month_day date{std::chrono::year{year}, std::chrono::month{static_cast<unsigned>(month)},
+    const year_month_day date{std::chrono::year{year},
+                              std::chrono::month{static_cast<unsigned>(month)},
                               std::chrono::day{static_cast<unsigned>(day)}};
     // The clock's nanosecond ticks reach only about 1678..2262; other years are no
     // time an extension can mean, so they count as unparsable.
@@ -185,14 +187,13 @@ LogRecord logRecordWithTBNLogMessage(const TBNLogMessage& m, const ExtensionFiel
     std::optional<LogTimePoint> time;
     if (m.timestamp()) time = parseExtensionTimestamp(*m.timestamp());
 
-    LogRecord record = LogRecord::make(std::move(text), 31, flag, kind,
-                                       oneLine(field(m.fileName()), limits.fileName),
-                                       oneLine(field(m.funcName()), limits.funcName),
-                                       static_cast<uint64_t>(std::max(m.fileLine(), 0)),
-                                       std::move(tag), 0, time);
+    LogRecord record = LogRecord::make(
+        std::move(text), 31, flag, kind, oneLine(field(m.fileName()), limits.fileName),
+        oneLine(field(m.funcName()), limits.funcName),
+        static_cast<uint64_t>(std::max(m.fileLine(), 0)), std::move(tag), 0, time);
     const std::string_view threadName = field(m.threadName());
-    record.queueLabel = oneLine(threadName.empty() ? shortAppId(field(m.appId())) : threadName,
-                                limits.threadName);
+    record.queueLabel =
+        oneLine(threadName.empty() ? shortAppId(field(m.appId())) : threadName, limits.threadName);
     return record;
 }
 

@@ -40,8 +40,8 @@ TBNOSXLoggingService::TBNOSXLoggingService(int64_t loggingLevelSetting, Options 
     logFilter_->setAllFilterDisabled(true);
     logFilter_->setMaxLevel(31);
 
-    timeGuard_ = std::make_shared<TimeBeginGuardFormatter>(logFormater_,
-                                                           options_.maxOpenTimeMeasurements);
+    timeGuard_ =
+        std::make_shared<TimeBeginGuardFormatter>(logFormater_, options_.maxOpenTimeMeasurements);
     maxLevel_.store(maxLevelForSetting(loggingLevelSetting));
 }
 
@@ -78,10 +78,14 @@ void TBNOSXLoggingService::registerCallbacks() {
 
 uint64_t TBNOSXLoggingService::maxLevelForSetting(int64_t setting) {
     switch (setting) {
-        case 11: return 7;
-        case 12: return 15;
-        case 13: return 31;
-        default: return 0;
+        case 11:
+            return 7;
+        case 12:
+            return 15;
+        case 13:
+            return 31;
+        default:
+            return 0;
     }
 }
 
@@ -93,7 +97,9 @@ bool TBNOSXLoggingService::isValidLogName(std::string_view name) {
     });
 }
 
-std::string TBNOSXLoggingService::extLogsFolder() const { return folder_.string(); }
+std::string TBNOSXLoggingService::extLogsFolder() const {
+    return folder_.string();
+}
 
 void TBNOSXLoggingService::sendLog(std::shared_ptr<TBNLogMessage> message) {
     if (!message) return;
@@ -173,7 +179,8 @@ std::vector<TBNOSXLoggingService::ExtLog> TBNOSXLoggingService::snapshot() const
 std::vector<std::string> TBNOSXLoggingService::extLogs() const {
     std::lock_guard lock(mutex_);
     std::vector<std::pair<uint64_t, std::string>> keys;
-    for (const auto& [key, log] : table_) keys.emplace_back(log.lastUse, key.first + "_" + key.second);
+    for (const auto& [key, log] : table_)
+        keys.emplace_back(log.lastUse, key.first + "_" + key.second);
     std::sort(keys.begin(), keys.end());
     std::vector<std::string> out;
     for (auto& k : keys) out.push_back(std::move(k.second));

@@ -36,13 +36,13 @@ namespace lumvane {
 
 class TBNOSXLoggingService : public TBNLoggingService,
                              public std::enable_shared_from_this<TBNOSXLoggingService> {
-public:
+  public:
     struct Options {
         // Default: Paths::logsFolder() / "extensions".
         std::optional<std::filesystem::path> folder;
         size_t maxLiveLogs = 16;
-        uint64_t folderQuota = 0x10000000;  // all extension files together, bytes
-        uint64_t maximumNumberOfLogFiles = 100;  // per extension
+        uint64_t folderQuota = 0x10000000;        // all extension files together, bytes
+        uint64_t maximumNumberOfLogFiles = 100;   // per extension
         uint64_t logFilesDiskQuota = 0x10000000;  // per extension, bytes
         size_t maxOpenTimeMeasurements = 1024;
         // The folder quota is checked whenever a log is opened or rolled and after
@@ -94,7 +94,7 @@ public:
     // Whether a text may name log files: 1..64 of [A-Za-z0-9._-], not "." or "..".
     static bool isValidLogName(std::string_view name);
 
-private:
+  private:
     struct ExtLog {
         std::shared_ptr<LogDispatcher> dispatcher;
         std::shared_ptr<ExtensionLogFileManager> manager;

@@ -78,13 +78,13 @@ TEST(ExtensionLogRecord, TimestampsLevelsAndKinds) {
     auto t = parseExtensionTimestamp("2020-01-31T12:34:56.789");
     ASSERT_TRUE(t);
     EXPECT_EQ(duration_cast<milliseconds>(t->time_since_epoch()).count(), 1580474096789LL);
-    for (const char* bad : {"2020-01-31T12:34:56Z", "2020-01-31T12:34:56.789Z",
-                            "2020-13-31T12:34:56.789", "2021-02-29T12:34:56.789",
-                            "2020-01-31 12:34:56.789", "2020-01-31T24:00:00.000", "1010-01-31T12:34:55.789",
-                            "9999-12-31T23:59:59.999", ""}) {
+    for (const char* bad :
+         {"2020-01-31T12:34:56Z", "2020-01-31T12:34:56.789Z", "2020-13-31T12:34:56.789",
+          "2021-02-29T12:34:56.789", "2020-01-31 12:34:56.789", "2020-01-31T24:00:00.000",
+          "1010-01-31T12:34:55.789", "9999-12-31T23:59:59.999", ""}) {
         EXPECT_EQ(parseExtensionTimestamp(bad), std::nullopt) << bad;
     }
-    const std::pair<int32_t, uint64_t> levels[] = {{0, 1}, {1, 2}, {2, 4},   {3, 8},
+    const std::pair<int32_t, uint64_t> levels[] = {{0, 1},  {1, 2},  {2, 4},   {3, 8},
                                                    {4, 16}, {5, 16}, {99, 16}, {-1, 16}};
     for (auto [level, flag] : levels) EXPECT_EQ(levelFlagForMessageLevel(level), flag) << level;
     const std::pair<int32_t, uint64_t> kinds[] = {{0, 0}, {1, 1}, {5, 5}, {7, 7}, {8, 0}, {-3, 0}};

@@ -65,7 +65,8 @@ std::map<std::string, std::string> filesUnder(const fs::path& root) {
     std::map<std::string, std::string> out;
     for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
          ++it) {
-        if (it->is_regular_file()) out[fs::relative(it->path(), root).string()] = readFile(it->path());
+        if (it->is_regular_file())
+            out[fs::relative(it->path(), root).string()] = readFile(it->path());
     }
     return out;
 }
@@ -78,7 +79,7 @@ std::vector<std::string> linesOf(const std::string& text) {
 }
 
 class LoggingService : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         root = fs::temp_directory_path() /
                ("extlog-" + std::to_string(::getpid()) + "-" +
@@ -117,7 +118,8 @@ TEST_F(LoggingService, LevelMaskFromSettingAndNotifications) {
     EXPECT_EQ(TBNOSXLoggingService::maxLevelForSetting(11), 7u);
     EXPECT_EQ(TBNOSXLoggingService::maxLevelForSetting(12), 15u);
     EXPECT_EQ(TBNOSXLoggingService::maxLevelForSetting(13), 31u);
-    for (int64_t off : {0, 1, 2, 5, -1}) EXPECT_EQ(TBNOSXLoggingService::maxLevelForSetting(off), 0u);
+    for (int64_t off : {0, 1, 2, 5, -1})
+        EXPECT_EQ(TBNOSXLoggingService::maxLevelForSetting(off), 0u);
 
     auto service = make(12);
     EXPECT_EQ(service->maxLevel(), 15u);
@@ -173,8 +175,9 @@ TEST_F(LoggingService, EmptyTagsAndThreadNameComeFromTheAppId) {
 
 TEST_F(LoggingService, NamesThatAreNotPlainWordsAreRefused) {
     auto service = make(13);
-    const std::string bad[] = {"", ".", "..", "../evil", "a/b", "a b", "a\nb", "..\\x",
-                               std::string(65, 'a'), "caf\xC3\xA9"};
+    const std::string bad[] = {
+        "",           ".", "..", "../evil", "a/b", "a b", "a\nb", "..\\x", std::string(65, 'a'),
+        "caf\xC3\xA9"};
     for (const std::string& name : bad) {
         service->sendLog(message(name, "1.0", "from a bad id"));
         service->sendLog(message("com.ok", name, "from a bad version"));
@@ -352,15 +355,16 @@ TEST_F(LoggingService, ConcurrentExtensionsOneHostile) {
         auto reply = makeWriteBuffer();
         processor.process(makeBinaryProtocol(in), makeBinaryProtocol(reply), nullptr);
         // The reply is the same whatever became of the record.
-        auto replyIn = makeReadBuffer(reinterpret_cast<const uint8_t*>(reply->getBufferAsString().data()),
-                                      reply->available_read());
+        auto replyIn =
+            makeReadBuffer(reinterpret_cast<const uint8_t*>(reply->getBufferAsString().data()),
+                           reply->available_read());
         TBNLoggingServiceClient reader(makeBinaryProtocol(replyIn));
         reader.recv_sendLog();
     };
 
     const int kPerPhase = 60;
-    const std::vector<std::string> good = {"com.tobrin.chrome.lumvane", "com.tobrin.firefox.lumvane",
-                                           "com.tobrin.edge.lumvane"};
+    const std::vector<std::string> good = {"com.tobrin.chrome.lumvane",
+                                           "com.tobrin.firefox.lumvane", "com.tobrin.edge.lumvane"};
     auto phase = [&](int level, const std::string& label) {
         std::vector<std::thread> threads;
         for (const std::string& id : good) {
@@ -375,8 +379,8 @@ TEST_F(LoggingService, ConcurrentExtensionsOneHostile) {
             for (int i = 0; i < kPerPhase; ++i) {
                 send(message("../../../../tmp/evil", "1.0", "traversal"));
                 send(message("com.evil", "../../x", "traversal in version"));
-                auto m = message("com.evil", "1.0", "line\nbreak\r\nforged | ERRR | x\u2028y " + huge,
-                                 level);
+                auto m = message("com.evil", "1.0",
+                                 "line\nbreak\r\nforged | ERRR | x\u2028y " + huge, level);
                 m->setTags("t1\n|t2\r" + std::string(4000, 't'));
                 m->setThreadName("thread\nname" + std::string(4000, 'n'));
                 m->setContextName("ctx\r\n" + std::string(4000, 'c'));

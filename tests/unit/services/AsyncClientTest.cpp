@@ -66,11 +66,11 @@ struct Outcome {
 };
 
 class AsyncClient : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<TBNMobileStorageServiceClientAsync> clientFor(
         AsyncMemoryTransport::Exchange exchange, const ProtocolLimits& limits = {}) {
-        transport = std::make_shared<AsyncMemoryTransport>(std::move(exchange),
-                                                           executor.executor(), limits);
+        transport = std::make_shared<AsyncMemoryTransport>(std::move(exchange), executor.executor(),
+                                                           limits);
         return std::make_shared<TBNMobileStorageServiceClientAsync>(
             std::make_shared<LimitedCompactProtocolFactory>(), transport);
     }
@@ -91,12 +91,13 @@ TEST_F(AsyncClient, ReplyReachesResponseCallbackOnTheTransportsTurn) {
             result.write(&p);
         });
     });
-    client->getBackUp(std::make_shared<TBNGetBackUpRequest>(sampleRequestInfo(), sampleAuth(), 5),
-                      [&](std::shared_ptr<TBNGetBackUpResponse> r) {
-                          ++outcome.responses;
-                          outcome.response = std::move(r);
-                      },
-                      outcome.failure());
+    client->getBackUp(
+        std::make_shared<TBNGetBackUpRequest>(sampleRequestInfo(), sampleAuth(), 5),
+        [&](std::shared_ptr<TBNGetBackUpResponse> r) {
+            ++outcome.responses;
+            outcome.response = std::move(r);
+        },
+        outcome.failure());
     EXPECT_EQ(exchanges, 0) << "the call returns before the transport works";
     // The client stays alive through the pending completion.
     std::weak_ptr<TBNMobileStorageServiceClientAsync> weak = client;
@@ -118,9 +119,9 @@ TEST_F(AsyncClient, ExceptionReplyGoesToFailureOnly) {
             TApplicationException(TApplicationException::INTERNAL_ERROR, "locked").write(&p);
         });
     });
-    client->getBackUp(std::make_shared<TBNGetBackUpRequest>(),
-                      [&](std::shared_ptr<TBNGetBackUpResponse>) { ++outcome.responses; },
-                      outcome.failure());
+    client->getBackUp(
+        std::make_shared<TBNGetBackUpRequest>(),
+        [&](std::shared_ptr<TBNGetBackUpResponse>) { ++outcome.responses; }, outcome.failure());
     executor.runAll();
     EXPECT_EQ(outcome.responses, 0);
     EXPECT_EQ(outcome.failures, 1);
@@ -136,7 +137,8 @@ TEST_F(AsyncClient, MissingResultAndEmptyReplyAreFailures) {
             p.writeStructEnd();
         });
     });
-    client->getBackUp(nullptr, [&](auto) { ++outcome.responses; }, outcome.failure());
+    client->getBackUp(
+        nullptr, [&](auto) { ++outcome.responses; }, outcome.failure());
     executor.runAll();
     EXPECT_EQ(outcome.responses, 0);
     EXPECT_EQ(outcome.failureType, TApplicationException::MISSING_RESULT);
@@ -144,7 +146,8 @@ TEST_F(AsyncClient, MissingResultAndEmptyReplyAreFailures) {
 
     Outcome empty;
     auto silent = clientFor([](const std::string&) { return std::string(); });
-    silent->getSitesCache(nullptr, [&](auto) { ++empty.responses; }, empty.failure());
+    silent->getSitesCache(
+        nullptr, [&](auto) { ++empty.responses; }, empty.failure());
     executor.runAll();
     EXPECT_EQ(empty.responses, 0);
     EXPECT_EQ(empty.failures, 1);
@@ -162,8 +165,8 @@ TEST_F(AsyncClient, VoidMethodCallsResponseWithoutArgumentWhateverTheBody) {
             p.writeStructEnd();
         });
     });
-    client->setBackUp(std::make_shared<TBNSetBackUp>(), [&] { ++outcome.responses; },
-                      outcome.failure());
+    client->setBackUp(
+        std::make_shared<TBNSetBackUp>(), [&] { ++outcome.responses; }, outcome.failure());
     executor.runAll();
     EXPECT_EQ(outcome.responses, 1);
     EXPECT_EQ(outcome.failures, 0);
@@ -173,7 +176,8 @@ TEST_F(AsyncClient, TransportAndWriteFailuresReachFailure) {
     auto broken = clientFor([](const std::string&) -> std::string {
         throw TTransportException(TTransportException::TIMED_OUT, "phone gone");
     });
-    broken->getUrlToOpen(nullptr, [&](auto) { ++outcome.responses; }, outcome.failure());
+    broken->getUrlToOpen(
+        nullptr, [&](auto) { ++outcome.responses; }, outcome.failure());
     executor.runAll();
     EXPECT_EQ(outcome.responses, 0);
     EXPECT_EQ(outcome.failures, 1);
@@ -190,9 +194,10 @@ TEST_F(AsyncClient, TransportAndWriteFailuresReachFailure) {
             return std::string();
         },
         tiny);
-    small->sendPassword(std::make_shared<TBNSendPasswordRequest>(sampleRequestInfo(), sampleAuth(),
-                                                                 std::string(200, 'x')),
-                        [&](auto) { ++tooBig.responses; }, tooBig.failure());
+    small->sendPassword(
+        std::make_shared<TBNSendPasswordRequest>(sampleRequestInfo(), sampleAuth(),
+                                                 std::string(200, 'x')),
+        [&](auto) { ++tooBig.responses; }, tooBig.failure());
     EXPECT_EQ(tooBig.failures, 1) << "reported on the calling thread";
     EXPECT_TRUE(executor.pending.empty());
     executor.runAll();
@@ -219,9 +224,8 @@ TEST_F(AsyncClient, ResponseCallbackExceptionGoesToFailure) {
 // The host-storage and logging clients against their processors.
 struct Host : TBNHostStorageService {
     std::shared_ptr<TBNPongTestResponse> sendPing(std::shared_ptr<TBNPingTestRequest> r) override {
-        return std::make_shared<TBNPongTestResponse>(sampleResponseInfo(), true, 48,
-                                                     r && r->appIdentifier() ? *r->appIdentifier()
-                                                                             : "none");
+        return std::make_shared<TBNPongTestResponse>(
+            sampleResponseInfo(), true, 48, r && r->appIdentifier() ? *r->appIdentifier() : "none");
     }
     std::shared_ptr<TBNChooseSiteDataResponse> chooseSiteData(
         std::shared_ptr<TBNChooseSiteDataRequest>) override {
@@ -246,37 +250,40 @@ TEST(AsyncClients, HostAndLoggingClientsTalkToTheirProcessors) {
     auto factory = std::make_shared<LimitedBinaryProtocolFactory>();
     auto host = std::make_shared<TBNHostStorageServiceClientAsync>(
         factory, std::make_shared<AsyncMemoryTransport>(
-                     processorExchange(std::make_shared<TBNHostStorageServiceProcessor>(
-                                           std::make_shared<Host>()),
-                                       Wire::Binary),
+                     processorExchange(
+                         std::make_shared<TBNHostStorageServiceProcessor>(std::make_shared<Host>()),
+                         Wire::Binary),
                      executor.executor()));
     std::shared_ptr<TBNPongTestResponse> pong;
-    host->sendPing(std::make_shared<TBNPingTestRequest>(sampleRequestInfo(), sampleAuth(), "ext", "1"),
-                   [&](std::shared_ptr<TBNPongTestResponse> r) { pong = std::move(r); },
-                   [](const TException& e) { ADD_FAILURE() << e.what(); });
+    host->sendPing(
+        std::make_shared<TBNPingTestRequest>(sampleRequestInfo(), sampleAuth(), "ext", "1"),
+        [&](std::shared_ptr<TBNPongTestResponse> r) { pong = std::move(r); },
+        [](const TException& e) { ADD_FAILURE() << e.what(); });
     executor.runAll();
     ASSERT_TRUE(pong);
     EXPECT_EQ(pong->flags(), 48);
     EXPECT_EQ(pong->clientSecret(), "ext");
 
     int missing = 0;
-    host->chooseSiteData(nullptr, [](auto) { ADD_FAILURE(); },
-                         [&](const TException& e) {
-                             ++missing;
-                             EXPECT_STREQ(e.what(), "chooseSiteData failed: unknown result");
-                         });
+    host->chooseSiteData(
+        nullptr, [](auto) { ADD_FAILURE(); },
+        [&](const TException& e) {
+            ++missing;
+            EXPECT_STREQ(e.what(), "chooseSiteData failed: unknown result");
+        });
     executor.runAll();
     EXPECT_EQ(missing, 1);
 
     auto handler = std::make_shared<Logging>();
     auto logging = std::make_shared<TBNLoggingServiceClientAsync>(
-        factory, std::make_shared<AsyncMemoryTransport>(
-                     processorExchange(std::make_shared<TBNLoggingServiceProcessor>(handler),
-                                       Wire::Binary),
-                     executor.executor()));
+        factory,
+        std::make_shared<AsyncMemoryTransport>(
+            processorExchange(std::make_shared<TBNLoggingServiceProcessor>(handler), Wire::Binary),
+            executor.executor()));
     int done = 0;
-    logging->sendLog(std::make_shared<TBNLogMessage>(), [&] { ++done; },
-                     [](const TException& e) { ADD_FAILURE() << e.what(); });
+    logging->sendLog(
+        std::make_shared<TBNLogMessage>(), [&] { ++done; },
+        [](const TException& e) { ADD_FAILURE() << e.what(); });
     executor.runAll();
     EXPECT_EQ(done, 1);
     EXPECT_EQ(handler->calls, 1);

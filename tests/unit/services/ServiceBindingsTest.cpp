@@ -34,13 +34,13 @@ struct Recorder {
     }
 };
 
-#define LV_FAKE(Resp, name, Req)                                                   \
-    std::shared_ptr<TBN##Resp> name(std::shared_ptr<TBN##Req> r) override {        \
-        return rec.answer<TBN##Resp>(#name, std::move(r));                         \
+#define LV_FAKE(Resp, name, Req)                                            \
+    std::shared_ptr<TBN##Resp> name(std::shared_ptr<TBN##Req> r) override { \
+        return rec.answer<TBN##Resp>(#name, std::move(r));                  \
     }
-#define LV_FAKE_VOID(name, Req)                                                    \
-    void name(std::shared_ptr<TBN##Req> r) override {                              \
-        rec.answer<TBase>(#name, std::move(r));                                    \
+#define LV_FAKE_VOID(name, Req)                       \
+    void name(std::shared_ptr<TBN##Req> r) override { \
+        rec.answer<TBase>(#name, std::move(r));       \
     }
 
 struct FakeMobile : TBNMobileStorageService {
@@ -116,7 +116,8 @@ void runCases(const std::vector<MethodCase>& cases, Recorder& rec) {
         EXPECT_NE(rec.lastRequest, c.request) << "the handler must see a decoded copy";
         if (c.response) {
             ASSERT_TRUE(got);
-            EXPECT_EQ(compactBytes(*got), compactBytes(*c.response)) << "response changed on the way";
+            EXPECT_EQ(compactBytes(*got), compactBytes(*c.response))
+                << "response changed on the way";
         } else {
             EXPECT_FALSE(got);
         }
@@ -124,7 +125,7 @@ void runCases(const std::vector<MethodCase>& cases, Recorder& rec) {
 }
 
 class ServiceBindings : public ::testing::TestWithParam<Wire> {
-protected:
+  protected:
     template <class Processor, class Handler>
     std::shared_ptr<apache::thrift::protocol::TProtocol> connect(std::shared_ptr<Handler> h) {
         auto transport = std::make_shared<AsyncMemoryTransport>(
@@ -263,8 +264,9 @@ TEST_P(ServiceBindings, ExceptionReplyPassesThrough) {
             auto out = makeWriteBuffer();
             auto p = protocolOn(wire, out);
             p->writeMessageBegin("whatever", apache::thrift::protocol::T_EXCEPTION, 99);
-            TApplicationException(static_cast<TApplicationException::TApplicationExceptionType>(type),
-                                  "phone says no")
+            TApplicationException(
+                static_cast<TApplicationException::TApplicationExceptionType>(type),
+                "phone says no")
                 .write(p.get());
             p->writeMessageEnd();
             return out->getBufferAsString();

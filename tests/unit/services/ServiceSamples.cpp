@@ -12,15 +12,13 @@ std::shared_ptr<std::set<std::string>> setOf(std::initializer_list<std::string> 
 }
 
 std::shared_ptr<TBNAccountsCache> sampleAccountsCache() {
-    return std::make_shared<TBNAccountsCache>(77, setOf({"aa", "bb"}),
-                                              setOf({"cc"}));
+    return std::make_shared<TBNAccountsCache>(77, setOf({"aa", "bb"}), setOf({"cc"}));
 }
 
 std::shared_ptr<TBNSitesCache> sampleSitesCache() {
     auto accounts = std::make_shared<std::map<std::string, std::shared_ptr<TBNAccountsCache>>>();
     (*accounts)["site"] = sampleAccountsCache();
-    return std::make_shared<TBNSitesCache>(42, setOf({"s1", "s2"}), accounts,
-                                           setOf({"p1"}));
+    return std::make_shared<TBNSitesCache>(42, setOf({"s1", "s2"}), accounts, setOf({"p1"}));
 }
 
 std::shared_ptr<TBNDeviceInfo> sampleDevice() {
@@ -35,10 +33,9 @@ std::shared_ptr<TBNSiteData> sampleSite(const std::string& url) {
     login->setPassword("cGFzcw==");
     auto logins = std::make_shared<std::vector<std::shared_ptr<TBNLoginData>>>();
     logins->push_back(login);
-    return std::make_shared<TBNSiteData>(url, logins, setOf({url}), true, false,
-                                         "Site", 5, "example.com");
+    return std::make_shared<TBNSiteData>(url, logins, setOf({url}), true, false, "Site", 5,
+                                         "example.com");
 }
-
 
 // One complete sample call per mobile-storage method, in the service's order.
 std::vector<Sample> mobileSamples() {
@@ -54,8 +51,7 @@ std::vector<Sample> mobileSamples() {
          std::make_shared<TBNUpdateInfoRequest>(
              info(), sampleAuth(), std::make_shared<TBNClientInfo>("n", "m", "o", "a")),
          std::make_shared<TBNUpdateInfoResponse>(rinfo(), sampleDevice())},
-        {"getSitesCache",
-         std::make_shared<TBNGetSitesCacheRequest>(info(), sampleAuth(), 0, false),
+        {"getSitesCache", std::make_shared<TBNGetSitesCacheRequest>(info(), sampleAuth(), 0, false),
          std::make_shared<TBNGetSitesCacheResponse>(rinfo(), sampleSitesCache())},
         {"getAccountsCache",
          std::make_shared<TBNGetAccountsCacheRequest>(info(), sampleAuth(), 9,
@@ -68,10 +64,9 @@ std::vector<Sample> mobileSamples() {
         {"setBackUpResult",
          std::make_shared<TBNSetBackUpResult>(info(), sampleAuth(), sampleError(), 1600000001),
          nullptr},
-        {"setBackUp",
-         std::make_shared<TBNSetBackUp>(info(), sampleAuth(), Bytes{}, nullptr), nullptr},
-        {"sendPassword",
-         std::make_shared<TBNSendPasswordRequest>(info(), sampleAuth(), "n3w-P@ss"),
+        {"setBackUp", std::make_shared<TBNSetBackUp>(info(), sampleAuth(), Bytes{}, nullptr),
+         nullptr},
+        {"sendPassword", std::make_shared<TBNSendPasswordRequest>(info(), sampleAuth(), "n3w-P@ss"),
          std::make_shared<TBNSendPasswordResponse>(rinfo())},
         {"loadDataForClipboard",
          std::make_shared<TBNLoadDataForClipboardRequest>(info(), sampleAuth()),
@@ -80,8 +75,8 @@ std::vector<Sample> mobileSamples() {
         {"getUrlToOpen", std::make_shared<TBNGetUrlToOpenRequest>(info(), sampleAuth()),
          std::make_shared<TBNGetUrlToOpenResponce>(rinfo(), "https://example.com/x")},
         {"requestForImportSiteData",
-         std::make_shared<TBNRequestForImportSiteDataRequest>(info(), sampleAuth(), 0,
-                                                              "export.csv", "Lumvane CSV", 12),
+         std::make_shared<TBNRequestForImportSiteDataRequest>(info(), sampleAuth(), 0, "export.csv",
+                                                              "Lumvane CSV", 12),
          std::make_shared<TBNRequestForImportSiteDataResponse>(rinfo(), "token-1")},
         {"importSiteData",
          std::make_shared<TBNImportSiteDataRequest>(info(), sampleAuth(), "token-1", 1,

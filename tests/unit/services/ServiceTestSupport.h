@@ -16,7 +16,9 @@ namespace lumvane::testing {
 
 enum class Wire { Compact, Binary };
 
-inline const char* wireName(Wire w) { return w == Wire::Compact ? "Compact" : "Binary"; }
+inline const char* wireName(Wire w) {
+    return w == Wire::Compact ? "Compact" : "Binary";
+}
 
 inline std::shared_ptr<apache::thrift::protocol::TProtocol> protocolOn(
     Wire wire, std::shared_ptr<apache::thrift::transport::TTransport> t) {
@@ -55,7 +57,9 @@ inline std::shared_ptr<TBNError> sampleError() {
     return std::make_shared<TBNError>(2, 3, "User canceled");
 }
 
-inline Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+inline Bytes bytes(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 struct Sample {
     std::string name;

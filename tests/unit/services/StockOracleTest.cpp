@@ -20,7 +20,8 @@ using namespace lumvane::testing;
 using apache::thrift::protocol::TCompactProtocol;
 using apache::thrift::transport::TMemoryBuffer;
 
-using Send = std::function<void(TBNMobileStorageServiceClient&, std::shared_ptr<apache::thrift::TBase>)>;
+using Send =
+    std::function<void(TBNMobileStorageServiceClient&, std::shared_ptr<apache::thrift::TBase>)>;
 
 template <class StockArgs, class OurArgs>
 void checkCall(const Sample& sample, const Send& send) {
@@ -31,9 +32,9 @@ void checkCall(const Sample& sample, const Send& send) {
     const std::string call = ours->getBufferAsString();
 
     // The stock reader.
-    auto in = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<uint8_t*>(const_cast<char*>(call.data())), static_cast<uint32_t>(call.size()),
-        TMemoryBuffer::COPY);
+    auto in =
+        std::make_shared<TMemoryBuffer>(reinterpret_cast<uint8_t*>(const_cast<char*>(call.data())),
+                                        static_cast<uint32_t>(call.size()), TMemoryBuffer::COPY);
     TCompactProtocol stockIn(in);
     std::string name;
     apache::thrift::protocol::TMessageType type;
@@ -67,13 +68,15 @@ void checkCall(const Sample& sample, const Send& send) {
     EXPECT_EQ(compactBytes(fromStock), compactBytes(direct));
 }
 
-#define LV_ORACLE(method, Req)                                                                   \
-    {#method, [](const Sample& s) {                                                              \
+#define LV_ORACLE(method, Req)                                                                \
+    {                                                                                         \
+#method, [](const Sample& s) {                                                              \
          checkCall<svc_stock::MobileStorageService_##method##_args, TBN##method##_args>(          \
              s, [](TBNMobileStorageServiceClient& c, std::shared_ptr<apache::thrift::TBase> r) { \
                  c.send_##method(std::static_pointer_cast<TBN##Req>(r));                         \
              });                                                                                 \
-     }}
+     } \
+    }
 
 TEST(StockOracle, DecodesEveryCompactMobileStorageCall) {
     const std::map<std::string, std::function<void(const Sample&)>> checks = {
@@ -112,9 +115,9 @@ TEST(StockOracle, ImportRequestFieldsLandUnderTheirIds) {
     client.send_requestForImportSiteData(std::make_shared<TBNRequestForImportSiteDataRequest>(
         sampleRequestInfo(), sampleAuth(), 0, "file.csv", "LastPass CSV", 17));
     const std::string call = buffer->getBufferAsString();
-    auto in = std::make_shared<TMemoryBuffer>(
-        reinterpret_cast<uint8_t*>(const_cast<char*>(call.data())), static_cast<uint32_t>(call.size()),
-        TMemoryBuffer::COPY);
+    auto in =
+        std::make_shared<TMemoryBuffer>(reinterpret_cast<uint8_t*>(const_cast<char*>(call.data())),
+                                        static_cast<uint32_t>(call.size()), TMemoryBuffer::COPY);
     TCompactProtocol p(in);
     std::string name;
     apache::thrift::protocol::TMessageType type;

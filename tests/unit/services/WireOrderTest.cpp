@@ -82,7 +82,8 @@ TEST(WireOrder, OutOfIdOrderRecordsMatchGoldenCompactBytes) {
         {"SetBackUpResult with a null result",
          std::make_shared<TBNSetBackUpResult>(emptyInfo, emptyAuth, nullptr, 0),
          "1c 00 1c 00 26 00 00"},
-        {"SetBackUp with zero bytes", std::make_shared<TBNSetBackUp>(emptyInfo, emptyAuth, Bytes{}, nullptr),
+        {"SetBackUp with zero bytes",
+         std::make_shared<TBNSetBackUp>(emptyInfo, emptyAuth, Bytes{}, nullptr),
          "1c 00 1c 00 18 00 00"},
     };
     for (const Golden& g : cases) {
