@@ -118,11 +118,12 @@ void decodeBench(benchmark::State& state, const R& record) {
     auto out = std::make_shared<TMemoryBuffer>(1 << 20);
     record.write(protocolOn<Compact>(out).get());
     std::string bytes = out->getBufferAsString();
-    auto buffer = std::make_shared<TMemoryBuffer>();
-    auto protocol = protocolOn<Compact>(buffer);
     for (auto _ : state) {
-        buffer->resetBuffer(reinterpret_cast<uint8_t*>(bytes.data()),
+        // A fresh buffer per message: a transport counts consumed bytes against its
+        // message size limit until it is made anew.
+        auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<uint8_t*>(bytes.data()),
             static_cast<uint32_t>(bytes.size()));
+        auto protocol = protocolOn<Compact>(buffer);
         R decoded;
         decoded.read(protocol.get());
         benchmark::DoNotOptimize(decoded);
