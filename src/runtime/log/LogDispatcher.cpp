@@ -1,6 +1,7 @@
 #include "runtime/log/LogDispatcher.h"
 
 #include <cstdlib>
+#include <utility>
 
 #include "runtime/log/LogFileLogger.h"
 
@@ -29,13 +30,15 @@ LogDispatcher::~LogDispatcher() {
     }
     // Whatever arrived without a thread to write it is written here.
     std::vector<Item> rest;
+    size_t restCount = 0;
     {
         std::lock_guard lock(queueMutex_);
         rest.swap(queue_);
+        restCount = std::exchange(queueCount_, 0);
     }
-    for (Item& item : rest) {
-        if (item.record) deliver(*item.record);
-        if (item.done) item.done->set_value();
+    for (size_t i = 0; i < restCount; ++i) {
+        if (rest[i].record) deliver(*rest[i].record);
+        if (rest[i].done) rest[i].done->set_value();
     }
     flushLoggers();
 }
@@ -99,13 +102,13 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
             return;
         }
         startLocked();
-        queue_.push_back(Item{std::move(record), std::move(done)});
+        pushLocked(Item{std::move(record), std::move(done)});
         // A busy worker takes the record with its next batch (it looks at the queue
         // under this lock before it waits); a waiting one is woken for the first record,
         // a gathering one once the batch is full or somebody waits.
         if (!asynchronous) urgent_ = true;
         wake = workerState_ == WorkerState::Idle || (workerState_ == WorkerState::Gathering &&
-                                                     (urgent_ || queue_.size() >= kGatherCount));
+                                                     (urgent_ || queueCount_ >= kGatherCount));
     }
     if (wake) queueCv_.notify_one();
     if (wait.valid()) wait.wait();
@@ -124,7 +127,7 @@ void LogDispatcher::flush() {
             // Nothing was ever queued (or the dispatcher is going away): flush here.
             done.reset();
         } else {
-            queue_.push_back(Item{std::nullopt, done});
+            pushLocked(Item{std::nullopt, done});
             urgent_ = true;
         }
     }
@@ -139,34 +142,36 @@ void LogDispatcher::flush() {
 void LogDispatcher::run() {
     std::vector<Item> batch;
     for (;;) {
-        batch.clear();
+        size_t batchCount = 0;
         {
             std::unique_lock lock(queueMutex_);
-            if (queue_.empty() && !stopping_) {
+            if (queueCount_ == 0 && !stopping_) {
                 // The queue ran empty: write out what the loggers buffered, then wait.
                 lock.unlock();
                 flushLoggers();
                 lock.lock();
                 workerState_ = WorkerState::Idle;
-                queueCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-                if (!stopping_ && !urgent_ && queue_.size() < kGatherCount) {
+                queueCv_.wait(lock, [this] { return stopping_ || queueCount_ != 0; });
+                if (!stopping_ && !urgent_ && queueCount_ < kGatherCount) {
                     workerState_ = WorkerState::Gathering;
                     queueCv_.wait_for(lock, kGatherTime, [this] {
-                        return stopping_ || urgent_ || queue_.size() >= kGatherCount;
+                        return stopping_ || urgent_ || queueCount_ >= kGatherCount;
                     });
                 }
                 workerState_ = WorkerState::Busy;
             }
-            if (queue_.empty() && stopping_) return;
+            if (queueCount_ == 0 && stopping_) return;
             urgent_ = false;
             batch.swap(queue_);
+            batchCount = std::exchange(queueCount_, 0);
         }
         std::vector<Entry> loggers;
         {
             std::lock_guard lock(loggersMutex_);
             loggers = loggers_;
         }
-        for (Item& item : batch) {
+        for (size_t i = 0; i < batchCount; ++i) {
+            Item& item = batch[i];
             if (item.record) {
                 deliver(*item.record, loggers);
             } else {
@@ -175,9 +180,23 @@ void LogDispatcher::run() {
                 std::lock_guard lock(loggersMutex_);
                 loggers = loggers_;
             }
-            if (item.done) item.done->set_value();
+            if (item.done) {
+                item.done->set_value();
+                item.done.reset();
+            }
         }
     }
+}
+
+void LogDispatcher::pushLocked(Item item) {
+    // The written records of an earlier batch are overwritten in place, so their
+    // memory is released on the logging thread that made it, not on the writer's.
+    if (queueCount_ < queue_.size()) {
+        queue_[queueCount_] = std::move(item);
+    } else {
+        queue_.push_back(std::move(item));
+    }
+    ++queueCount_;
 }
 
 void LogDispatcher::deliver(const LogRecord& record) {

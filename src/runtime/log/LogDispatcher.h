@@ -64,13 +64,17 @@ class LogDispatcher {
     void flushLoggers();
     bool onOwnThread() const;
     void startLocked();
+    void pushLocked(Item item);
 
     mutable std::mutex loggersMutex_;
     std::vector<Entry> loggers_;
 
     std::mutex queueMutex_;
     std::condition_variable queueCv_;
-    std::vector<Item> queue_;  // swapped with the worker's batch, so both keep capacity
+    // Swapped with the worker's batch. Only the first queueCount_ items are queued; the
+    // rest are records already written, kept until a new record takes their place.
+    std::vector<Item> queue_;
+    size_t queueCount_ = 0;
     bool stopping_ = false;
     // Idle: the worker waits for the first record. Gathering: it has records and waits
     // a moment for more, so a steady stream costs one wake-up per batch, not per line.

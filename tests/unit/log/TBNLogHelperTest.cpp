@@ -222,22 +222,29 @@ TEST_F(LogFilesTest, DispatcherKeepsOrderAndFlushes) {
     dispatcher.addLogger(capture);
     auto errorsOnly = std::make_shared<CapturingLogger>();
     dispatcher.addLogger(errorsOnly, 1);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&dispatcher, t] {
-            for (int i = 0; i < 500; ++i) {
-                LogRecord r;
-                r.flag = i % 2 ? 1 : 4;
-                r.message = std::to_string(t) + ":" + std::to_string(i);
-                dispatcher.log(true, std::move(r));
-            }
-        });
+    // Three rounds: later rounds reuse the queue slots of records already written, and
+    // a synchronous record in the middle waits for everything queued before it.
+    constexpr int kRounds = 3;
+    constexpr int kPerThread = 500;
+    for (int round = 0; round < kRounds; ++round) {
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&dispatcher, t, round] {
+                for (int i = 0; i < kPerThread; ++i) {
+                    LogRecord r;
+                    r.flag = i % 2 ? 1 : 4;
+                    r.message = std::to_string(t) + ":" + std::to_string(round * kPerThread + i);
+                    dispatcher.log(!(t == 0 && i == 250), std::move(r));
+                }
+            });
+        }
+        for (auto& th : threads) th.join();
+        if (round == 0) dispatcher.flush();
     }
-    for (auto& th : threads) th.join();
     dispatcher.flush();
     std::vector<std::string> lines = capture->lines();
-    ASSERT_EQ(lines.size(), 2000u);
-    EXPECT_EQ(errorsOnly->lines().size(), 1000u);
+    ASSERT_EQ(lines.size(), 4u * kPerThread * kRounds);
+    EXPECT_EQ(errorsOnly->lines().size(), 2u * kPerThread * kRounds);
     int next[4] = {0, 0, 0, 0};
     for (const std::string& line : lines) {
         int t = line[0] - '0';
