@@ -107,8 +107,8 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
         // under this lock before it waits); a waiting one is woken for the first record,
         // a gathering one once the batch is full or somebody waits.
         if (!asynchronous) urgent_ = true;
-        wake = workerState_ == WorkerState::Idle || (workerState_ == WorkerState::Gathering &&
-                                                     (urgent_ || queueCount_ >= kGatherCount));
+        wake = workerState_ == WorkerState::Idle ||
+               (workerState_ == WorkerState::Gathering && (urgent_ || queueCount_ >= kGatherCount));
     }
     if (wake) queueCv_.notify_one();
     if (wait.valid()) wait.wait();
