@@ -99,3 +99,4 @@ void BM_Strength8KiBVaried(benchmark::State& state) {
 BENCHMARK(BM_Strength8KiBVaried)->Unit(benchmark::kMillisecond);
 
 }  // namespace
+BENCHMARK_MAIN();

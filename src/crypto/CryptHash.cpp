@@ -28,7 +28,12 @@ int64_t integerOr(std::string_view field, int64_t fallback) {
         return fallback;
     }
     // Parse with the sign attached so that INT64_MIN is accepted.
-    std::string text = negative ? "-" + std::string(digits) : std::string(digits);
+    std::string text;
+    text.reserve(digits.size() + 1);
+    if (negative) {
+        text.push_back('-');
+    }
+    text.append(digits);
     int64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end != text.data() + text.size()) {

@@ -1,6 +1,7 @@
 #include "crypto/TBNCryptThrift.h"
 
 #include <bzlib.h>
+#include <openssl/crypto.h>
 #include <thrift/transport/TBufferTransports.h>
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "crypto/CheckedBinaryProtocol.h"
 #include "crypto/TBNCryptAES.h"
+#include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptRnd.h"
 #include "protocol/ProtocolLimits.h"
 
@@ -17,14 +19,32 @@ namespace {
 
 using apache::thrift::transport::TMemoryBuffer;
 
-Bytes writeWith(const TBNCryptThrift::Record& object, bool compact) {
-    auto buffer = makeWriteBuffer();
+// Serialises into a growable buffer and hands the bytes to `use` without copying
+// them; the buffer is wiped before it is released (it may hold secrets).
+template <class Use>
+auto withWritten(const TBNCryptThrift::Record& object, bool compact, Use use, size_t sizeHint = 0) {
+    // Our own records need no read limits; a plain buffer grows by doubling, or
+    // starts at the size the caller expects.
+    auto buffer = sizeHint > 0 && sizeHint < UINT32_MAX
+                      ? std::make_shared<TMemoryBuffer>(static_cast<uint32_t>(sizeHint))
+                      : std::make_shared<TMemoryBuffer>();
     auto protocol = compact ? makeCompactProtocol(buffer) : makeBinaryProtocol(buffer);
     object.write(protocol.get());
     uint8_t* data = nullptr;
     uint32_t size = 0;
     buffer->getBuffer(&data, &size);
-    return Bytes(data, data + size);
+    struct Wipe {
+        uint8_t* data;
+        uint32_t size;
+        ~Wipe() {
+            if (size > 0) OPENSSL_cleanse(data, size);
+        }
+    } wipe{data, size};
+    return use(ByteView(data, size));
+}
+
+Bytes writeWith(const TBNCryptThrift::Record& object, bool compact) {
+    return withWritten(object, compact, [](ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); });
 }
 
 // Reading outside bytes: no string, container or message can claim more than the
@@ -106,31 +126,30 @@ void TBNCryptThrift::getData(Bytes& data, const TBNEncryptedBlobV2& blob) {
 }
 
 Bytes TBNCryptThrift::encryptObject(const Record& object, ByteView key) {
-    Bytes plain = writeWith(object, false);
-    Bytes cipher = TBNCryptAES::encryptData(plain, key);
-    std::fill(plain.begin(), plain.end(), 0);
-    return cipher;
+    return withWritten(object, false,
+                       [key](ByteView plain) { return TBNCryptAES::encryptData(plain, key); });
 }
 
 void TBNCryptThrift::decryptObject(Record& object, ByteView data, ByteView key) {
     Bytes plain = TBNCryptAES::decryptData(data, key);
     // An empty plaintext (any AES failure) and one that does not end in the
     // record's stop byte are the same failure; nothing past the end is read.
+    struct Wipe {
+        Bytes& bytes;
+        ~Wipe() { clear(bytes); }
+    } wipe{plain};
     if (plain.empty() || plain.back() != 0) {
-        std::fill(plain.begin(), plain.end(), 0);
         throw TBNCryptThriftException("Failed decrypt data");
     }
-    try {
-        readWith(object, plain, false);
-    } catch (...) {
-        std::fill(plain.begin(), plain.end(), 0);
-        throw;
-    }
-    std::fill(plain.begin(), plain.end(), 0);
+    readWith(object, plain, false);
 }
 
 Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key) {
-    return encryptObject(*createBlobV2WithData(data), key);
+    const auto blob = createBlobV2WithData(data);
+    // The version-2 envelope adds 30 bytes to the payload.
+    return withWritten(
+        *blob, false, [key](ByteView plain) { return TBNCryptAES::encryptData(plain, key); },
+        (data ? data->size() : 0) + 32);
 }
 
 std::optional<Bytes> TBNCryptThrift::decryptData(ByteView data, ByteView key) {

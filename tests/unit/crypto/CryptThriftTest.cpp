@@ -5,6 +5,7 @@
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptThrift.h"
 #include "idl/database.h"
+#include "idl/settings.h"
 #include "idl/structures.h"
 
 using namespace lumvane;
@@ -147,6 +148,15 @@ TEST(CryptThrift, InvalidRecordRaisesRuntimeException) {
     EXPECT_THROW(TBNCryptThrift::decryptObject(blob, cipher, kKey), apache::thrift::TException);
     const Bytes shortRecord = TBNCryptAES::encryptData(fromHex("0a000100"), kKey);
     EXPECT_THROW(TBNCryptThrift::decryptObject(blob, shortRecord, kKey), apache::thrift::TException);
+    // Bytes that name no wire type (as a field, a map key and a list element) are
+    // refused before they are taken as a type.
+    for (const char* hex : {"6c000100", "0d0001270b0000000100", "0f00019c0000000100"}) {
+        TBNIOSSettings settings;
+        EXPECT_THROW(TBNCryptThrift::decryptObject(
+                         settings, TBNCryptAES::encryptData(fromHex(hex), kKey), kKey),
+                     apache::thrift::TException)
+            << hex;
+    }
 }
 
 std::shared_ptr<TBNSiteDataCollection> sampleCollection() {
