@@ -27,13 +27,13 @@ using NativeMessageSource = std::function<ssize_t(uint8_t* buffer, size_t length
 NativeMessageSource nativeMessageFdSource(int fd);
 
 enum class NativeMessageFrameStatus {
-    message,     // a whole message is in `body`
-    endOfInput,  // input ended before a new length began
-    zeroLength,  // a length of 0: the sender is done
-    shortLength, // input ended inside the 4-byte length
-    truncated,   // input ended inside the message; `body` holds what came
-    tooLarge,    // the announced length is above the limit; nothing after it was read
-    readError,   // the source reported an error
+    message,      // a whole message is in `body`
+    endOfInput,   // input ended before a new length began
+    zeroLength,   // a length of 0: the sender is done
+    shortLength,  // input ended inside the 4-byte length
+    truncated,    // input ended inside the message; `body` holds what came
+    tooLarge,     // the announced length is above the limit; nothing after it was read
+    readError,    // the source reported an error
 };
 
 struct NativeMessageFrame {
