@@ -3,7 +3,9 @@
 // reservation, value equality and hashing through shared references, the text form
 // and the log-safe summary. Header-only so every library that compiles generated
 // code can use it without a link dependency.
+#include <thrift/Thrift.h>
 #include <thrift/protocol/TProtocol.h>
+#include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TBufferTransports.h>
 
 #include <cinttypes>
@@ -65,6 +67,51 @@ inline uint32_t boundedReserve(uint32_t announced, TProtocol& p) {
     }
     return std::min(announced, kUnknownTransportCap);
 }
+
+// A record in memory can be several hundred times larger than its smallest encoding (an
+// empty login is one byte on the wire), so the number of container elements one message
+// may carry is bounded as well. Generated processors and clients install a budget for
+// each message they read; other readers may install their own. Without one, only the
+// per-container limit of the protocol applies.
+class ScopedElementBudget {
+public:
+    static constexpr int64_t kDefaultPerMessage = 1 << 18;
+
+    explicit ScopedElementBudget(int64_t elements = kDefaultPerMessage)
+        : savedRemaining_(remaining()), savedActive_(active()) {
+        remaining() = elements;
+        active() = true;
+    }
+    ~ScopedElementBudget() {
+        remaining() = savedRemaining_;
+        active() = savedActive_;
+    }
+    ScopedElementBudget(const ScopedElementBudget&) = delete;
+    ScopedElementBudget& operator=(const ScopedElementBudget&) = delete;
+
+    // Called with the count of every container header read.
+    static void charge(uint32_t elements) {
+        if (!active()) return;
+        if (static_cast<int64_t>(elements) > remaining()) {
+            throw apache::thrift::protocol::TProtocolException(
+                apache::thrift::protocol::TProtocolException::SIZE_LIMIT,
+                "too many container elements in one message");
+        }
+        remaining() -= elements;
+    }
+
+private:
+    static int64_t& remaining() {
+        static thread_local int64_t value = 0;
+        return value;
+    }
+    static bool& active() {
+        static thread_local bool value = false;
+        return value;
+    }
+    int64_t savedRemaining_;
+    bool savedActive_;
+};
 
 // ---- equality through shared references ---------------------------------------------
 

@@ -269,6 +269,7 @@ def read_value(t, target, ind, lines, counter):
             kind = "List" if k == "list" else "Set"
             lines.append("%sapache::thrift::protocol::TType etype%d;" % (i2, n))
             lines.append("%sxfer += iprot->read%sBegin(etype%d, size%d);" % (i2, kind, n, n))
+        lines.append("%sthriftsupport::ScopedElementBudget::charge(size%d);" % (i2, n))
         lines.append("%s%s.clear();" % (i2, target))
         if k == "list":
             lines.append("%s%s.reserve(thriftsupport::boundedReserve(size%d, *iprot));"
@@ -730,7 +731,10 @@ def gen_service_impl(svc, methods, out):
         out.append("        throw x;")
         out.append("    }")
         out.append("    %s result;" % rec(result_name(m)))
-        out.append("    result.read(inProtocol_.get());")
+        out.append("    {")
+        out.append("        thriftsupport::ScopedElementBudget budget;")
+        out.append("        result.read(inProtocol_.get());")
+        out.append("    }")
         out.append("    inProtocol_->readMessageEnd();")
         out.append("    inProtocol_->getTransport()->readEnd();")
         if m["ret"] is not None:
@@ -784,7 +788,10 @@ def gen_service_impl(svc, methods, out):
         out.append("void %sProcessor::process_%s(int32_t seqid, %s::TProtocol* in, %s::TProtocol* out) {"
                    % (name, mn, P, P))
         out.append("    %s args;" % rec(args_name(m)))
-        out.append("    args.read(in);")
+        out.append("    {")
+        out.append("        thriftsupport::ScopedElementBudget budget;")
+        out.append("        args.read(in);")
+        out.append("    }")
         out.append("    in->readMessageEnd();")
         out.append("    in->getTransport()->readEnd();")
         call_args = ", ".join("args.%s()" % a["name"] for a in m["args"])

@@ -206,3 +206,63 @@ TEST(CheckedBinaryReader, RejectsTypeBytesOutsideTheKnownRange) {
 
 }  // namespace
 }  // namespace lumvane
+
+namespace lumvane {
+namespace {
+
+TEST(ElementBudget, BoundsTheElementsOfOneMessageAcrossContainers) {
+    // Two sets of 6: each fits a per-container limit, together they exceed a budget of 10.
+    TBNAccountsCache cache;
+    cache.setLoginsCache(std::make_shared<std::set<std::string>>());
+    cache.setPasswordsCache(std::make_shared<std::set<std::string>>());
+    for (int i = 0; i < 6; ++i) {
+        cache.loginsCache()->insert("l" + std::to_string(i));
+        cache.passwordsCache()->insert("p" + std::to_string(i));
+    }
+    const auto bytes = testing::encode(cache, Wire::Compact);
+    {
+        thriftsupport::ScopedElementBudget budget(10);
+        EXPECT_THROW(testing::decode<TBNAccountsCache>(bytes, Wire::Compact), TProtocolException);
+    }
+    {
+        thriftsupport::ScopedElementBudget budget(12);
+        EXPECT_TRUE(testing::decode<TBNAccountsCache>(bytes, Wire::Compact) == cache);
+    }
+    // Outside any budget only the per-container limit applies.
+    EXPECT_TRUE(testing::decode<TBNAccountsCache>(bytes, Wire::Compact) == cache);
+}
+
+TEST(ElementBudget, ClientRepliesAreBoundedByDefault) {
+    // A reply of many one-byte empty sites would cost far more memory than bytes.
+    const uint32_t count = thriftsupport::ScopedElementBudget::kDefaultPerMessage + 1;
+    auto buffer = makeWriteBuffer();
+    auto p = makeCompactProtocol(buffer);
+    p->writeMessageBegin("getSiteDataList", T_REPLY, 0);
+    p->writeStructBegin("GetSiteDataList_result");
+    p->writeFieldBegin("success", T_STRUCT, 0);
+    p->writeStructBegin("GetSiteDataListResponse");
+    p->writeFieldBegin("records", T_LIST, 2);
+    p->writeListBegin(T_STRUCT, count);
+    for (uint32_t i = 0; i < count; ++i) TBNSiteData().write(p.get());
+    p->writeListEnd();
+    p->writeFieldEnd();
+    p->writeFieldStop();
+    p->writeStructEnd();
+    p->writeFieldEnd();
+    p->writeFieldStop();
+    p->writeStructEnd();
+    p->writeMessageEnd();
+    const auto reply = buffer->getBufferAsString();
+
+    auto in = makeReadBuffer(reinterpret_cast<const uint8_t*>(reply.data()), reply.size());
+    TBNStorageServiceClient client(makeCompactProtocol(in), makeCompactProtocol(makeWriteBuffer()));
+    try {
+        client.recv_getSiteDataList();
+        ADD_FAILURE() << "no limit";
+    } catch (const TProtocolException& e) {
+        EXPECT_EQ(e.getType(), TProtocolException::SIZE_LIMIT);
+    }
+}
+
+}  // namespace
+}  // namespace lumvane
