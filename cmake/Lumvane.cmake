@@ -6,7 +6,7 @@ target_include_directories(lumvane_options INTERFACE
   ${PROJECT_SOURCE_DIR}/src ${PROJECT_BINARY_DIR}/generated)
 
 if(LUMVANE_SANITIZE)
-  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer)
   add_link_options(-fsanitize=address,undefined)
 endif()
 if(LUMVANE_TSAN)
@@ -19,6 +19,14 @@ if(LUMVANE_FUZZ)
   endif()
   # Coverage instrumentation everywhere; only the fuzz programs link the fuzzer main.
   add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
+# Test and fuzz programs carry their sanitizer options (suppressions included).
+add_library(lumvane_test_support INTERFACE)
+if(LUMVANE_SANITIZE)
+  target_sources(lumvane_test_support INTERFACE ${PROJECT_SOURCE_DIR}/cmake/SanitizerDefaults.cpp)
+  target_compile_definitions(lumvane_test_support INTERFACE
+    LUMVANE_UBSAN_SUPPRESSIONS="${PROJECT_SOURCE_DIR}/scripts/ubsan.supp")
 endif()
 
 configure_file(${PROJECT_SOURCE_DIR}/cmake/Version.h.in ${PROJECT_BINARY_DIR}/generated/lumvane/Version.h @ONLY)
@@ -38,12 +46,13 @@ function(lumvane_test name)
     set(ARG_TIMEOUT 300)
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE lumvane_options ${ARG_DEPS} GTest::gmock GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE lumvane_options lumvane_test_support ${ARG_DEPS}
+    GTest::gmock GTest::gtest_main)
   gtest_discover_tests(${name}
     TEST_PREFIX "${ARG_LABEL}."
     DISCOVERY_MODE PRE_TEST
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT}
-      ENVIRONMENT "LUMVANE_SOURCE_DIR=${PROJECT_SOURCE_DIR};LUMVANE_BINARY_DIR=${PROJECT_BINARY_DIR}")
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
 # lumvane_fuzz(NAME LABEL label SOURCES ... DEPS ...): a libFuzzer target; ctest
@@ -54,7 +63,7 @@ function(lumvane_fuzz name)
     return()
   endif()
   add_executable(${name} ${ARG_SOURCES})
-  target_link_libraries(${name} PRIVATE lumvane_options ${ARG_DEPS})
+  target_link_libraries(${name} PRIVATE lumvane_options lumvane_test_support ${ARG_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(work ${PROJECT_BINARY_DIR}/fuzz-corpus/${name})
   set(seeds ${PROJECT_SOURCE_DIR}/fuzz/corpus/${name})

@@ -13,7 +13,5 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DLUMVANE_SANITIZE=ON -DLUMVANE_FUZZ=ON -DLUMVANE_TESTS=ON >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 
-export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
-export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-export QT_QPA_PLATFORM=offscreen
+# Sanitizer options reach every test through ctest (cmake/Lumvane.cmake).
 ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" "$@"

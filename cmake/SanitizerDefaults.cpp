@@ -1,0 +1,6 @@
+// Default sanitizer options of every test and fuzz program, so a test reports the
+// same way whether ctest, a script or a developer starts it.
+extern "C" const char* __ubsan_default_options() {
+    return "print_stacktrace=1:halt_on_error=1:suppressions=" LUMVANE_UBSAN_SUPPRESSIONS;
+}
+extern "C" const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
