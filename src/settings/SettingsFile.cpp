@@ -1,0 +1,141 @@
+#include "settings/SettingsFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <stdexcept>
+#include <system_error>
+
+namespace lumvane::settingsfile {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+[[noreturn]] void fail(const std::string& step, const fs::path& path, int err) {
+    throw std::runtime_error(step + " " + path.string() + ": " + std::strerror(err));
+}
+
+// Closes the descriptor on every way out.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) ::close(fd);
+    }
+    int release() {
+        int f = fd;
+        fd = -1;
+        return f;
+    }
+};
+
+void writeAll(int fd, const Bytes& data, const fs::path& path) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("write", path, errno);
+        }
+        done += static_cast<size_t>(n);
+    }
+}
+
+}  // namespace
+
+Bytes readWholeFile(const fs::path& file) {
+    Fd in;
+    in.fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in.fd < 0) fail("open", file, errno);
+    struct stat st {};
+    if (::fstat(in.fd, &st) != 0) fail("stat", file, errno);
+    if (st.st_size < 0 || static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
+        throw std::runtime_error("settings file " + file.string() + " is too large (" +
+                                 std::to_string(st.st_size) + " bytes)");
+    }
+    Bytes data;
+    data.reserve(static_cast<size_t>(st.st_size));
+    uint8_t buffer[65536];
+    for (;;) {
+        ssize_t n = ::read(in.fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            fail("read", file, errno);
+        }
+        if (n == 0) break;
+        if (data.size() + static_cast<size_t>(n) > kMaxFileSize) {
+            throw std::runtime_error("settings file " + file.string() + " is too large");
+        }
+        data.insert(data.end(), buffer, buffer + n);
+    }
+    return data;
+}
+
+std::string temporaryPrefix(const fs::path& file) {
+    return "." + file.filename().string() + ".tmp-";
+}
+
+void writeFileAtomically(const fs::path& file, const Bytes& data) {
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    std::string pattern = (folder / (temporaryPrefix(file) + "XXXXXX")).string();
+    Fd out;
+    out.fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
+    if (out.fd < 0) fail("create temporary file in", folder, errno);
+    const fs::path temporary = pattern;
+    try {
+        if (::fchmod(out.fd, S_IRUSR | S_IWUSR) != 0) fail("chmod", temporary, errno);
+        writeAll(out.fd, data, temporary);
+        if (::fsync(out.fd) != 0) fail("fsync", temporary, errno);
+        if (::close(out.release()) != 0) fail("close", temporary, errno);
+        if (::rename(temporary.c_str(), file.c_str()) != 0) fail("rename onto", file, errno);
+    } catch (...) {
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    // The rename is only durable once the folder's entry is on disk.
+    Fd dir;
+    dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir.fd < 0) fail("open folder", folder, errno);
+    if (::fsync(dir.fd) != 0) fail("fsync folder", folder, errno);
+}
+
+int removeStaleTemporaries(const fs::path& file) {
+    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
+    const std::string prefix = temporaryPrefix(file);
+    int removed = 0;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() == prefix.size() + 6 && name.compare(0, prefix.size(), prefix) == 0) {
+            std::error_code rmEc;
+            if (fs::remove(it->path(), rmEc)) ++removed;
+        }
+    }
+    return removed;
+}
+
+std::optional<fs::path> moveAside(const fs::path& file, std::chrono::system_clock::time_point when) {
+    const std::time_t t = std::chrono::system_clock::to_time_t(when);
+    std::tm tm{};
+    ::gmtime_r(&t, &tm);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
+    const std::string base = file.filename().string() + ".unreadable-" + stamp;
+    for (int n = 1; n < 1000; ++n) {
+        fs::path target = file.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n));
+        std::error_code ec;
+        if (fs::exists(target, ec) || ec) continue;
+        // link + unlink would refuse to replace; a plain rename after the check is
+        // enough here: only this process writes the settings folder.
+        if (::rename(file.c_str(), target.c_str()) == 0) return target;
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+}  // namespace lumvane::settingsfile
