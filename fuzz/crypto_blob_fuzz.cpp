@@ -84,7 +84,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default:
             guarded([&] {
                 TBNEncryptedBlobV2 blob(1, 2, Bytes(input.begin(), input.end()));
-                if (TBNCryptThrift::decompressBlobV2(blob) && blob.blob()->size() > (size_t{256} << 20)) {
+                if (TBNCryptThrift::decompressBlobV2(blob) &&
+                    blob.blob()->size() > (size_t{256} << 20)) {
                     __builtin_trap();
                 }
             });

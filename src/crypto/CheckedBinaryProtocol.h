@@ -12,7 +12,7 @@ namespace lumvane {
 // TProtocolException(INVALID_DATA) first, and applies its string and container
 // limits (negative or larger sizes are refused before anything is allocated).
 class CheckedBinaryProtocol final : public apache::thrift::protocol::TBinaryProtocol {
-public:
+  public:
     CheckedBinaryProtocol(std::shared_ptr<apache::thrift::transport::TTransport> transport,
                           int32_t stringLimit, int32_t containerLimit);
 
@@ -26,7 +26,7 @@ public:
     // unchecked ones directly).
     uint32_t skip_virt(apache::thrift::protocol::TType type) override;
 
-private:
+  private:
     uint32_t readType(apache::thrift::protocol::TType& type);
     uint32_t readSize(uint32_t& size);
 

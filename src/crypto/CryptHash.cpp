@@ -23,8 +23,8 @@ int64_t integerOr(std::string_view field, int64_t fallback) {
         negative = digits.front() == '-';
         digits.remove_prefix(1);
     }
-    if (digits.empty() || !std::all_of(digits.begin(), digits.end(),
-                                       [](char c) { return c >= '0' && c <= '9'; })) {
+    if (digits.empty() ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
         return fallback;
     }
     // Parse with the sign attached so that INT64_MIN is accepted.

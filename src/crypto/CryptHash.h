@@ -17,7 +17,7 @@ namespace lumvane {
 // KiB (default 131072), the parallelism (default 2) and the salt text. The hash
 // is 32 bytes, Argon2 version 1.3, no secret and no associated data.
 class CryptHash {
-public:
+  public:
     // Lower-case hex of the hash; nothing when the configuration does not have
     // six fields or the parameters are refused (out of range, over the memory cap).
     static std::optional<std::string> hexstrArgonFromString(std::optional<std::string_view> string,

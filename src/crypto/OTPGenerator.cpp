@@ -51,8 +51,8 @@ std::optional<std::string> OTPGenerator::generateOTPForCounter(uint64_t counter)
     // the window is clamped so that it always ends inside the digest.
     const size_t offset = std::min<size_t>(digest[length - 1] & 0x0F, length - 4);
     const uint32_t binary = (uint32_t{digest[offset]} & 0x7F) << 24 |
-                            uint32_t{digest[offset + 1]} << 16 |
-                            uint32_t{digest[offset + 2]} << 8 | uint32_t{digest[offset + 3]};
+                            uint32_t{digest[offset + 1]} << 16 | uint32_t{digest[offset + 2]} << 8 |
+                            uint32_t{digest[offset + 3]};
     const uint32_t code = binary % kPowersOfTen[digits_];
     char text[16];
     std::snprintf(text, sizeof text, "%0*u", static_cast<int>(digits_), code);
@@ -60,8 +60,8 @@ std::optional<std::string> OTPGenerator::generateOTPForCounter(uint64_t counter)
 }
 
 std::unique_ptr<TOTPGenerator> TOTPGenerator::initWithSecret(std::optional<Bytes> secret,
-                                                             std::string algorithm,
-                                                             uint64_t digits, double period) {
+                                                             std::string algorithm, uint64_t digits,
+                                                             double period) {
     if (!accepts(secret, algorithm, digits) || !(period > 0.0 && period <= 300.0)) {
         return nullptr;
     }
@@ -88,8 +88,8 @@ std::optional<std::string> TOTPGenerator::generateOTPForDate(std::optional<Date>
 }
 
 std::unique_ptr<HOTPGenerator> HOTPGenerator::initWithSecret(std::optional<Bytes> secret,
-                                                             std::string algorithm,
-                                                             uint64_t digits, uint64_t counter) {
+                                                             std::string algorithm, uint64_t digits,
+                                                             uint64_t counter) {
     if (!accepts(secret, algorithm, digits)) {
         return nullptr;
     }

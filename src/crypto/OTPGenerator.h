@@ -12,7 +12,7 @@ namespace lumvane {
 
 // HOTP codes (RFC 4226) with HMAC-SHA1, -SHA256, -SHA512 or -MD5.
 class OTPGenerator {
-public:
+  public:
     virtual ~OTPGenerator() = default;
 
     static std::string defaultAlgorithm() { return "SHA1"; }
@@ -29,7 +29,7 @@ public:
     std::optional<std::string> generateOTPForCounter(uint64_t counter) const;
     virtual std::optional<std::string> generateOTP() = 0;
 
-protected:
+  protected:
     OTPGenerator(Bytes secret, std::string algorithm, uint64_t digits)
         : algorithm_(std::move(algorithm)), secret_(std::move(secret)), digits_(digits) {}
     // Whether creation accepts these values (exact algorithm names, 6 to 8 digits,
@@ -37,7 +37,7 @@ protected:
     static bool accepts(const std::optional<Bytes>& secret, const std::string& algorithm,
                         uint64_t digits);
 
-private:
+  private:
     std::string algorithm_;
     Bytes secret_;
     uint64_t digits_;
@@ -45,7 +45,7 @@ private:
 
 // Time-based codes (RFC 6238).
 class TOTPGenerator : public OTPGenerator {
-public:
+  public:
     // Seconds since 1970-01-01 UTC as a double: far-future test times (year
     // 2603) fit, and fractions are kept.
     using Date = std::chrono::time_point<std::chrono::system_clock, std::chrono::duration<double>>;
@@ -65,7 +65,7 @@ public:
     // The code of the given time, of now when missing.
     std::optional<std::string> generateOTPForDate(std::optional<Date> date) const;
 
-private:
+  private:
     TOTPGenerator(Bytes secret, std::string algorithm, uint64_t digits, double period)
         : OTPGenerator(std::move(secret), std::move(algorithm), digits), period_(period) {}
     double period_;
@@ -73,7 +73,7 @@ private:
 
 // Counter-based codes that keep and advance their own counter.
 class HOTPGenerator : public OTPGenerator {
-public:
+  public:
     static uint64_t defaultInitialCounter() { return 1; }
 
     static std::unique_ptr<HOTPGenerator> initWithSecret(std::optional<Bytes> secret,
@@ -87,7 +87,7 @@ public:
     // code of the new counter.
     std::optional<std::string> generateOTP() override;
 
-private:
+  private:
     HOTPGenerator(Bytes secret, std::string algorithm, uint64_t digits, uint64_t counter)
         : OTPGenerator(std::move(secret), std::move(algorithm), digits), counter_(counter) {}
     uint64_t counter_;

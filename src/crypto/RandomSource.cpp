@@ -12,7 +12,7 @@ namespace lumvane {
 namespace {
 
 class OpenSslRandomSource final : public RandomSource {
-public:
+  public:
     void fill(std::span<uint8_t> out) override {
         // RAND_bytes takes an int count: feed large buffers in slices.
         size_t done = 0;
@@ -52,7 +52,8 @@ uint32_t randomUniform32(uint32_t bound) {
         return 0;
     }
     // Accept only draws below the largest multiple of bound that fits in 2^32.
-    const uint32_t limit = static_cast<uint32_t>((uint64_t{1} << 32) - ((uint64_t{1} << 32) % bound));
+    const uint32_t limit =
+        static_cast<uint32_t>((uint64_t{1} << 32) - ((uint64_t{1} << 32) % bound));
     RandomSource& source = currentRandomSource();
     for (;;) {
         uint32_t word = 0;

@@ -8,13 +8,13 @@ namespace lumvane {
 
 // Raised when the system random source fails: there is no safe fallback.
 class CryptoRandomError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
 // Where every key, salt, token and generated password takes its randomness from.
 class RandomSource {
-public:
+  public:
     virtual ~RandomSource() = default;
     // Fills the whole buffer or throws CryptoRandomError.
     virtual void fill(std::span<uint8_t> out) = 0;
@@ -29,13 +29,13 @@ RandomSource& currentRandomSource();
 // Swaps the process-wide source for the life of the object (tests only:
 // deterministic salts and keys). Not meant to be nested across threads.
 class ScopedRandomSource {
-public:
+  public:
     explicit ScopedRandomSource(RandomSource& source);
     ~ScopedRandomSource();
     ScopedRandomSource(const ScopedRandomSource&) = delete;
     ScopedRandomSource& operator=(const ScopedRandomSource&) = delete;
 
-private:
+  private:
     RandomSource* previous_;
 };
 

@@ -9,7 +9,7 @@ namespace lumvane {
 // header, IV or tag; callers that need distinct ciphertexts for equal inputs add
 // their own salt.
 class TBNCryptAES {
-public:
+  public:
     // Ciphertext, or empty bytes on any failure (bad key length, cipher error).
     static Bytes encryptData(ByteView data, ByteView key);
     // Plaintext, or empty bytes on any failure (bad key length, length not a

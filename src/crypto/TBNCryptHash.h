@@ -13,7 +13,7 @@ namespace lumvane {
 // as empty input. Composite keys join their parts with "_" (no escaping) and
 // write a missing part as "(null)", so existing cache keys stay valid.
 class TBNCryptHash {
-public:
+  public:
     using Text = std::optional<std::string_view>;
 
     static Bytes sha256FromData(ByteView data);

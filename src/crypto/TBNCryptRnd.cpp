@@ -1,5 +1,6 @@
 #include "crypto/TBNCryptRnd.h"
 
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -23,6 +24,9 @@ uint32_t TBNCryptRnd::randomWord() {
 Bytes TBNCryptRnd::randomDataByLenght(uint64_t n) const {
     // One word more than needed, as whole words; words equal to 0xFFFFFFFF are
     // drawn again so each word is uniform over 0 ... 0xFFFFFFFE.
+    if (n > std::numeric_limits<size_t>::max() - 8) {
+        throw std::length_error("Random data length too large");
+    }
     const uint64_t words = n / 4 + 1;
     Bytes out(static_cast<size_t>(words * 4));
     currentRandomSource().fill(out);

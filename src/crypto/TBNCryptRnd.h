@@ -11,7 +11,7 @@ namespace lumvane {
 // RandomSource (the system CSPRNG outside tests) and throws CryptoRandomError
 // when it fails; no draw is ever reduced with a biased modulo.
 class TBNCryptRnd {
-public:
+  public:
     // A half-open range [location, length): `length` is the exclusive upper bound.
     struct SourceRange {
         uint64_t location = 0;
@@ -35,7 +35,7 @@ public:
     // One uniform 32-bit word in 0 ... 0xFFFFFFFE, the unit of the word draws.
     static uint32_t randomWord();
 
-private:
+  private:
     TBNCryptRnd() = default;
 };
 

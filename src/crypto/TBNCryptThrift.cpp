@@ -44,7 +44,8 @@ auto withWritten(const TBNCryptThrift::Record& object, bool compact, Use use, si
 }
 
 Bytes writeWith(const TBNCryptThrift::Record& object, bool compact) {
-    return withWritten(object, compact, [](ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); });
+    return withWritten(object, compact,
+                       [](ByteView bytes) { return Bytes(bytes.begin(), bytes.end()); });
 }
 
 // Reading outside bytes: no string, container or message can claim more than the
@@ -116,7 +117,8 @@ void TBNCryptThrift::getObject(Record& object, const TBNEncryptedBlobV2& blob) {
     readWith(object, payloadOf(blob.blob()), false);
 }
 
-std::shared_ptr<TBNEncryptedBlobV2> TBNCryptThrift::createBlobV2WithData(std::optional<Bytes> data) {
+std::shared_ptr<TBNEncryptedBlobV2> TBNCryptThrift::createBlobV2WithData(
+    std::optional<Bytes> data) {
     const int64_t salt = generateSalt();
     return std::make_shared<TBNEncryptedBlobV2>(salt, salt ^ marker(), std::move(data));
 }

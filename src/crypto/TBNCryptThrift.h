@@ -14,7 +14,7 @@ namespace lumvane {
 // Raised with the fixed reasons "Failed decrypt data", "Failed compress data" and
 // "Failed decompress data".
 class TBNCryptThriftException : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -23,7 +23,7 @@ public:
 // Stateless; every call may run on any thread. Readers of outside bytes are
 // bounded by the bytes actually present.
 class TBNCryptThrift {
-public:
+  public:
     using Record = apache::thrift::TBase;
 
     // Two uniform 32-bit draws below 0xFFFFFFFF: high half, then low half.

@@ -15,21 +15,36 @@ constexpr const char* kRemovePrefix = "*** [TBNKeyChainManager:removeObjectForKe
 
 const char* textOf(KeychainStatus status) {
     switch (status) {
-        case -4: return "Function or operation not implemented.";
-        case -36: return "I/O error (bummers).";
-        case -49: return "File already open with with write permission.";
-        case -50: return "One or more parameters passed to a function where not valid.";
-        case -108: return "Failed to allocate memory.";
-        case -128: return "User canceled the operation.";
-        case -909: return "Bad parameter or invalid state for operation.";
-        case -2070: return "Internal component";
-        case -25291: return "No keychain is available. You may need to restart your computer.";
-        case -25293: return "The user name or passphrase you entered is not correct.";
-        case -25299: return "The specified item already exists in the keychain.";
-        case -25300: return "The specified item could not be found in the keychain.";
-        case -25308: return "User interaction is not allowed.";
-        case -26275: return "Unable to decode the provided data.";
-        default: return nullptr;
+        case -4:
+            return "Function or operation not implemented.";
+        case -36:
+            return "I/O error (bummers).";
+        case -49:
+            return "File already open with with write permission.";
+        case -50:
+            return "One or more parameters passed to a function where not valid.";
+        case -108:
+            return "Failed to allocate memory.";
+        case -128:
+            return "User canceled the operation.";
+        case -909:
+            return "Bad parameter or invalid state for operation.";
+        case -2070:
+            return "Internal component";
+        case -25291:
+            return "No keychain is available. You may need to restart your computer.";
+        case -25293:
+            return "The user name or passphrase you entered is not correct.";
+        case -25299:
+            return "The specified item already exists in the keychain.";
+        case -25300:
+            return "The specified item could not be found in the keychain.";
+        case -25308:
+            return "User interaction is not allowed.";
+        case -26275:
+            return "Unable to decode the provided data.";
+        default:
+            return nullptr;
     }
 }
 
@@ -76,7 +91,8 @@ TBNKeyChainManager& TBNKeyChainManager::sharedManager() {
     static TBNKeyChainManager* manager = [] {
         std::lock_guard guard(g_sharedMutex);
         g_sharedCreated = true;
-        auto store = g_sharedStore ? g_sharedStore : makeSystemKeychainStore(defaultFallbackFolder());
+        auto store =
+            g_sharedStore ? g_sharedStore : makeSystemKeychainStore(defaultFallbackFolder());
         TBN_LOG_INFO("keychain", "Keychain store: {}", store->storeName());
         return new TBNKeyChainManager(std::move(store));
     }();
@@ -124,7 +140,8 @@ void TBNKeyChainManager::raise(KeychainStatus status, const std::string& prefix)
     const char* text = textOf(status);
     // A status outside the table still fails loudly, with its number.
     const std::string reason =
-        prefix + " " + (text ? std::string(text) : "Unknown keychain error " + std::to_string(status) + ".");
+        prefix + " " +
+        (text ? std::string(text) : "Unknown keychain error " + std::to_string(status) + ".");
     TBN_LOG_ERROR("keychain", "{} (status {})", reason, status);
     if (status == kKeychainItemNotFound) {
         throw TBNKeyChainItemNotFoundException(reason, status);

@@ -14,25 +14,25 @@ namespace lumvane {
 // (operation prefix, a blank and the status text); statusCode() the keychain
 // status. Two subclasses let callers tell the cases that need different handling.
 class TBNKeyChainException : public std::runtime_error {
-public:
+  public:
     TBNKeyChainException(const std::string& reason, KeychainStatus status)
         : std::runtime_error(reason), status_(status) {}
     const char* name() const noexcept { return "NSGenericException"; }
     KeychainStatus statusCode() const noexcept { return status_; }
 
-private:
+  private:
     KeychainStatus status_;
 };
 
 // No item under the key (status -25300).
 class TBNKeyChainItemNotFoundException : public TBNKeyChainException {
-public:
+  public:
     using TBNKeyChainException::TBNKeyChainException;
 };
 
 // No keychain could be reached (status -25291).
 class TBNKeyChainUnavailableException : public TBNKeyChainException {
-public:
+  public:
     using TBNKeyChainException::TBNKeyChainException;
 };
 
@@ -40,7 +40,7 @@ public:
 // operation either succeeds or throws: std::invalid_argument for a missing
 // argument, TBNKeyChainException (or a subclass) for a keychain failure.
 class TBNKeyChainManager {
-public:
+  public:
     // The process-wide manager. Its store is the one given to setSharedStore()
     // before first use, else the system keychain (Secret Service, or the file
     // store in the settings folder).
@@ -68,7 +68,7 @@ public:
 
     const std::shared_ptr<KeychainStore>& store() const { return store_; }
 
-private:
+  private:
     [[noreturn]] static void raise(KeychainStatus status, const std::string& prefix);
 
     std::shared_ptr<KeychainStore> store_;

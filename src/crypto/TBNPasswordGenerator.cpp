@@ -196,7 +196,8 @@ TBNPasswordGenerator::TBNPasswordGenerator(const std::optional<std::filesystem::
     size_t start = 0;
     for (;;) {
         const size_t end = text.find('\n', start);
-        defaultPasswords_.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        defaultPasswords_.push_back(
+            text.substr(start, end == std::string::npos ? end : end - start));
         if (end == std::string::npos) {
             break;
         }
@@ -253,8 +254,8 @@ std::string TBNPasswordGenerator::generateByConfig(const GeneratorConfigValues& 
         return false;
     };
     for (;;) {
-        Bytes drawn = TBNCryptRnd::shareRnd().randomDataByLenght(static_cast<uint64_t>(length),
-                                                                  poolBytes);
+        Bytes drawn =
+            TBNCryptRnd::shareRnd().randomDataByLenght(static_cast<uint64_t>(length), poolBytes);
         if (length < 6 ||
             (holdsAny(drawn, kLetters) && (!capitals || holdsAny(drawn, kCapitalizationLetters)) &&
              (!digits || holdsAny(drawn, kDigits)) && (!symbols || holdsAny(drawn, kSymbols)))) {
@@ -280,7 +281,9 @@ std::string TBNPasswordGenerator::generateByConfigOld(const GeneratorConfigValue
     const int u = r * config.capitalization.value_or(0) / 100;
     auto& rnd = TBNCryptRnd::shareRnd();
     Bytes joined = rnd.randomDataByLenght(static_cast<uint64_t>(r - u), bytesOf(kLetters));
-    auto append = [&joined](const Bytes& part) { joined.insert(joined.end(), part.begin(), part.end()); };
+    auto append = [&joined](const Bytes& part) {
+        joined.insert(joined.end(), part.begin(), part.end());
+    };
     append(rnd.randomDataByLenght(static_cast<uint64_t>(u), bytesOf(kCapitalizationLetters)));
     append(rnd.randomDataByLenght(static_cast<uint64_t>(d), bytesOf(kDigits)));
     append(rnd.randomDataByLenght(static_cast<uint64_t>(s), bytesOf(kSymbols)));

@@ -52,7 +52,7 @@ GeneratorConfigValues configValuesOf(const Config& c) {
 // Random passwords from a generator configuration, and a strength meter from 0
 // (weakest) to 4. One shared instance; all operations are safe from any thread.
 class TBNPasswordGenerator {
-public:
+  public:
     enum class CharacterClass { lowercaseLetters, uppercaseLetters, decimalDigits };
 
     static constexpr std::string_view kLetters = "abcdefghjkmnopqrstuvwxyz";
@@ -129,7 +129,7 @@ public:
 
     const std::vector<std::string>& defaultPasswords() const { return defaultPasswords_; }
 
-private:
+  private:
     std::vector<std::string> defaultPasswords_;
     std::unordered_set<std::string> passwordSet_;
 };

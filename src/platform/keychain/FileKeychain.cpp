@@ -55,7 +55,7 @@ std::optional<std::vector<uint8_t>> fromHex(const std::string& text) {
 // An advisory lock on a side file, so that the program, its native-messaging
 // instances and other readers never see half a change.
 class FileLock {
-public:
+  public:
     FileLock(const std::filesystem::path& path, bool exclusive) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
         if (fd_ >= 0) {
@@ -70,7 +70,7 @@ public:
     }
     bool ok() const { return fd_ >= 0; }
 
-private:
+  private:
     int fd_ = -1;
 };
 

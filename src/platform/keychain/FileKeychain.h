@@ -12,7 +12,7 @@ namespace lumvane {
 // temporary file, fsync and rename, under an advisory lock shared with other
 // processes. A file that cannot be decoded is moved aside, never overwritten.
 class FileKeychain final : public KeychainStore {
-public:
+  public:
     static constexpr const char* kFileName = "keychain.json";
 
     explicit FileKeychain(std::filesystem::path folder);
@@ -24,7 +24,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path folder_;
     std::filesystem::path path_;
     std::mutex mutex_;

@@ -6,7 +6,8 @@
 
 namespace lumvane {
 
-std::shared_ptr<KeychainStore> makeSystemKeychainStore(const std::filesystem::path& fallbackFolder) {
+std::shared_ptr<KeychainStore> makeSystemKeychainStore(
+    const std::filesystem::path& fallbackFolder) {
     if (auto secretService = SecretServiceKeychain::connect()) {
         return secretService;
     }

@@ -29,7 +29,7 @@ inline constexpr KeychainStatus kKeychainDecode = -26275;
 
 // A store of generic-password items: one value (bytes) per service name.
 class KeychainStore {
-public:
+  public:
     virtual ~KeychainStore() = default;
 
     // Adds an item; kKeychainDuplicateItem when the service already has one.

@@ -11,21 +11,28 @@ namespace lumvane {
 namespace {
 
 const SecretSchema* schema() {
-    static const SecretSchema kSchema = {
-        "com.tobrin.lumvane.GenericPassword",
-        SECRET_SCHEMA_NONE,
-        {
-            {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
-            {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
-        },
-        0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr};
+    static const SecretSchema kSchema = {"com.tobrin.lumvane.GenericPassword",
+                                         SECRET_SCHEMA_NONE,
+                                         {
+                                             {"service", SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                             {nullptr, SECRET_SCHEMA_ATTRIBUTE_STRING},
+                                         },
+                                         0,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr,
+                                         nullptr};
     return &kSchema;
 }
 
 struct Attributes {
     explicit Attributes(const std::string& service)
         : table(g_hash_table_new(g_str_hash, g_str_equal)) {
-        g_hash_table_insert(table, const_cast<char*>("service"), const_cast<char*>(service.c_str()));
+        g_hash_table_insert(table, const_cast<char*>("service"),
+                            const_cast<char*>(service.c_str()));
     }
     ~Attributes() { g_hash_table_unref(table); }
     GHashTable* table;
@@ -93,9 +100,9 @@ KeychainStatus SecretServiceKeychain::addItem(const std::string& service,
         return found;
     }
     Attributes attributes(service);
-    SecretValue* secret = secret_value_new(reinterpret_cast<const gchar*>(value.data()),
-                                           static_cast<gssize>(value.size()),
-                                           "application/octet-stream");
+    SecretValue* secret =
+        secret_value_new(reinterpret_cast<const gchar*>(value.data()),
+                         static_cast<gssize>(value.size()), "application/octet-stream");
     GError* error = nullptr;
     const std::string label = "Lumvane: " + service;
     secret_password_storev_binary_sync(schema(), attributes.table, SECRET_COLLECTION_DEFAULT,
@@ -130,7 +137,8 @@ KeychainStatus SecretServiceKeychain::copyItem(const std::string& service,
 KeychainStatus SecretServiceKeychain::deleteItem(const std::string& service) {
     Attributes attributes(service);
     GError* error = nullptr;
-    const gboolean removed = secret_password_clearv_sync(schema(), attributes.table, nullptr, &error);
+    const gboolean removed =
+        secret_password_clearv_sync(schema(), attributes.table, nullptr, &error);
     if (error != nullptr) {
         return statusOf(error);
     }

@@ -9,7 +9,7 @@ namespace lumvane {
 // Items in the Secret Service (GNOME Keyring, KWallet, KeePassXC, ...) through
 // libsecret, in the default collection, under the attribute "service".
 class SecretServiceKeychain final : public KeychainStore {
-public:
+  public:
     // A store when a Secret Service answers on the session bus, else nothing.
     static std::shared_ptr<SecretServiceKeychain> connect();
 
@@ -18,7 +18,7 @@ public:
     KeychainStatus deleteItem(const std::string& service) override;
     std::string storeName() const override { return "secret-service"; }
 
-private:
+  private:
     SecretServiceKeychain() = default;
 };
 

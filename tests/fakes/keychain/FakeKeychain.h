@@ -11,7 +11,7 @@ namespace lumvane {
 // In-memory keychain for tests. It can play an unavailable keychain and fail the
 // next operation with a chosen status.
 class FakeKeychain final : public KeychainStore {
-public:
+  public:
     KeychainStatus addItem(const std::string& service, const std::vector<uint8_t>& value) override;
     KeychainStatus copyItem(const std::string& service, std::vector<uint8_t>& value) override;
     KeychainStatus deleteItem(const std::string& service) override;
@@ -24,7 +24,7 @@ public:
     void failNextWith(Operation operation, KeychainStatus status);
     size_t itemCount() const;
 
-private:
+  private:
     std::optional<KeychainStatus> takeFailure(Operation operation);
 
     mutable std::mutex mutex_;

@@ -91,7 +91,8 @@ TEST(CryptAES, OpensslCommandLineDecryptsOurOutput) {
     fs::create_directories(dir);
     {
         std::ofstream out(dir / "in.bin", std::ios::binary);
-        out.write(reinterpret_cast<const char*>(enc.data()), static_cast<std::streamsize>(enc.size()));
+        out.write(reinterpret_cast<const char*>(enc.data()),
+                  static_cast<std::streamsize>(enc.size()));
     }
     std::string cmd = "openssl enc -d -aes-256-cbc -K " + toHex(key) + " -iv " +
                       std::string(32, '0') + " -in " + (dir / "in.bin").string() + " -out " +

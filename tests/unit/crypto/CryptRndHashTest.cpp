@@ -25,9 +25,9 @@ TEST(CryptRnd, DataAndHexLengths) {
     for (auto [n, size] : hex) {
         std::string text = rnd.randomHexByLenght(n);
         EXPECT_EQ(text.size(), size) << n;
-        EXPECT_TRUE(std::all_of(text.begin(), text.end(),
-                                [](char c) { return std::isdigit(c) || (c >= 'A' && c <= 'F'); }))
-            << text;
+        EXPECT_TRUE(std::all_of(text.begin(), text.end(), [](char c) {
+            return std::isdigit(c) || (c >= 'A' && c <= 'F');
+        })) << text;
     }
     EXPECT_NE(rnd.randomHexByLenght(32), rnd.randomHexByLenght(32));
 }
@@ -102,16 +102,19 @@ TEST(CryptHash, DigestsAndKeys) {
     EXPECT_EQ(TBNCryptHash::strSha256FromSiteUrl("abc"), TBNCryptHash::strSha256FromString("abc"));
     EXPECT_EQ(TBNCryptHash::strSha256FromLogin("abc"), TBNCryptHash::strSha256FromString("abc"));
     EXPECT_EQ(TBNCryptHash::strSha256FromPassword("abc"), TBNCryptHash::strSha256FromString("abc"));
-    EXPECT_EQ(TBNCryptHash::strSha256FromLogin("a", "b_c"), TBNCryptHash::strSha256FromLogin("a_b", "c"));
+    EXPECT_EQ(TBNCryptHash::strSha256FromLogin("a", "b_c"),
+              TBNCryptHash::strSha256FromLogin("a_b", "c"));
     EXPECT_EQ(TBNCryptHash::strSha256FromLogin("a", "b"), TBNCryptHash::strSha256FromString("a_b"));
-    EXPECT_EQ(TBNCryptHash::strSha256FromSiteUrl("s", "l"), TBNCryptHash::strSha256FromString("s_l"));
+    EXPECT_EQ(TBNCryptHash::strSha256FromSiteUrl("s", "l"),
+              TBNCryptHash::strSha256FromString("s_l"));
     EXPECT_EQ(TBNCryptHash::strSha256FromSiteUrl("s", "l", "p"),
               TBNCryptHash::strSha256FromString("s_l_p"));
     EXPECT_EQ(TBNCryptHash::strSha256FromLogin(std::nullopt, "p"),
               TBNCryptHash::strSha256FromString("(null)_p"));
     std::string key = TBNCryptHash::strSha256FromString("x");
     EXPECT_EQ(key.size(), 64u);
-    EXPECT_TRUE(std::all_of(key.begin(), key.end(), [](char c) { return std::isxdigit(c) && !std::isupper(c); }));
+    EXPECT_TRUE(std::all_of(key.begin(), key.end(),
+                            [](char c) { return std::isxdigit(c) && !std::isupper(c); }));
 }
 
 TEST(CryptHash, ClearZeroesThenEmpties) {

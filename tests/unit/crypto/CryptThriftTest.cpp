@@ -48,8 +48,8 @@ TEST(CryptThrift, VersionOneLayoutOfEncryptObject) {
     const Bytes cipher = TBNCryptThrift::encryptObject(*blob, kKey);
     // The wrapped record: i16 field 1 = 1, stop.
     const std::string record = "060001000100";
-    const std::string expected = std::string("0a0001") + "0102030405060708" + "0b0002" +
-                                 "00000006" + record + "00";
+    const std::string expected =
+        std::string("0a0001") + "0102030405060708" + "0b0002" + "00000006" + record + "00";
     EXPECT_EQ(toHex(TBNCryptAES::decryptData(cipher, kKey)), expected);
 
     TBNEncryptedBlob opened;
@@ -90,7 +90,8 @@ TEST(CryptThrift, RoundTripsAndFreshSalts) {
 TEST(CryptThrift, MarkerTestRejectsOtherBlobs) {
     // A version-1 blob: its binary field 2 does not match the i64 saltXorMarker.
     auto v1 = TBNCryptThrift::createBlobWithData(bytesOf("payload"));
-    EXPECT_EQ(TBNCryptThrift::decryptData(TBNCryptThrift::encryptObject(*v1, kKey), kKey), std::nullopt);
+    EXPECT_EQ(TBNCryptThrift::decryptData(TBNCryptThrift::encryptObject(*v1, kKey), kKey),
+              std::nullopt);
     // A version-2 blob made with another marker opens without an exception but yields nothing.
     TBNEncryptedBlobV2 other(42, 42 ^ 0x1234, bytesOf("payload"));
     const Bytes cipher = TBNCryptThrift::encryptObject(other, kKey);
@@ -125,7 +126,7 @@ TEST(CryptThrift, FailedDecryptionRaises) {
     const Bytes emptyPlain = TBNCryptAES::encryptData(Bytes{}, kKey);  // decrypts to nothing
     const Bytes notStop = TBNCryptAES::encryptData(bytesOf("ends in x"), kKey);
     const std::pair<Bytes, Bytes> cases[] = {
-        {emptyPlain, kKey},   {notStop, kKey},    {Bytes(17, 1), kKey}, {Bytes{}, kKey},
+        {emptyPlain, kKey},         {notStop, kKey}, {Bytes(17, 1), kKey}, {Bytes{}, kKey},
         {emptyPlain, Bytes(10, 1)},
     };
     for (const auto& [cipher, key] : cases) {
@@ -147,7 +148,8 @@ TEST(CryptThrift, InvalidRecordRaisesRuntimeException) {
     TBNEncryptedBlobV2 blob;
     EXPECT_THROW(TBNCryptThrift::decryptObject(blob, cipher, kKey), apache::thrift::TException);
     const Bytes shortRecord = TBNCryptAES::encryptData(fromHex("0a000100"), kKey);
-    EXPECT_THROW(TBNCryptThrift::decryptObject(blob, shortRecord, kKey), apache::thrift::TException);
+    EXPECT_THROW(TBNCryptThrift::decryptObject(blob, shortRecord, kKey),
+                 apache::thrift::TException);
     // Bytes that name no wire type (as a field, a map key and a list element) are
     // refused before they are taken as a type.
     for (const char* hex : {"6c000100", "0d0001270b0000000100", "0f00019c0000000100"}) {

@@ -10,7 +10,7 @@ using namespace lumvane::test;
 namespace {
 
 class KeyChainManagerTest : public ::testing::Test {
-protected:
+  protected:
     std::shared_ptr<FakeKeychain> fake = std::make_shared<FakeKeychain>();
     TBNKeyChainManager manager{fake};
 };
@@ -41,7 +41,8 @@ TEST_F(KeyChainManagerTest, SetReplacesAndReadsBack) {
 }
 
 TEST_F(KeyChainManagerTest, MissingItemAndUnavailableKeychainStayDistinct) {
-    auto notFound = expectThrow<TBNKeyChainItemNotFoundException>([&] { manager.dataForKey("none"); });
+    auto notFound =
+        expectThrow<TBNKeyChainItemNotFoundException>([&] { manager.dataForKey("none"); });
     EXPECT_STREQ(notFound.what(),
                  "*** [TBNKeyChainManager:dataForKey:] - SecItemCopyMatching can't copy:  "
                  "The specified item could not be found in the keychain.");
@@ -50,17 +51,20 @@ TEST_F(KeyChainManagerTest, MissingItemAndUnavailableKeychainStayDistinct) {
 
     manager.setData(bytesOf("v"), "k");
     fake->setAvailable(false);
-    auto unavailable = expectThrow<TBNKeyChainUnavailableException>([&] { manager.dataForKey("k"); });
+    auto unavailable =
+        expectThrow<TBNKeyChainUnavailableException>([&] { manager.dataForKey("k"); });
     EXPECT_EQ(unavailable.statusCode(), -25291);
     EXPECT_STREQ(unavailable.what(),
                  "*** [TBNKeyChainManager:dataForKey:] - SecItemCopyMatching can't copy:  "
                  "No keychain is available. You may need to restart your computer.");
     // Deleting from an unreachable keychain is a failure, not "nothing to delete".
-    auto removeFailure = expectThrow<TBNKeyChainUnavailableException>([&] { manager.removeObjectForKey("k"); });
+    auto removeFailure =
+        expectThrow<TBNKeyChainUnavailableException>([&] { manager.removeObjectForKey("k"); });
     EXPECT_STREQ(removeFailure.what(),
                  "*** [TBNKeyChainManager:removeObjectForKey:] - SecItemDelete can't delete:  "
                  "No keychain is available. You may need to restart your computer.");
-    auto addFailure = expectThrow<TBNKeyChainUnavailableException>([&] { manager.setData(bytesOf("x"), "k"); });
+    auto addFailure =
+        expectThrow<TBNKeyChainUnavailableException>([&] { manager.setData(bytesOf("x"), "k"); });
     EXPECT_STREQ(addFailure.what(),
                  "*** [TBNKeyChainManager:setData:forKey:] - SecItemAdd can't add:  "
                  "No keychain is available. You may need to restart your computer.");
@@ -101,8 +105,9 @@ TEST_F(KeyChainManagerTest, FailedDeleteInsideReplaceAddsNothing) {
     fake->failNextWith(FakeKeychain::Operation::remove, kKeychainIOError);
     auto e = expectThrow<TBNKeyChainException>([&] { manager.setData(bytesOf("new"), "k"); });
     EXPECT_EQ(e.statusCode(), -36);
-    EXPECT_STREQ(e.what(), "*** [TBNKeyChainManager:removeObjectForKey:] - SecItemDelete can't delete:  "
-                           "I/O error (bummers).");
+    EXPECT_STREQ(e.what(),
+                 "*** [TBNKeyChainManager:removeObjectForKey:] - SecItemDelete can't delete:  "
+                 "I/O error (bummers).");
     EXPECT_EQ(manager.dataForKey("k"), bytesOf("old"));
 }
 
@@ -135,8 +140,9 @@ TEST_F(KeyChainManagerTest, StatusTable) {
     fake->failNextWith(FakeKeychain::Operation::copy, -1234);
     auto e = expectThrow<TBNKeyChainException>([&] { manager.dataForKey("k"); });
     EXPECT_EQ(e.statusCode(), -1234);
-    EXPECT_STREQ(e.what(), "*** [TBNKeyChainManager:dataForKey:] - SecItemCopyMatching can't copy:  "
-                           "Unknown keychain error -1234.");
+    EXPECT_STREQ(e.what(),
+                 "*** [TBNKeyChainManager:dataForKey:] - SecItemCopyMatching can't copy:  "
+                 "Unknown keychain error -1234.");
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ struct SecretServiceStore {
 
 template <class Kind>
 class KeychainContract : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         if constexpr (std::is_same_v<Kind, SecretServiceStore>) {
             if (std::getenv(kInSessionVariable) == nullptr) {
@@ -140,9 +140,8 @@ TEST(FileKeychain, FileAndFolderAreReadableByTheUserOnly) {
     ASSERT_EQ(::stat(kind.folder.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     for (const auto& entry : fs::directory_iterator(kind.folder)) {
-        EXPECT_EQ(entry.path().extension(), entry.path().filename() == FileKeychain::kFileName
-                                                ? ".json"
-                                                : ".lock")
+        EXPECT_EQ(entry.path().extension(),
+                  entry.path().filename() == FileKeychain::kFileName ? ".json" : ".lock")
             << "no temporary file is left: " << entry.path();
     }
 }
@@ -161,7 +160,8 @@ TEST(FileKeychain, UnreadableFileIsMovedAsideNotLost) {
     for (const auto& entry : fs::directory_iterator(kind.folder)) {
         if (entry.path().filename().string().find(".unreadable-") != std::string::npos) {
             std::ifstream in(entry.path());
-            std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            std::string text((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
             keptAside = text == "{ not json";
         }
     }
@@ -248,17 +248,21 @@ TEST(SecretServiceKeychain, ContractInPrivateKeyringSession) {
     fs::permissions(home / "run", fs::perms::owner_all);
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const fs::path log = home / "inner.log";
-    const std::string cmd =
-        "cd " + home.string() + " && env HOME=" + home.string() + " XDG_DATA_HOME=" +
-        (home / "data").string() + " XDG_RUNTIME_DIR=" + (home / "run").string() +
-        " timeout -k 5 90 dbus-run-session -- sh -c '"
-        "printf lumvane-test | gnome-keyring-daemon --unlock --components=secrets >/dev/null 2>&1; " +
-        kInSessionVariable + "=1 exec \"$0\" "
-        "--gtest_filter=KeychainContract/SecretService.*:SystemKeychainStore.PicksSecretService*' " +
-        self.string() + " > " + log.string() + " 2>&1";
+    const std::string cmd = "cd " + home.string() + " && env HOME=" + home.string() +
+                            " XDG_DATA_HOME=" + (home / "data").string() +
+                            " XDG_RUNTIME_DIR=" + (home / "run").string() +
+                            " timeout -k 5 90 dbus-run-session -- sh -c '"
+                            "printf lumvane-test | gnome-keyring-daemon --unlock "
+                            "--components=secrets >/dev/null 2>&1; " +
+                            kInSessionVariable +
+                            "=1 exec \"$0\" "
+                            "--gtest_filter=KeychainContract/"
+                            "SecretService.*:SystemKeychainStore.PicksSecretService*' " +
+                            self.string() + " > " + log.string() + " 2>&1";
     const int rc = std::system(cmd.c_str());
     std::ifstream in(log);
-    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string output((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
     fs::remove_all(home);
     ASSERT_TRUE(WIFEXITED(rc)) << output;
     const int code = WEXITSTATUS(rc);

@@ -29,9 +29,9 @@ TEST(OTPGenerator, CreationRefusesBadValues) {
         bool accepted;
     };
     const Case cases[] = {
-        {secret, "SHA1", 6, true},    {secret, "SHA256", 7, true}, {secret, "SHA512", 8, true},
-        {secret, "MD5", 6, true},     {Bytes{}, "SHA1", 6, true},  {secret, "sha1", 6, false},
-        {secret, "SHA384", 6, false}, {secret, "", 6, false},      {secret, "SHA1", 5, false},
+        {secret, "SHA1", 6, true},    {secret, "SHA256", 7, true},      {secret, "SHA512", 8, true},
+        {secret, "MD5", 6, true},     {Bytes{}, "SHA1", 6, true},       {secret, "sha1", 6, false},
+        {secret, "SHA384", 6, false}, {secret, "", 6, false},           {secret, "SHA1", 5, false},
         {secret, "SHA1", 9, false},   {std::nullopt, "SHA1", 6, false},
     };
     for (const auto& c : cases) {
@@ -42,8 +42,8 @@ TEST(OTPGenerator, CreationRefusesBadValues) {
                   c.accepted)
             << c.algorithm << " " << c.digits;
     }
-    const std::pair<double, bool> periods[] = {{300, true}, {0.5, true},   {0, false},
-                                               {-30, false}, {300.5, false}};
+    const std::pair<double, bool> periods[] = {
+        {300, true}, {0.5, true}, {0, false}, {-30, false}, {300.5, false}};
     for (auto [period, accepted] : periods) {
         EXPECT_EQ(TOTPGenerator::initWithSecret(secret, "SHA1", 6, period) != nullptr, accepted)
             << period;
@@ -78,8 +78,8 @@ TEST(OTPGenerator, TotpKnownAnswers) {
         {20000000000, "65353130", "77737706", "47863826"},
     };
     auto sha1 = TOTPGenerator::initWithSecret(bytesOf("12345678901234567890"), "SHA1", 8, 30);
-    auto sha256 = TOTPGenerator::initWithSecret(bytesOf("12345678901234567890123456789012"),
-                                                "SHA256", 8, 30);
+    auto sha256 =
+        TOTPGenerator::initWithSecret(bytesOf("12345678901234567890123456789012"), "SHA256", 8, 30);
     auto sha512 = TOTPGenerator::initWithSecret(
         bytesOf("1234567890123456789012345678901234567890123456789012345678901234"), "SHA512", 8,
         30);
@@ -121,7 +121,8 @@ TEST(OTPGenerator, KeepsLeadingZeros) {
     auto gen = TOTPGenerator::initWithSecret(bytesOf("12345678901234567890"), "SHA1", 8, 30);
     EXPECT_EQ(gen->generateOTPForDate(at(1111111109)), "07081804");
     for (uint64_t counter = 0; counter < 200; ++counter) {
-        auto code = HOTPGenerator::initWithSecret(bytesOf("k"), "SHA256", 7, 0)->generateOTPForCounter(counter);
+        auto code = HOTPGenerator::initWithSecret(bytesOf("k"), "SHA256", 7, 0)
+                        ->generateOTPForCounter(counter);
         ASSERT_TRUE(code);
         EXPECT_EQ(code->size(), 7u);
     }

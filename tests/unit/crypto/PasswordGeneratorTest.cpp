@@ -21,9 +21,8 @@ const Gen& builtGenerator() {
 }
 
 size_t countIn(const std::string& text, std::string_view set) {
-    return static_cast<size_t>(std::count_if(text.begin(), text.end(), [&](char c) {
-        return set.find(c) != std::string_view::npos;
-    }));
+    return static_cast<size_t>(std::count_if(
+        text.begin(), text.end(), [&](char c) { return set.find(c) != std::string_view::npos; }));
 }
 
 GeneratorConfigValues flags(int16_t length, bool capitals, bool digits, bool symbols) {
@@ -45,7 +44,8 @@ TEST(PasswordGenerator, FlagFormHoldsEveryEnabledClassFromLengthSix) {
     for (const auto& c : cases) {
         for (int16_t length : {6, 7, 12, 40}) {
             for (int i = 0; i < 50; ++i) {
-                const std::string pw = gen.generateByConfig(flags(length, c.capitals, c.digits, c.symbols));
+                const std::string pw =
+                    gen.generateByConfig(flags(length, c.capitals, c.digits, c.symbols));
                 ASSERT_EQ(pw.size(), static_cast<size_t>(length));
                 EXPECT_GT(countIn(pw, Gen::kLetters), 0u) << pw;
                 EXPECT_EQ(countIn(pw, Gen::kCapitalizationLetters) > 0, c.capitals) << pw;
@@ -127,7 +127,8 @@ TEST(PasswordGenerator, Profiles) {
     for (int p = 0; p <= 8; ++p) {
         auto c = Gen::configByProfile(p);
         ASSERT_TRUE(c) << p;
-        GeneratorConfigValues expected{lengths[p], digits[p], 0, 0, capitals[p], false, false, false};
+        GeneratorConfigValues expected{lengths[p],  digits[p], 0,     0,
+                                       capitals[p], false,     false, false};
         EXPECT_EQ(*c, expected) << p;
     }
     EXPECT_FALSE(Gen::configByProfile(9));
@@ -181,10 +182,10 @@ TEST(PasswordStrength, ScoringTable) {
         unsigned strength;
     };
     const Case cases[] = {
-        {"abc", 1, 0},                   // 12 - 3 letters only - 2 run - 6 sequence
-        {"abcdefgh", -4, 0},             // 32 - 8 - 7 - 21
-        {"Ab1!", 39, 0},                 // one letter step costs 3
-        {"1Ac!", 40, 1},                 // lower threshold is inclusive
+        {"abc", 1, 0},        // 12 - 3 letters only - 2 run - 6 sequence
+        {"abcdefgh", -4, 0},  // 32 - 8 - 7 - 21
+        {"Ab1!", 39, 0},      // one letter step costs 3
+        {"1Ac!", 40, 1},      // lower threshold is inclusive
         {"xK3#mP9", 68, 1},
         {"qW1eR#tYuIzPaSdFk5", 158, 3},
         {"qW1eR#tY5uIzPaSdFk", 160, 4},  // 4 starts at exactly 160
@@ -201,11 +202,13 @@ TEST(PasswordStrength, Terms) {
     EXPECT_EQ(Gen::coefRepeatCharactersForPassword(u"abcd"), 0);
     EXPECT_EQ(Gen::coefRepeatCharactersForPassword(u"password1"), -1);
     EXPECT_EQ(Gen::coefSequentialNumbersForPassword(u"890"), -6) << "0 follows 9 at the end";
-    EXPECT_EQ(Gen::coefSequentialNumbersForPassword(u"9012"), -6) << "the closing 0 ends the run: 0-1 is not a step";
+    EXPECT_EQ(Gen::coefSequentialNumbersForPassword(u"9012"), -6)
+        << "the closing 0 ends the run: 0-1 is not a step";
     EXPECT_EQ(Gen::coefSequentialSymbolsForPassword(u")!@#"), -9);
     EXPECT_EQ(Gen::coefSequentialLettersForPassword(u"XYZA"), -6) << "no wrap from z to a";
     EXPECT_EQ(Gen::coefSequentialLettersForPassword(u"zyx"), 0) << "forwards only";
-    EXPECT_EQ(Gen::coefConsecutiveForPassword(u"aa1BB22c", Gen::CharacterClass::uppercaseLetters), -1);
+    EXPECT_EQ(Gen::coefConsecutiveForPassword(u"aa1BB22c", Gen::CharacterClass::uppercaseLetters),
+              -1);
     EXPECT_EQ(Gen::coefConsecutiveNumbersForPassword(u"1"), 0);
     EXPECT_EQ(Gen::coefNumbersOnlyForPassword(u"123"), -3);
     EXPECT_EQ(Gen::coefMiddleNumbersSymbolsForPassword(u"1a2"), 0) << "n < 4";
@@ -240,14 +243,16 @@ TEST(PasswordStrength, WordList) {
     for (const auto& e : gen.defaultPasswords()) {
         if (e.empty()) continue;  // after the final line feed
         EXPECT_GE(e.size(), 8u) << e;
-        EXPECT_TRUE(std::none_of(e.begin(), e.end(), [](char c) { return c >= 'A' && c <= 'Z'; })) << e;
+        EXPECT_TRUE(std::none_of(e.begin(), e.end(), [](char c) { return c >= 'A' && c <= 'Z'; }))
+            << e;
         EXPECT_TRUE(unique.insert(e).second) << "duplicate " << e;
     }
 }
 
 TEST(PasswordStrength, ShortPasswordsAreNotLookedUpAndMissingListRejectsNothing) {
     namespace fs = std::filesystem;
-    const fs::path list = fs::temp_directory_path() / ("lumvane-words-" + std::to_string(::getpid()));
+    const fs::path list =
+        fs::temp_directory_path() / ("lumvane-words-" + std::to_string(::getpid()));
     {
         std::ofstream out(list);
         out << "xk3#mp9\nqw1er#ty5uizpasdfk\n";

@@ -64,9 +64,9 @@ TEST(DatabaseRecords, BackupHeaderListsAndSkippedWireTypes) {
     auto read = readHex<TBNEncryptedBackupHeader>("08000200000005060001000700");
     EXPECT_FALSE(read.encyptMethodIsSet());
     EXPECT_EQ(read.version(), 7);
-    TBNEncryptedBackupHeader full(1, 2, std::make_shared<std::vector<std::string>>(
-                                            std::vector<std::string>{"q1", "q2"}),
-                                  std::make_shared<std::vector<Bytes>>(std::vector<Bytes>{{1, 2}}));
+    TBNEncryptedBackupHeader full(
+        1, 2, std::make_shared<std::vector<std::string>>(std::vector<std::string>{"q1", "q2"}),
+        std::make_shared<std::vector<Bytes>>(std::vector<Bytes>{{1, 2}}));
     auto back = readHex<TBNEncryptedBackupHeader>(binaryHex(full));
     EXPECT_EQ(back, full);
 }
@@ -102,7 +102,8 @@ TEST(PhoneSettingsRecords, WriteOnlySetFieldsInDeclarationOrder) {
     TBNIOSEncryptedSettings encrypted;
     encrypted.setBackupEncryptedHeader(std::make_shared<TBNEncryptedBackupHeader>());
     encrypted.setAnalytics(std::make_shared<TBNIOSAnalytics>());
-    encrypted.analytics()->setAchievements(std::make_shared<std::set<int32_t>>(std::set<int32_t>{3, 1}));
+    encrypted.analytics()->setAchievements(
+        std::make_shared<std::set<int32_t>>(std::set<int32_t>{3, 1}));
     EXPECT_EQ(readHex<TBNIOSEncryptedSettings>(binaryHex(encrypted)), encrypted);
     EXPECT_EQ(TBNIOSClientInfo::kWireName, std::string("IOSClientInfo"));
 }
@@ -130,7 +131,11 @@ TEST(RecordCollections, WhatIsWritten) {
 TEST(RecordCollections, ReadingSkipsWrongTypesAndUnknownIds) {
     // Field 1 as i32 (not a list), then unknown field 5, then field 2 = 9.
     auto read = readHex<TBNSiteDataCollection>(
-        "08000100000001" "0b000500000002" "6869" "0a00020000000000000009" "00");
+        "08000100000001"
+        "0b000500000002"
+        "6869"
+        "0a00020000000000000009"
+        "00");
     EXPECT_FALSE(read.recordsIsSet());
     EXPECT_EQ(read.updateTimeStamp(), 9);
 

@@ -36,8 +36,9 @@ inline std::vector<uint8_t> bytesOf(const std::string& text) {
 // Hands out a fixed script of bytes, then fails: tests see exactly which
 // random bytes each operation consumed.
 class ScriptedRandomSource : public RandomSource {
-public:
-    explicit ScriptedRandomSource(std::vector<uint8_t> script) : script_(script.begin(), script.end()) {}
+  public:
+    explicit ScriptedRandomSource(std::vector<uint8_t> script)
+        : script_(script.begin(), script.end()) {}
     void fill(std::span<uint8_t> out) override {
         if (out.size() > script_.size()) {
             throw CryptoRandomError("scripted random source exhausted");
@@ -49,7 +50,7 @@ public:
     }
     size_t left() const { return script_.size(); }
 
-private:
+  private:
     std::deque<uint8_t> script_;
 };
 
