@@ -46,8 +46,8 @@ void splitAndReassemble(benchmark::State& state) {
     BLECDataManager receiver;
     size_t chunkCount = 0;
     for (auto _ : state) {
-        auto chunks = sender.splitDataToChunks(data, 1, chunkSize, encryptKey,
-                                               mode == kCompressedEncrypted);
+        auto chunks =
+            sender.splitDataToChunks(data, 1, chunkSize, encryptKey, mode == kCompressedEncrypted);
         chunkCount = chunks.size();
         if (chunks.empty()) {
             // At chunk size 20 the format numbers at most 16,384 chunks: 294,904 bytes.
@@ -67,8 +67,8 @@ void splitAndReassemble(benchmark::State& state) {
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
-    state.counters["MB/s"] = benchmark::Counter(static_cast<double>(state.iterations() * size) / 1e6,
-                                                benchmark::Counter::kIsRate);
+    state.counters["MB/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations() * size) / 1e6, benchmark::Counter::kIsRate);
     state.counters["x_radio"] = benchmark::Counter(
         static_cast<double>(state.iterations() * size) / 175e3, benchmark::Counter::kIsRate);
     state.counters["chunks"] = static_cast<double>(chunkCount);

@@ -24,9 +24,8 @@ void roundTrip(const uint8_t* data, size_t size) {
     const bool encrypt = data[2] & 2;
     Bytes message(data + 3, data + size);
     BLECDataManager sender;
-    auto chunks = sender.splitDataToChunks(message, 9, c, encrypt ? std::optional<Bytes>(kKey)
-                                                                  : std::nullopt,
-                                           compress);
+    auto chunks = sender.splitDataToChunks(
+        message, 9, c, encrypt ? std::optional<Bytes>(kKey) : std::nullopt, compress);
     if (chunks.empty()) std::abort();
     BLECDataManager receiver;
     int completions = 0;
@@ -47,7 +46,8 @@ void roundTrip(const uint8_t* data, size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static bool quiet = [] {
-        lumvane::blec::setLogSink([](lumvane::blec::LogLevel, std::string_view, std::string_view) {});
+        lumvane::blec::setLogSink(
+            [](lumvane::blec::LogLevel, std::string_view, std::string_view) {});
         return true;
     }();
     (void)quiet;
@@ -65,7 +65,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Bytes chunk(data + at, data + at + n);
         at += n;
         manager.proccessChunk(
-            chunk, [] { return std::vector<Bytes>{Bytes(16, 1), kKey}; },
+            chunk,
+            [] {
+                return std::vector<Bytes>{Bytes(16, 1), kKey};
+            },
             [](uint16_t, std::optional<Bytes> got, bool, bool, std::optional<Bytes>,
                BLECDataManager::Central) {
                 if (got && got->size() > kMaxMessage) std::abort();

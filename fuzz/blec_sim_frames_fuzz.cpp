@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 try {
                     Message m = decodeBody(*body);
                     lumvane::Bytes again = encodeFrame(m);
-                    Message back = decodeBody(std::span<const uint8_t>(again.data() + 4, again.size() - 4));
+                    Message back =
+                        decodeBody(std::span<const uint8_t>(again.data() + 4, again.size() - 4));
                     if (!(back == m)) std::abort();
                 } catch (const WireError&) {
                 }

@@ -9,8 +9,6 @@
 
 namespace lumvane::blec {
 
-
-
 // Compresses `data` and returns the stream only when it is strictly shorter than
 // the input; nothing when bzip2 fails or the result would not be smaller.
 std::optional<Bytes> bzip2CompressIfSmaller(const Bytes& data);

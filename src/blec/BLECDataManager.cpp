@@ -13,7 +13,9 @@ namespace lumvane {
 
 namespace {
 
-uint16_t readLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t readLE16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 uint32_t readLE32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
@@ -29,7 +31,9 @@ void putLE32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
-void logError(const std::string& text) { blec::log(blec::LogLevel::Error, "", text); }
+void logError(const std::string& text) {
+    blec::log(blec::LogLevel::Error, "", text);
+}
 
 }  // namespace
 
@@ -209,7 +213,8 @@ void BLECDataManager::proccessChunk(const Bytes& chunk, const DecryptKeysBlock& 
                 refusal = "total length " + std::to_string(total) + " above the limit of " +
                           std::to_string(maxMessageLength_);
             } else if (count - 1 > kMaxContinuationChunks) {
-                refusal = "total length " + std::to_string(total) + " needs more chunks than "
+                refusal = "total length " + std::to_string(total) +
+                          " needs more chunks than "
                           "the format numbers";
             } else if (n > c - kFirstHeaderSize) {
                 refusal = "first chunk longer than its chunk size";
@@ -255,11 +260,13 @@ void BLECDataManager::proccessChunk(const Bytes& chunk, const DecryptKeysBlock& 
             if (!problem.empty()) {
                 logError("dropped chunk of message " + std::to_string(dataId_) + ": " + problem);
                 // A last chunk still ends the message; what is missing fails it.
-                if (w & kLastChunkFlag) finishMessageLocked(getDecryptKeysBlock, completionDataBlock);
+                if (w & kLastChunkFlag)
+                    finishMessageLocked(getDecryptKeysBlock, completionDataBlock);
                 return;
             }
             const size_t copy = static_cast<size_t>(std::min<uint64_t>(m, total - offset));
-            if (copy > 0) std::memcpy(data_->data() + offset, bytes + kContinuationHeaderSize, copy);
+            if (copy > 0)
+                std::memcpy(data_->data() + offset, bytes + kContinuationHeaderSize, copy);
             if (!received_[s]) {
                 received_[s] = true;
                 ++receivedCount_;

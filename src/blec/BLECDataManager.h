@@ -26,15 +26,14 @@ namespace lumvane {
 struct BLECRemoteCentral;
 
 class BLECDataManager {
-public:
+  public:
     using Central = std::shared_ptr<BLECRemoteCentral>;
     // The keys to try on an encrypted message, in order, or nothing.
     using DecryptKeysBlock = std::function<std::optional<std::vector<Bytes>>()>;
     // requestId, message (nothing when the message failed), encrypted, compressed,
     // the key that opened it, the manager's central.
-    using CompletionDataBlock =
-        std::function<void(uint16_t, std::optional<Bytes>, bool, bool, std::optional<Bytes>,
-                           Central)>;
+    using CompletionDataBlock = std::function<void(uint16_t, std::optional<Bytes>, bool, bool,
+                                                   std::optional<Bytes>, Central)>;
 
     static constexpr uint16_t kFirstChunkFlag = 0x8000;
     static constexpr uint16_t kLastChunkFlag = 0x4000;
@@ -90,7 +89,7 @@ public:
     // (0 when the chunk size is below 10).
     static size_t chunkCountFor(uint64_t total, size_t chunkSize);
 
-private:
+  private:
     void failMessageLocked(uint16_t id, const CompletionDataBlock& completion);
     void finishMessageLocked(const DecryptKeysBlock& keys, const CompletionDataBlock& completion);
     void resetLocked();

@@ -1,7 +1,8 @@
 #include "blec/BLECLog.h"
 
-#include <cstdio>
 #include <mutex>
+
+#include "runtime/log/TBNLogger.h"
 
 namespace lumvane::blec {
 
@@ -17,11 +18,15 @@ LogSink& sinkSlot() {
     return sink;
 }
 
+// The program's logger; the level mask it holds decides what is written.
 void defaultSink(LogLevel level, std::string_view tags, std::string_view text) {
-    if (level < LogLevel::Warning) return;
-    std::fprintf(stderr, "[%s]%s%.*s %.*s\n", level == LogLevel::Error ? "E" : "W",
-                 tags.empty() ? "" : " ", static_cast<int>(tags.size()), tags.data(),
-                 static_cast<int>(text.size()), text.data());
+    switch (level) {
+        case LogLevel::Error: TBN_LOG_ERROR(tags, "{}", text); break;
+        case LogLevel::Warning: TBN_LOG_WARN(tags, "{}", text); break;
+        case LogLevel::Info: TBN_LOG_INFO(tags, "{}", text); break;
+        case LogLevel::Debug: TBN_LOG_DEBUG(tags, "{}", text); break;
+        case LogLevel::Verbose: TBN_LOG_VERBOSE(tags, "{}", text); break;
+    }
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #pragma once
-// Where the phone link's log lines go until it is wired to the program's logger:
-// a replaceable sink (the default writes warnings and errors to stderr). Lines
-// carry ids and sizes, never payload bytes or keys.
+// Where the phone link's log lines go: the program's logger (TBNLogger) unless a
+// test puts a sink of its own in. Lines carry ids and sizes, never payload bytes
+// or keys.
 #include <functional>
 #include <string>
 #include <string_view>

@@ -50,12 +50,23 @@ void TBNBLEChecker::centralManagerDidUpdateState(ble::BleCentral& central) {
     const ble::CentralState state = central.state();
     const char* text = "bluetooth.state = unknown";
     switch (state) {
-        case ble::CentralState::Resetting: text = "bluetooth.state = resetting"; break;
-        case ble::CentralState::Unsupported: text = "bluetooth.state = unsupported"; break;
-        case ble::CentralState::Unauthorized: text = "bluetooth.state = unauthorized"; break;
-        case ble::CentralState::PoweredOff: text = "bluetooth.state = powered off"; break;
-        case ble::CentralState::PoweredOn: text = "bluetooth.state = powered on"; break;
-        default: break;
+        case ble::CentralState::Resetting:
+            text = "bluetooth.state = resetting";
+            break;
+        case ble::CentralState::Unsupported:
+            text = "bluetooth.state = unsupported";
+            break;
+        case ble::CentralState::Unauthorized:
+            text = "bluetooth.state = unauthorized";
+            break;
+        case ble::CentralState::PoweredOff:
+            text = "bluetooth.state = powered off";
+            break;
+        case ble::CentralState::PoweredOn:
+            text = "bluetooth.state = powered on";
+            break;
+        default:
+            break;
     }
     blec::log(blec::LogLevel::Info, "", text);
     {

@@ -19,7 +19,7 @@ class DispatchQueue;
 
 class TBNBLEChecker : public ble::BleCentralDelegate,
                       public std::enable_shared_from_this<TBNBLEChecker> {
-public:
+  public:
     static constexpr double kTimeout = 2000.0;
     static constexpr const char* kWaitName = "canSupportBluetoothLowEnergy";
 
@@ -40,7 +40,7 @@ public:
     // The answer a state gives.
     static bool answerForState(ble::CentralState state);
 
-private:
+  private:
     TBNBLEChecker(std::shared_ptr<Clock> clock, ble::BleCentralFactory factory,
                   std::shared_ptr<DispatchQueue> queue);
 

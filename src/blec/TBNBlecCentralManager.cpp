@@ -12,9 +12,9 @@ TBNBlecCentralManager::TBNBlecCentralManager(std::weak_ptr<ble::BleCentralDelega
     : centralManagerQueue_(DispatchQueue::create(queueLabel, DispatchQueue::Kind::Concurrent)) {
     ble::BleCentralOptions options;
     options.showPowerAlert = false;
-    centralManager_ = factory ? factory(std::move(delegate), centralManagerQueue_, options)
-                              : ble::createBleCentral(std::move(delegate), centralManagerQueue_,
-                                                      options);
+    centralManager_ =
+        factory ? factory(std::move(delegate), centralManagerQueue_, options)
+                : ble::createBleCentral(std::move(delegate), centralManagerQueue_, options);
 }
 
 std::shared_ptr<ble::BlePeripheral> TBNBlecCentralManager::periphealByBleId(
@@ -47,7 +47,9 @@ std::string strState(const ble::BleCentral& central) {
     return strState(static_cast<int>(central.state()));
 }
 
-std::string peripheralId(const ble::BlePeripheral& peripheral) { return peripheral.identifier(); }
+std::string peripheralId(const ble::BlePeripheral& peripheral) {
+    return peripheral.identifier();
+}
 
 void dispatch_repeat_after_interval(const std::shared_ptr<DispatchQueue>& queue,
                                     std::function<void(bool* stop)> block, double interval) {

@@ -17,7 +17,7 @@ namespace lumvane {
 class DispatchQueue;
 
 class TBNBlecCentralManager {
-public:
+  public:
     // Makes the concurrent queue `queueLabel` and a central on it whose events go
     // to `delegate` (held weakly). No power alert is asked for. An empty factory
     // takes the program's central (ble::createBleCentral).
@@ -36,7 +36,7 @@ public:
     // A copy of the cache (identifier -> peripheral).
     std::map<std::string, std::shared_ptr<ble::BlePeripheral>> peripheals() const;
 
-private:
+  private:
     std::shared_ptr<DispatchQueue> centralManagerQueue_;
     std::shared_ptr<ble::BleCentral> centralManager_;
     mutable std::mutex peripherealsMutex_;

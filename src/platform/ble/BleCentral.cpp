@@ -9,19 +9,26 @@ namespace lumvane::ble {
 
 const char* centralStateName(CentralState state) {
     switch (state) {
-        case CentralState::Resetting: return "CBCentralManagerStateResetting";
-        case CentralState::Unsupported: return "CBCentralManagerStateUnsupported";
-        case CentralState::Unauthorized: return "CBCentralManagerStateUnauthorized";
-        case CentralState::PoweredOff: return "CBCentralManagerStatePoweredOff";
-        case CentralState::PoweredOn: return "CBCentralManagerStatePoweredOn";
-        default: return "CBCentralManagerStateUnknown";
+        case CentralState::Resetting:
+            return "CBCentralManagerStateResetting";
+        case CentralState::Unsupported:
+            return "CBCentralManagerStateUnsupported";
+        case CentralState::Unauthorized:
+            return "CBCentralManagerStateUnauthorized";
+        case CentralState::PoweredOff:
+            return "CBCentralManagerStatePoweredOff";
+        case CentralState::PoweredOn:
+            return "CBCentralManagerStatePoweredOn";
+        default:
+            return "CBCentralManagerStateUnknown";
     }
 }
 
 std::optional<std::string> canonicalUuid(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (char ch : text) out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
+    for (char ch : text)
+        out.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(ch))));
     auto hexRun = [&](size_t from, size_t n) {
         if (from + n > out.size()) return false;
         for (size_t i = from; i < from + n; ++i) {
@@ -189,7 +196,7 @@ namespace {
 
 // What a program without a Bluetooth backend gets: a central that says so.
 class UnsupportedCentral : public BleCentral {
-public:
+  public:
     UnsupportedCentral(std::weak_ptr<BleCentralDelegate> delegate,
                        std::shared_ptr<DispatchQueue> queue)
         : BleCentral(std::move(delegate), std::move(queue)) {}
@@ -199,7 +206,8 @@ public:
         post([self] {
             auto central = self.lock();
             if (!central) return;
-            if (auto delegate = central->delegate()) delegate->centralManagerDidUpdateState(*central);
+            if (auto delegate = central->delegate())
+                delegate->centralManagerDidUpdateState(*central);
         });
     }
 

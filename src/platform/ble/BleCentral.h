@@ -34,7 +34,7 @@ class BlePeripheral;
 class BleService;
 
 class BleCharacteristic {
-public:
+  public:
     BleCharacteristic(std::string uuid, uint32_t properties, std::weak_ptr<BleService> service);
 
     const std::string& uuid() const { return uuid_; }
@@ -49,7 +49,7 @@ public:
     void setValue(std::optional<Bytes> value);
     void setNotifying(bool on);
 
-private:
+  private:
     const std::string uuid_;
     const uint32_t properties_;
     const std::weak_ptr<BleService> service_;
@@ -59,7 +59,7 @@ private:
 };
 
 class BleService {
-public:
+  public:
     BleService(std::string uuid, std::weak_ptr<BlePeripheral> peripheral);
 
     const std::string& uuid() const { return uuid_; }
@@ -74,7 +74,7 @@ public:
     // For implementations of the layer.
     void setCharacteristics(std::vector<std::shared_ptr<BleCharacteristic>> list);
 
-private:
+  private:
     const std::string uuid_;
     const std::weak_ptr<BlePeripheral> peripheral_;
     mutable std::mutex mutex_;
@@ -83,7 +83,7 @@ private:
 
 // Peripheral events. Every operation has an empty default.
 class BlePeripheralDelegate {
-public:
+  public:
     virtual ~BlePeripheralDelegate() = default;
     virtual void peripheralDidDiscoverServices(BlePeripheral&, const std::optional<BleError>&) {}
     // Services the peripheral took away (they are gone from services()).
@@ -102,14 +102,15 @@ public:
                                                           const std::shared_ptr<BleCharacteristic>&,
                                                           const std::optional<BleError>&) {}
     virtual void peripheralDidUpdateNotificationStateForCharacteristic(
-        BlePeripheral&, const std::shared_ptr<BleCharacteristic>&, const std::optional<BleError>&) {}
+        BlePeripheral&, const std::shared_ptr<BleCharacteristic>&, const std::optional<BleError>&) {
+    }
     virtual void peripheralDidUpdateName(BlePeripheral&) {}
     virtual void peripheralDidUpdateRSSI(BlePeripheral&, int /*rssi*/,
                                          const std::optional<BleError>&) {}
 };
 
 class BlePeripheral : public std::enable_shared_from_this<BlePeripheral> {
-public:
+  public:
     explicit BlePeripheral(std::string identifier);
     virtual ~BlePeripheral();
 
@@ -151,7 +152,7 @@ public:
     void setState(PeripheralState state);
     void setServices(std::vector<std::shared_ptr<BleService>> services);
 
-private:
+  private:
     const std::string identifier_;
     mutable std::mutex mutex_;
     std::optional<std::string> name_;
@@ -162,7 +163,7 @@ private:
 
 // Central events. Every operation has an empty default.
 class BleCentralDelegate {
-public:
+  public:
     virtual ~BleCentralDelegate() = default;
     virtual void centralManagerDidUpdateState(BleCentral&) {}
     virtual void centralManagerDidDiscoverPeripheral(BleCentral&,
@@ -184,7 +185,7 @@ struct BleCentralOptions {
 };
 
 class BleCentral : public std::enable_shared_from_this<BleCentral> {
-public:
+  public:
     virtual ~BleCentral();
 
     virtual CentralState state() const = 0;
@@ -208,14 +209,14 @@ public:
     std::shared_ptr<BleCentralDelegate> delegate() const { return delegate_.lock(); }
     const std::shared_ptr<DispatchQueue>& queue() const { return queue_; }
 
-protected:
+  protected:
     BleCentral(std::weak_ptr<BleCentralDelegate> delegate, std::shared_ptr<DispatchQueue> queue);
 
     // Runs `event` on the queue after every event posted before it has finished:
     // events keep their order and never overlap, even on a concurrent queue.
     void post(std::function<void()> event);
 
-private:
+  private:
     const std::weak_ptr<BleCentralDelegate> delegate_;
     const std::shared_ptr<DispatchQueue> queue_;
     struct EventLine;

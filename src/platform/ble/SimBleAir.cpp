@@ -68,8 +68,8 @@ struct SimBleAir::State {
     CentralState radio = CentralState::PoweredOn;
     std::chrono::milliseconds interval{100};
     std::map<int, Client> clients;
-    std::map<std::string, int> peripherals;  // id -> fd
-    std::map<std::string, int> centrals;     // id -> fd
+    std::map<std::string, int> peripherals;                         // id -> fd
+    std::map<std::string, int> centrals;                            // id -> fd
     std::map<std::pair<int, std::string>, Connection> connections;  // (central fd, peripheral id)
     std::map<uint32_t, Txn> txns;
     uint32_t nextTxn = 1;
@@ -343,7 +343,9 @@ bool SimBleAir::State::handlePeripheral(Client& p, const Message& m) {
             }
             return true;
         }
-        case Op::StopAdvertise: p.adv.reset(); return true;
+        case Op::StopAdvertise:
+            p.adv.reset();
+            return true;
         case Op::PublishGatt: {
             std::vector<GattServiceInfo> gatt;
             for (const auto& s : m.gatt) {
@@ -359,8 +361,9 @@ bool SimBleAir::State::handlePeripheral(Client& p, const Message& m) {
             }
             std::vector<std::string> invalidated;
             for (const auto& old : p.gatt) {
-                auto it = std::find_if(gatt.begin(), gatt.end(),
-                                       [&](const GattServiceInfo& s) { return s.uuid == old.uuid; });
+                auto it = std::find_if(gatt.begin(), gatt.end(), [&](const GattServiceInfo& s) {
+                    return s.uuid == old.uuid;
+                });
                 if (it == gatt.end() || !(*it == old)) invalidated.push_back(old.uuid);
             }
             p.gatt = std::move(gatt);
@@ -420,7 +423,8 @@ bool SimBleAir::State::handlePeripheral(Client& p, const Message& m) {
             if (it != centrals.end()) drop(it->second, p.id, "peripheral disconnected", true);
             return true;
         }
-        default: return false;
+        default:
+            return false;
     }
 }
 
@@ -445,7 +449,9 @@ bool SimBleAir::State::handleCentral(Client& c, const Message& m) {
             }
             return true;
         }
-        case Op::ScanStop: c.scanning = false; return true;
+        case Op::ScanStop:
+            c.scanning = false;
+            return true;
         case Op::Connect: {
             if (!on) {
                 Message n;
@@ -496,8 +502,8 @@ bool SimBleAir::State::handleCentral(Client& c, const Message& m) {
             Client* p = connected(m.peer);
             const GattServiceInfo* s = p ? findService(*p, m.service) : nullptr;
             n.status = !p ? Status::NotConnected : !s ? Status::UnknownAttribute : Status::Ok;
-            n.gatt.push_back(GattServiceInfo{m.service, s ? s->characteristics
-                                                           : std::vector<GattCharacteristicInfo>{}});
+            n.gatt.push_back(GattServiceInfo{
+                m.service, s ? s->characteristics : std::vector<GattCharacteristicInfo>{}});
             queue(c, n);
             return true;
         }
@@ -507,7 +513,9 @@ bool SimBleAir::State::handleCentral(Client& c, const Message& m) {
             Client* p = connected(m.peer);
             const GattCharacteristicInfo* ch =
                 p ? findCharacteristic(*p, m.service, m.characteristic) : nullptr;
-            uint8_t status = !p ? Status::NotConnected : !ch ? Status::UnknownAttribute : Status::Ok;
+            uint8_t status = !p    ? Status::NotConnected
+                             : !ch ? Status::UnknownAttribute
+                                   : Status::Ok;
             const auto key = std::make_pair(c.fd, m.peer);
             if (status == Status::Ok) {
                 if (m.op == Op::Read && !(ch->properties & CharacteristicProperty::Read)) {
@@ -580,14 +588,17 @@ bool SimBleAir::State::handleCentral(Client& c, const Message& m) {
             queue(*p, r);
             return true;
         }
-        default: return false;
+        default:
+            return false;
     }
 }
 
 SimBleAir::SimBleAir(std::string socketPath)
     : path_(std::move(socketPath)), state_(std::make_shared<State>()) {}
 
-SimBleAir::~SimBleAir() { stop(); }
+SimBleAir::~SimBleAir() {
+    stop();
+}
 
 bool SimBleAir::start() {
     if (thread_.joinable()) return true;

@@ -19,7 +19,7 @@
 namespace lumvane::ble::sim {
 
 class SimBleAir {
-public:
+  public:
     explicit SimBleAir(std::string socketPath);
     ~SimBleAir();
     SimBleAir(const SimBleAir&) = delete;
@@ -46,7 +46,7 @@ public:
     size_t centralCount() const;
     size_t connectionCount() const;
 
-private:
+  private:
     struct State;
     void run();
 

@@ -14,7 +14,7 @@ namespace {
 class SimCentral;
 
 class SimPeripheral : public BlePeripheral {
-public:
+  public:
     SimPeripheral(std::string id, std::weak_ptr<SimCentral> central)
         : BlePeripheral(std::move(id)), central_(std::move(central)) {}
 
@@ -53,7 +53,7 @@ public:
         return it == characteristicFilters_.end() ? std::vector<std::string>{} : it->second;
     }
 
-private:
+  private:
     std::weak_ptr<SimCentral> central_;
     mutable std::mutex mutex_;
     uint16_t mtu_ = kDefaultMtu;
@@ -65,13 +65,26 @@ std::optional<BleError> errorFor(uint8_t status) {
     if (status == Status::Ok) return std::nullopt;
     const char* text = "error";
     switch (status) {
-        case Status::ReadNotPermitted: text = "read not permitted"; break;
-        case Status::WriteNotPermitted: text = "write not permitted"; break;
-        case Status::InvalidAttributeLength: text = "invalid attribute value length"; break;
-        case Status::NotConnected: text = "peripheral not connected"; break;
-        case Status::UnknownAttribute: text = "unknown attribute"; break;
-        case Status::NotSupported: text = "not supported"; break;
-        default: break;
+        case Status::ReadNotPermitted:
+            text = "read not permitted";
+            break;
+        case Status::WriteNotPermitted:
+            text = "write not permitted";
+            break;
+        case Status::InvalidAttributeLength:
+            text = "invalid attribute value length";
+            break;
+        case Status::NotConnected:
+            text = "peripheral not connected";
+            break;
+        case Status::UnknownAttribute:
+            text = "unknown attribute";
+            break;
+        case Status::NotSupported:
+            text = "not supported";
+            break;
+        default:
+            break;
     }
     return BleError{status, text};
 }
@@ -85,7 +98,7 @@ bool inFilter(const std::vector<std::string>& filter, const std::string& uuid) {
 }
 
 class SimCentral : public BleCentral {
-public:
+  public:
     SimCentral(SimCentralOptions options, std::weak_ptr<BleCentralDelegate> delegate,
                std::shared_ptr<DispatchQueue> queue)
         : BleCentral(std::move(delegate), std::move(queue)), options_(std::move(options)) {}
@@ -180,7 +193,8 @@ public:
             peripheral->setState(PeripheralState::Disconnected);
             auto p = peripheral;
             postCentral([p](BleCentral& c, BleCentralDelegate& d) {
-                d.centralManagerDidFailToConnectPeripheral(c, p, BleError{-1, "radio not available"});
+                d.centralManagerDidFailToConnectPeripheral(c, p,
+                                                           BleError{-1, "radio not available"});
             });
         }
     }
@@ -219,7 +233,7 @@ public:
         });
     }
 
-private:
+  private:
     template <class F>
     void postCentral(F f) {
         std::weak_ptr<BleCentral> weak = weak_from_this();
@@ -237,7 +251,8 @@ private:
             state_ = s;
             if (s != CentralState::PoweredOn) scanning_ = false;
         }
-        postCentral([](BleCentral& c, BleCentralDelegate& d) { d.centralManagerDidUpdateState(c); });
+        postCentral(
+            [](BleCentral& c, BleCentralDelegate& d) { d.centralManagerDidUpdateState(c); });
     }
 
     void scheduleReattach() {
@@ -287,7 +302,8 @@ private:
         switch (m.op) {
             case Op::State: {
                 auto s = static_cast<CentralState>(m.state);
-                if (m.state > static_cast<uint8_t>(CentralState::PoweredOn)) s = CentralState::Unknown;
+                if (m.state > static_cast<uint8_t>(CentralState::PoweredOn))
+                    s = CentralState::Unknown;
                 setState(s);
                 break;
             }
@@ -414,7 +430,8 @@ private:
                 std::vector<std::shared_ptr<BleService>> invalidated;
                 std::vector<std::shared_ptr<BleService>> remaining;
                 for (const auto& s : p->services()) {
-                    bool gone = std::find(m.uuids.begin(), m.uuids.end(), s->uuid()) != m.uuids.end();
+                    bool gone =
+                        std::find(m.uuids.begin(), m.uuids.end(), s->uuid()) != m.uuids.end();
                     (gone ? invalidated : remaining).push_back(s);
                 }
                 if (invalidated.empty()) break;
@@ -424,7 +441,8 @@ private:
                 });
                 break;
             }
-            default: break;  // ops meant for peripherals are not ours
+            default:
+                break;  // ops meant for peripherals are not ours
         }
     }
 
@@ -496,8 +514,8 @@ bool SimPeripheral::writeValue(const Bytes& value,
     auto service = characteristic ? characteristic->service() : nullptr;
     if (!c || !service || state() != PeripheralState::Connected) return false;
     const bool withResponse = type == WriteType::WithResponse;
-    const uint32_t need = withResponse ? CharacteristicProperty::Write
-                                       : CharacteristicProperty::WriteWithoutResponse;
+    const uint32_t need =
+        withResponse ? CharacteristicProperty::Write : CharacteristicProperty::WriteWithoutResponse;
     if (!characteristic->hasProperty(need)) return false;
     if (value.size() > maximumWriteValueLength(type)) return false;
     Message m;
@@ -543,7 +561,8 @@ std::optional<BleCentralFactory> bleCentralFactoryForSpec(const std::string& spe
     if (spec.rfind(prefix, 0) != 0 || spec.size() == prefix.size()) return std::nullopt;
     const std::string path = spec.substr(prefix.size());
     return BleCentralFactory([path](std::weak_ptr<BleCentralDelegate> delegate,
-                                    std::shared_ptr<DispatchQueue> queue, const BleCentralOptions&) {
+                                    std::shared_ptr<DispatchQueue> queue,
+                                    const BleCentralOptions&) {
         sim::SimCentralOptions options;
         options.socketPath = path;
         return sim::createSimBleCentral(options, std::move(delegate), std::move(queue));

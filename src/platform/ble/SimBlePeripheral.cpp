@@ -109,8 +109,8 @@ bool SimBlePeripheralDevice::setServices(std::vector<SimService> services) {
     return send(m) || !isOpen();
 }
 
-bool SimBlePeripheralDevice::setValue(const std::string& service,
-                                      const std::string& characteristic, Bytes value) {
+bool SimBlePeripheralDevice::setValue(const std::string& service, const std::string& characteristic,
+                                      Bytes value) {
     auto k = key(service, characteristic);
     if (!k || value.size() > kMaxAttributeValueLength) return false;
     std::lock_guard<std::mutex> lock(mutex_);
@@ -212,7 +212,8 @@ void SimBlePeripheralDevice::onMessage(const Message& m) {
         }
         case Op::ReadRequest: {
             std::optional<Bytes> value;
-            if (delegate) value = delegate->simPeripheralRead(*this, m.central, m.service, m.characteristic);
+            if (delegate)
+                value = delegate->simPeripheralRead(*this, m.central, m.service, m.characteristic);
             if (!value) {
                 std::lock_guard<std::mutex> lock(mutex_);
                 for (const auto& s : services_) {
@@ -260,11 +261,13 @@ void SimBlePeripheralDevice::onMessage(const Message& m) {
                 }
             }
             if (delegate) {
-                delegate->simPeripheralSubscribe(*this, m.central, m.service, m.characteristic, m.flag);
+                delegate->simPeripheralSubscribe(*this, m.central, m.service, m.characteristic,
+                                                 m.flag);
             }
             break;
         }
-        default: break;
+        default:
+            break;
     }
 }
 

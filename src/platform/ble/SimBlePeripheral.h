@@ -35,10 +35,10 @@ struct SimService {
 };
 
 class SimPeripheralDelegate {
-public:
+  public:
     virtual ~SimPeripheralDelegate() = default;
-    virtual void simPeripheralCentralConnected(SimBlePeripheralDevice&, const std::string& /*central*/,
-                                               uint16_t /*mtu*/) {}
+    virtual void simPeripheralCentralConnected(SimBlePeripheralDevice&,
+                                               const std::string& /*central*/, uint16_t /*mtu*/) {}
     virtual void simPeripheralCentralDisconnected(SimBlePeripheralDevice&,
                                                   const std::string& /*central*/) {}
     // The answer to a read; nothing leaves it to the stored value (a characteristic
@@ -72,9 +72,9 @@ struct SimPeripheralOptions {
 };
 
 class SimBlePeripheralDevice : public std::enable_shared_from_this<SimBlePeripheralDevice> {
-public:
-    static std::shared_ptr<SimBlePeripheralDevice> create(SimPeripheralOptions options,
-                                                          std::weak_ptr<SimPeripheralDelegate> delegate);
+  public:
+    static std::shared_ptr<SimBlePeripheralDevice> create(
+        SimPeripheralOptions options, std::weak_ptr<SimPeripheralDelegate> delegate);
     ~SimBlePeripheralDevice();
     SimBlePeripheralDevice(const SimBlePeripheralDevice&) = delete;
     SimBlePeripheralDevice& operator=(const SimBlePeripheralDevice&) = delete;
@@ -99,16 +99,17 @@ public:
     // Sends a notification to every central subscribed to the characteristic (or
     // to `central` only). Returns how many centrals it went to; a value longer
     // than a central's MTU - 3 does not go to that central.
-    size_t notify(const std::string& service, const std::string& characteristic,
-                  const Bytes& value, const std::string& central = {});
+    size_t notify(const std::string& service, const std::string& characteristic, const Bytes& value,
+                  const std::string& central = {});
     bool disconnectCentral(const std::string& central);
 
     std::vector<std::string> connectedCentrals() const;
     bool isSubscribed(const std::string& central, const std::string& service,
                       const std::string& characteristic) const;
 
-private:
-    SimBlePeripheralDevice(SimPeripheralOptions options, std::weak_ptr<SimPeripheralDelegate> delegate);
+  private:
+    SimBlePeripheralDevice(SimPeripheralOptions options,
+                           std::weak_ptr<SimPeripheralDelegate> delegate);
     void onMessage(const Message& m);
     void onClosed(const std::string& reason);
     bool send(const Message& m);

@@ -7,7 +7,7 @@ namespace lumvane::ble::sim {
 namespace {
 
 class Writer {
-public:
+  public:
     Bytes out;
 
     void u8(uint8_t v) { out.push_back(v); }
@@ -37,7 +37,7 @@ public:
 };
 
 class Reader {
-public:
+  public:
     explicit Reader(std::span<const uint8_t> in) : in_(in) {}
 
     uint8_t u8() {
@@ -86,7 +86,7 @@ public:
     }
     bool atEnd() const { return pos_ == in_.size(); }
 
-private:
+  private:
     void need(size_t n) {
         if (in_.size() - pos_ < n) throw WireError("frame too short");
     }
@@ -172,10 +172,15 @@ Bytes encodeFrame(const Message& m) {
             put(w, m.name);
             w.u16(m.mtu);
             break;
-        case Op::State: w.u8(m.state); break;
-        case Op::Advertise: putAdv(w, m.adv); break;
+        case Op::State:
+            w.u8(m.state);
+            break;
+        case Op::Advertise:
+            putAdv(w, m.adv);
+            break;
         case Op::StopAdvertise:
-        case Op::ScanStop: break;
+        case Op::ScanStop:
+            break;
         case Op::PublishGatt:
             w.count(m.gatt.size());
             for (const auto& s : m.gatt) {
@@ -199,14 +204,18 @@ Bytes encodeFrame(const Message& m) {
             w.u8(m.status);
             break;
         case Op::DisconnectCentral:
-        case Op::CentralDisconnected: w.str(m.central); break;
+        case Op::CentralDisconnected:
+            w.str(m.central);
+            break;
         case Op::ScanStart:
             w.boolean(m.flag);
             putUuids(w, m.uuids);
             break;
         case Op::Connect:
         case Op::Cancel:
-        case Op::DiscoverServices: w.str(m.peer); break;
+        case Op::DiscoverServices:
+            w.str(m.peer);
+            break;
         case Op::DiscoverCharacteristics:
             w.str(m.peer);
             w.str(m.service);
@@ -304,7 +313,8 @@ Bytes encodeFrame(const Message& m) {
             w.str(m.characteristic);
             w.boolean(m.flag);
             break;
-        default: throw WireError("unknown op");
+        default:
+            throw WireError("unknown op");
     }
     const size_t length = w.out.size() - 4;
     if (length > kMaxFrameLength) throw WireError("frame too long");
@@ -330,10 +340,15 @@ Message decodeBody(std::span<const uint8_t> body) {
             m.mtu = r.u16();
             break;
         }
-        case Op::State: m.state = r.u8(); break;
-        case Op::Advertise: m.adv = getAdv(r); break;
+        case Op::State:
+            m.state = r.u8();
+            break;
+        case Op::Advertise:
+            m.adv = getAdv(r);
+            break;
         case Op::StopAdvertise:
-        case Op::ScanStop: break;
+        case Op::ScanStop:
+            break;
         case Op::PublishGatt: {
             m.gatt.resize(r.count());
             for (auto& s : m.gatt) {
@@ -358,14 +373,18 @@ Message decodeBody(std::span<const uint8_t> body) {
             m.status = r.u8();
             break;
         case Op::DisconnectCentral:
-        case Op::CentralDisconnected: m.central = r.str(); break;
+        case Op::CentralDisconnected:
+            m.central = r.str();
+            break;
         case Op::ScanStart:
             m.flag = r.boolean();
             m.uuids = getUuids(r);
             break;
         case Op::Connect:
         case Op::Cancel:
-        case Op::DiscoverServices: m.peer = r.str(); break;
+        case Op::DiscoverServices:
+            m.peer = r.str();
+            break;
         case Op::DiscoverCharacteristics:
             m.peer = r.str();
             m.service = r.str();
@@ -462,7 +481,8 @@ Message decodeBody(std::span<const uint8_t> body) {
             m.characteristic = r.str();
             m.flag = r.boolean();
             break;
-        default: throw WireError("unknown op");
+        default:
+            throw WireError("unknown op");
     }
     if (!r.atEnd()) throw WireError("trailing bytes in frame");
     return m;

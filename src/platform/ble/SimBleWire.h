@@ -42,39 +42,39 @@ inline constexpr uint8_t NotSupported = 0x82;
 }  // namespace Status
 
 enum class Op : uint8_t {
-    Hello = 1,             // role, identifier, name?, mtu
-    State = 3,             // air -> central: radio state
-    Advertise = 10,        // peripheral: adv
-    StopAdvertise = 11,    // peripheral
-    PublishGatt = 12,      // peripheral: gatt
-    Notify = 13,           // peripheral: central, service, characteristic, value
-    ReadResponse = 14,     // peripheral: txn, status, value
-    WriteResponse = 15,    // peripheral: txn, status
-    DisconnectCentral = 16,// peripheral: central
-    ScanStart = 20,        // central: flag (duplicates), uuids (filter)
-    ScanStop = 21,         // central
-    Connect = 22,          // central: peer
-    Cancel = 23,           // central: peer
-    DiscoverServices = 24, // central: peer
+    Hello = 1,                     // role, identifier, name?, mtu
+    State = 3,                     // air -> central: radio state
+    Advertise = 10,                // peripheral: adv
+    StopAdvertise = 11,            // peripheral
+    PublishGatt = 12,              // peripheral: gatt
+    Notify = 13,                   // peripheral: central, service, characteristic, value
+    ReadResponse = 14,             // peripheral: txn, status, value
+    WriteResponse = 15,            // peripheral: txn, status
+    DisconnectCentral = 16,        // peripheral: central
+    ScanStart = 20,                // central: flag (duplicates), uuids (filter)
+    ScanStop = 21,                 // central
+    Connect = 22,                  // central: peer
+    Cancel = 23,                   // central: peer
+    DiscoverServices = 24,         // central: peer
     DiscoverCharacteristics = 25,  // central: peer, service
-    Read = 26,             // central: peer, service, characteristic
-    Write = 27,            // central: peer, service, characteristic, flag (response), value
-    Subscribe = 28,        // central: peer, service, characteristic, flag (enable)
-    AdvReport = 40,        // air -> central: peer, name?, rssi, adv
-    Connected = 41,        // air -> central: peer, mtu
-    ConnectFailed = 42,    // air -> central: peer, error
-    Disconnected = 43,     // air -> central: peer, error
-    Services = 44,         // air -> central: peer, status, uuids
-    Characteristics = 45,  // air -> central: peer, service, status, gatt[0].characteristics
-    Value = 46,            // air -> central: peer, service, characteristic, status, value
-    WriteResult = 47,      // air -> central: peer, service, characteristic, status
-    NotifyState = 48,      // air -> central: peer, service, characteristic, status, flag
-    ServicesChanged = 49,  // air -> central: peer, uuids (invalidated)
-    CentralConnected = 60, // air -> peripheral: central, mtu
-    CentralDisconnected = 61,  // air -> peripheral: central
-    ReadRequest = 62,      // air -> peripheral: txn, central, service, characteristic
-    WriteRequest = 63,     // air -> peripheral: txn, central, service, characteristic, flag, value
-    SubscribeRequest = 64, // air -> peripheral: central, service, characteristic, flag
+    Read = 26,                     // central: peer, service, characteristic
+    Write = 27,                    // central: peer, service, characteristic, flag (response), value
+    Subscribe = 28,                // central: peer, service, characteristic, flag (enable)
+    AdvReport = 40,                // air -> central: peer, name?, rssi, adv
+    Connected = 41,                // air -> central: peer, mtu
+    ConnectFailed = 42,            // air -> central: peer, error
+    Disconnected = 43,             // air -> central: peer, error
+    Services = 44,                 // air -> central: peer, status, uuids
+    Characteristics = 45,          // air -> central: peer, service, status, gatt[0].characteristics
+    Value = 46,                    // air -> central: peer, service, characteristic, status, value
+    WriteResult = 47,              // air -> central: peer, service, characteristic, status
+    NotifyState = 48,              // air -> central: peer, service, characteristic, status, flag
+    ServicesChanged = 49,          // air -> central: peer, uuids (invalidated)
+    CentralConnected = 60,         // air -> peripheral: central, mtu
+    CentralDisconnected = 61,      // air -> peripheral: central
+    ReadRequest = 62,              // air -> peripheral: txn, central, service, characteristic
+    WriteRequest = 63,      // air -> peripheral: txn, central, service, characteristic, flag, value
+    SubscribeRequest = 64,  // air -> peripheral: central, service, characteristic, flag
 };
 
 struct GattCharacteristicInfo {
@@ -115,7 +115,7 @@ struct Message {
 };
 
 class WireError : public std::runtime_error {
-public:
+  public:
     using std::runtime_error::runtime_error;
 };
 
@@ -128,7 +128,7 @@ Message decodeBody(std::span<const uint8_t> body);
 
 // Cuts a byte stream into frame bodies. After an error the reader stays failed.
 class FrameReader {
-public:
+  public:
     // Appends received bytes. Throws WireError (and stays failed) on a length
     // prefix of 0 or above kMaxFrameLength.
     void feed(std::span<const uint8_t> bytes);
@@ -137,7 +137,7 @@ public:
     bool failed() const { return failed_; }
     size_t buffered() const { return buffer_.size() - start_; }
 
-private:
+  private:
     void check();
 
     Bytes buffer_;

@@ -4,10 +4,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
-#include <atomic>
 
 namespace lumvane::ble::sim {
 
@@ -149,7 +149,9 @@ void FrameConnection::start() {
     reader_ = std::thread([inner] { inner->readLoop(); });
 }
 
-bool FrameConnection::isOpen() const { return inner_->open; }
+bool FrameConnection::isOpen() const {
+    return inner_->open;
+}
 
 bool FrameConnection::send(const Message& message) {
     if (!inner_->open) return false;

@@ -18,7 +18,7 @@ int listenUnixSocket(const std::string& path);
 bool writeAll(int fd, const uint8_t* data, size_t size);
 
 class FrameConnection {
-public:
+  public:
     using MessageHandler = std::function<void(const Message&)>;
     using ClosedHandler = std::function<void(const std::string& reason)>;
 
@@ -37,7 +37,7 @@ public:
     void close();
     bool isOpen() const;
 
-private:
+  private:
     struct Inner;
     std::shared_ptr<Inner> inner_;
     std::thread reader_;

@@ -33,7 +33,8 @@ Bytes randomBytes(size_t n, uint32_t seed = 42) {
 Bytes compressible(size_t n) {
     static const std::string words = "login password site account example.com token ";
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>(words[(i * 3 + i / 11) % words.size()]);
+    for (size_t i = 0; i < n; ++i)
+        b[i] = static_cast<uint8_t>(words[(i * 3 + i / 11) % words.size()]);
     return b;
 }
 
@@ -43,16 +44,18 @@ Bytes key32(uint8_t seed) {
     return k;
 }
 
-uint16_t le16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b[at] | (b[at + 1] << 8)); }
+uint16_t le16(const Bytes& b, size_t at) {
+    return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+}
 uint32_t le32(const Bytes& b, size_t at) {
     return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
 }
 
 Bytes firstChunk(uint16_t flags, uint16_t id, uint16_t c, uint32_t total, const Bytes& payload) {
-    Bytes b = {static_cast<uint8_t>(flags), static_cast<uint8_t>(flags >> 8),
-               static_cast<uint8_t>(id),    static_cast<uint8_t>(id >> 8),
-               static_cast<uint8_t>(c),     static_cast<uint8_t>(c >> 8),
-               static_cast<uint8_t>(total), static_cast<uint8_t>(total >> 8),
+    Bytes b = {static_cast<uint8_t>(flags),       static_cast<uint8_t>(flags >> 8),
+               static_cast<uint8_t>(id),          static_cast<uint8_t>(id >> 8),
+               static_cast<uint8_t>(c),           static_cast<uint8_t>(c >> 8),
+               static_cast<uint8_t>(total),       static_cast<uint8_t>(total >> 8),
                static_cast<uint8_t>(total >> 16), static_cast<uint8_t>(total >> 24)};
     b.insert(b.end(), payload.begin(), payload.end());
     return b;
@@ -98,7 +101,7 @@ struct Receiver {
 
 // Keeps the error lines of the manager out of the test output and counts them.
 class QuietLog {
-public:
+  public:
     QuietLog() {
         old_ = blec::setLogSink([this](blec::LogLevel level, std::string_view, std::string_view) {
             if (level == blec::LogLevel::Error) ++errors;
@@ -107,7 +110,7 @@ public:
     ~QuietLog() { blec::setLogSink(old_); }
     int errors = 0;
 
-private:
+  private:
     blec::LogSink old_;
 };
 
@@ -160,8 +163,8 @@ TEST(BLECDataManagerSplit, FiveByteMessageBytesExactly) {
     BLECDataManager manager;
     auto chunks = manager.splitDataToChunks({1, 2, 3, 4, 5}, 7, 20, std::nullopt, false);
     ASSERT_EQ(chunks.size(), 1u);
-    EXPECT_EQ(chunks[0], (Bytes{0x00, 0xC0, 0x07, 0x00, 0x14, 0x00, 0x05, 0x00, 0x00, 0x00, 1, 2, 3,
-                                4, 5}));
+    EXPECT_EQ(chunks[0],
+              (Bytes{0x00, 0xC0, 0x07, 0x00, 0x14, 0x00, 0x05, 0x00, 0x00, 0x00, 1, 2, 3, 4, 5}));
 }
 
 TEST(BLECDataManagerSplit, SequenceNumbersUseFourteenBitsUpToTheFormatLimit) {
@@ -175,8 +178,8 @@ TEST(BLECDataManagerSplit, SequenceNumbersUseFourteenBitsUpToTheFormatLimit) {
     EXPECT_EQ(le16(chunks[16383], 0), 0x4000 | 0x3FFF);
     // One byte more would need sequence number 16,384, which travels as 0.
     QuietLog quiet;
-    EXPECT_TRUE(manager.splitDataToChunks(Bytes(largest + 1, 0xAB), 1, 20, std::nullopt, false)
-                    .empty());
+    EXPECT_TRUE(
+        manager.splitDataToChunks(Bytes(largest + 1, 0xAB), 1, 20, std::nullopt, false).empty());
 }
 
 TEST(BLECDataManagerSplit, RefusesChunkSizeBelowHeader) {
@@ -323,13 +326,11 @@ std::vector<TripCase> tripCases() {
     return out;
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip, ::testing::ValuesIn(tripCases()),
-                         [](const auto& info) {
-                             const TripCase& t = info.param;
-                             return "n" + std::to_string(t.length) + "_c" +
-                                    std::to_string(t.chunkSize) + (t.compress ? "_bz" : "") +
-                                    (t.encrypt ? "_aes" : "");
-                         });
+INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip, ::testing::ValuesIn(tripCases()), [](const auto& info) {
+    const TripCase& t = info.param;
+    return "n" + std::to_string(t.length) + "_c" + std::to_string(t.chunkSize) +
+           (t.compress ? "_bz" : "") + (t.encrypt ? "_aes" : "");
+});
 
 // --- reassembly edge cases -----------------------------------------------------
 
@@ -348,7 +349,7 @@ TEST(BLECDataManagerReassembly, IgnoresRunts) {
     Receiver rx;
     rx.feed({});
     rx.feed(Bytes{0x00, 0xC0, 1, 0, 20, 0, 0, 0, 0});  // first chunk of 9 bytes
-    rx.feed(Bytes{0x01, 0x40, 5});                      // continuation without a message
+    rx.feed(Bytes{0x01, 0x40, 5});                     // continuation without a message
     EXPECT_TRUE(rx.outcomes.empty());
     EXPECT_FALSE(rx.manager.hasMessageInProgress());
     rx.feed(firstChunk(0x8000, 1, 20, 12, filled(10)));
@@ -443,7 +444,8 @@ TEST(BLECDataManagerReassembly, KeysAreTriedInOrderAndFailuresReportNoBytes) {
     EXPECT_EQ(second.keyCalls, 1);
 
     for (std::optional<std::vector<Bytes>> keys :
-         {std::optional<std::vector<Bytes>>(), std::optional<std::vector<Bytes>>(std::vector<Bytes>{}),
+         {std::optional<std::vector<Bytes>>(),
+          std::optional<std::vector<Bytes>>(std::vector<Bytes>{}),
           std::optional<std::vector<Bytes>>(std::vector<Bytes>{key32(7), key32(8)})}) {
         Receiver rx;
         rx.keys = keys;
@@ -461,7 +463,8 @@ TEST(BLECDataManagerReassembly, KeysAreTriedInOrderAndFailuresReportNoBytes) {
 TEST(BLECDataManagerReassembly, MessageThatDoesNotDecompressFailsInsteadOfStayingCompressed) {
     QuietLog quiet;
     Receiver rx;
-    rx.feed(firstChunk(0xC000 | 0x0400, 3, 40, 12, Bytes{'B', 'Z', 'h', '9', 1, 2, 3, 4, 5, 6, 7, 8}));
+    rx.feed(
+        firstChunk(0xC000 | 0x0400, 3, 40, 12, Bytes{'B', 'Z', 'h', '9', 1, 2, 3, 4, 5, 6, 7, 8}));
     ASSERT_EQ(rx.outcomes.size(), 1u);
     EXPECT_FALSE(rx.outcomes[0].data);
     EXPECT_FALSE(rx.outcomes[0].compressed);
@@ -540,10 +543,10 @@ TEST(BLECDataManagerReassembly, ContinuationsOutsideTheAnnouncedMessageAreDroppe
     Receiver rx;
     // Total 30 at chunk size 20: chunks 0..2; the last carries 2 bytes.
     rx.feed(firstChunk(0x8000, 5, 20, 30, filled(10)));
-    rx.feed(nextChunk(3, Bytes(18, 1)));        // beyond the total
-    rx.feed(nextChunk(0x3FFF, Bytes(18, 1)));   // far beyond
-    rx.feed(nextChunk(1, Bytes(19, 1)));        // longer than the chunk size
-    rx.feed(nextChunk(1, Bytes(17, 1)));        // shorter than its place
+    rx.feed(nextChunk(3, Bytes(18, 1)));       // beyond the total
+    rx.feed(nextChunk(0x3FFF, Bytes(18, 1)));  // far beyond
+    rx.feed(nextChunk(1, Bytes(19, 1)));       // longer than the chunk size
+    rx.feed(nextChunk(1, Bytes(17, 1)));       // shorter than its place
     EXPECT_EQ(quiet.errors, 4);
     EXPECT_TRUE(rx.outcomes.empty());
     EXPECT_TRUE(rx.manager.hasMessageInProgress());

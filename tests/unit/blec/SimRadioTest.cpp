@@ -33,7 +33,7 @@ const std::string kPhone = "5A:00:00:00:00:01";
 // A phone-like peripheral: echoes every write to the communication
 // characteristic back as a notification with its bytes reversed.
 class Phone : public SimPeripheralDelegate {
-public:
+  public:
     Events events;
     std::shared_ptr<SimBlePeripheralDevice> device;
 
@@ -80,7 +80,7 @@ AdvertisementData phoneAdvert() {
 }
 
 class SimRadio : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         path = blectest::tempSocketPath("radio");
         air = std::make_unique<SimBleAir>(path);
@@ -177,7 +177,8 @@ TEST_F(SimRadio, FindsConnectsDiscoversReadsWritesAndGetsNotifications) {
     EXPECT_FALSE(p->writeValue(Bytes(183, 7), comm, WriteType::WithoutResponse));
     // The delivered-id characteristic takes no write without response.
     EXPECT_FALSE(p->writeValue(Bytes{1}, delivered, WriteType::WithoutResponse));
-    EXPECT_TRUE(recorder->events.waitFor("value " + kCommunicate + " " + blectest::hex(Bytes(182, 7))));
+    EXPECT_TRUE(
+        recorder->events.waitFor("value " + kCommunicate + " " + blectest::hex(Bytes(182, 7))));
 }
 
 TEST_F(SimRadio, NotificationsKeepTheirOrder) {
@@ -237,7 +238,8 @@ TEST_F(SimRadio, PeripheralDisconnectingTheCentralAndTheCentralCancelling) {
     ASSERT_TRUE(recorder->events.waitFor("connect " + kPhone, mark));
     central->cancelPeripheralConnection(p);
     EXPECT_TRUE(recorder->events.waitFor("disconnect " + kPhone, mark));
-    EXPECT_TRUE(phone->events.waitUntil([&] { return phone->events.count("central disconnected") == 2; }));
+    EXPECT_TRUE(
+        phone->events.waitUntil([&] { return phone->events.count("central disconnected") == 2; }));
 }
 
 TEST_F(SimRadio, ConnectWaitsUntilThePeripheralAdvertises) {

@@ -26,7 +26,7 @@ inline std::string tempSocketPath(const char* tag) {
 
 // Lines of what happened, with a wait for a line (events come from other threads).
 class Events {
-public:
+  public:
     void add(std::string line) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
@@ -76,7 +76,7 @@ public:
         return n;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<std::string> lines_;
@@ -94,7 +94,7 @@ inline std::string hex(const Bytes& b) {
 
 // Records every central and peripheral event as a line and checks the queue.
 class Recorder : public ble::BleCentralDelegate, public ble::BlePeripheralDelegate {
-public:
+  public:
     explicit Recorder(std::string queueLabel) : label_(std::move(queueLabel)) {}
 
     Events events;
@@ -172,9 +172,9 @@ public:
         check();
         events.add("value " + c->uuid() + " " + (e ? "error" : hex(value.value_or(Bytes{}))));
     }
-    void peripheralDidWriteValueForCharacteristic(
-        ble::BlePeripheral&, const std::shared_ptr<ble::BleCharacteristic>& c,
-        const std::optional<ble::BleError>& e) override {
+    void peripheralDidWriteValueForCharacteristic(ble::BlePeripheral&,
+                                                  const std::shared_ptr<ble::BleCharacteristic>& c,
+                                                  const std::optional<ble::BleError>& e) override {
         check();
         events.add("written " + c->uuid() + (e ? " error" : ""));
     }
@@ -185,7 +185,7 @@ public:
         events.add("notifying " + c->uuid() + (e ? " error" : c->isNotifying() ? " on" : " off"));
     }
 
-private:
+  private:
     void check() {
         if (DispatchQueue::currentLabel() != label_) ++offQueue;
     }

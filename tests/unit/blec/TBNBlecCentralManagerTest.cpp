@@ -20,8 +20,9 @@ using namespace ble;
 
 // A central whose state the test sets and reports when it wants.
 class FakeCentral : public BleCentral {
-public:
-    FakeCentral(std::weak_ptr<BleCentralDelegate> d, std::shared_ptr<DispatchQueue> q, CentralState s)
+  public:
+    FakeCentral(std::weak_ptr<BleCentralDelegate> d, std::shared_ptr<DispatchQueue> q,
+                CentralState s)
         : BleCentral(std::move(d), std::move(q)), state_(s) {}
 
     // Reports on the calling thread, at once.
@@ -41,12 +42,12 @@ public:
         return {};
     }
 
-private:
+  private:
     std::atomic<CentralState> state_;
 };
 
 class QuietLog {
-public:
+  public:
     QuietLog() {
         old_ = blec::setLogSink([this](blec::LogLevel, std::string_view, std::string_view text) {
             std::lock_guard<std::mutex> lock(mutex);
@@ -57,16 +58,16 @@ public:
     std::mutex mutex;
     std::vector<std::string> lines;
 
-private:
+  private:
     blec::LogSink old_;
 };
 
 TEST(TBNStrState, NamesEveryStateAndUnknownOutside) {
     const std::pair<int, const char*> table[] = {
-        {0, "CBCentralManagerStateUnknown"},      {1, "CBCentralManagerStateResetting"},
-        {2, "CBCentralManagerStateUnsupported"},  {3, "CBCentralManagerStateUnauthorized"},
-        {4, "CBCentralManagerStatePoweredOff"},   {5, "CBCentralManagerStatePoweredOn"},
-        {6, "CBCentralManagerStateUnknown"},      {-1, "CBCentralManagerStateUnknown"},
+        {0, "CBCentralManagerStateUnknown"},     {1, "CBCentralManagerStateResetting"},
+        {2, "CBCentralManagerStateUnsupported"}, {3, "CBCentralManagerStateUnauthorized"},
+        {4, "CBCentralManagerStatePoweredOff"},  {5, "CBCentralManagerStatePoweredOn"},
+        {6, "CBCentralManagerStateUnknown"},     {-1, "CBCentralManagerStateUnknown"},
         {1000, "CBCentralManagerStateUnknown"}};
     for (const auto& [value, text] : table) EXPECT_EQ(strState(value), text) << value;
 }
@@ -108,7 +109,7 @@ TEST(TBNBlecCentralManager, LooksPeripheralsUpThroughTheCentralAndCachesThem) {
 TEST(TBNBlecCentralManager, UnknownIdentifierDropsItsCacheEntry) {
     // A central that knew a peripheral once and forgot it.
     class Forgetful : public FakeCentral {
-    public:
+      public:
         using FakeCentral::FakeCentral;
         std::shared_ptr<BlePeripheral> known;
         std::vector<std::shared_ptr<BlePeripheral>> retrievePeripherals(
@@ -118,13 +119,14 @@ TEST(TBNBlecCentralManager, UnknownIdentifierDropsItsCacheEntry) {
         }
     };
     class Plain : public BlePeripheral {
-    public:
+      public:
         using BlePeripheral::BlePeripheral;
         void discoverServices(const std::vector<std::string>&) override {}
         void discoverCharacteristics(const std::vector<std::string>&,
                                      const std::shared_ptr<BleService>&) override {}
         void readValue(const std::shared_ptr<BleCharacteristic>&) override {}
-        bool writeValue(const Bytes&, const std::shared_ptr<BleCharacteristic>&, WriteType) override {
+        bool writeValue(const Bytes&, const std::shared_ptr<BleCharacteristic>&,
+                        WriteType) override {
             return false;
         }
         void setNotifyValue(bool, const std::shared_ptr<BleCharacteristic>&) override {}
@@ -191,7 +193,8 @@ TEST(DispatchRepeatAfterInterval, BlockThatStopsAtOnceRunsExactlyOnce) {
     auto queue = DispatchQueue::create("test.once", DispatchQueue::Kind::Serial,
                                        DispatchQueue::Priority::Default, clock);
     std::atomic<int> runs{0};
-    dispatch_repeat_after_interval(queue, [&](bool* stop) { ++runs, *stop = true; }, 0.5);
+    dispatch_repeat_after_interval(
+        queue, [&](bool* stop) { ++runs, *stop = true; }, 0.5);
     clock->advance(0.5);
     queue->sync([] {});
     clock->advance(5.0);
@@ -221,21 +224,24 @@ TEST_P(BluetoothCheck, AReportThatCameBeforeTheWaitIsStillSeen) {
     };
     auto checker = TBNBLEChecker::create(clock, factory);
     // Time stands still: only a latched answer lets this return.
-    auto answer = std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
+    auto answer =
+        std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
     ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready)
         << "the check waited for a report that had already come";
     EXPECT_EQ(answer.get(), tc.answer);
     EXPECT_TRUE(checker->manager());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    States, BluetoothCheck,
-    ::testing::Values(CheckCase{CentralState::Unknown, true}, CheckCase{CentralState::Resetting, true},
-                      CheckCase{CentralState::Unsupported, false},
-                      CheckCase{CentralState::Unauthorized, false},
-                      CheckCase{CentralState::PoweredOff, true},
-                      CheckCase{CentralState::PoweredOn, true}),
-    [](const auto& info) { return std::to_string(static_cast<int>(info.param.state)); });
+INSTANTIATE_TEST_SUITE_P(States, BluetoothCheck,
+                         ::testing::Values(CheckCase{CentralState::Unknown, true},
+                                           CheckCase{CentralState::Resetting, true},
+                                           CheckCase{CentralState::Unsupported, false},
+                                           CheckCase{CentralState::Unauthorized, false},
+                                           CheckCase{CentralState::PoweredOff, true},
+                                           CheckCase{CentralState::PoweredOn, true}),
+                         [](const auto& info) {
+                             return std::to_string(static_cast<int>(info.param.state));
+                         });
 
 TEST(BluetoothCheckWait, ReportDuringTheWaitAnswersAndLaterReportsChangeNothing) {
     QuietLog quiet;
@@ -247,7 +253,8 @@ TEST(BluetoothCheckWait, ReportDuringTheWaitAnswersAndLaterReportsChangeNothing)
         return central;
     };
     auto checker = TBNBLEChecker::create(clock, factory);
-    auto answer = std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
+    auto answer =
+        std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
     ASSERT_TRUE(clock->waitForSleepers(1));
     central->setStateValue(CentralState::Unsupported);
     central->reportNow();
@@ -267,7 +274,8 @@ TEST(BluetoothCheckWait, NoReportWithin2000SecondsMeansNo) {
         return std::make_shared<FakeCentral>(d, q, CentralState::PoweredOn);
     };
     auto checker = TBNBLEChecker::create(clock, factory);
-    auto answer = std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
+    auto answer =
+        std::async(std::launch::async, [&] { return checker->canSupportBluetoothLowEnergy(); });
     ASSERT_TRUE(clock->waitForSleepers(1));
     clock->advance(1999.0);
     EXPECT_EQ(answer.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
