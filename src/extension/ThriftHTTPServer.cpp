@@ -30,6 +30,7 @@ using apache::thrift::transport::TMemoryBuffer;
 namespace {
 
 constexpr const char* kTag = "core|thrift|http";
+constexpr const char* kLoopback = "127.0.0.1";
 constexpr std::string_view kEnvelopeMarker = "\"clientId\":";
 constexpr std::string_view kVersionOneStart = "[1,\"";
 
@@ -370,8 +371,8 @@ const char* RootHTTPServer::queueLabel() const {
                                        : "com.tobrin.lumvane.httpconnection.concurrent";
 }
 
-bool RootHTTPServer::start(const std::string& host, uint16_t port, size_t maxBodyBytes,
-                           size_t maxThreads, std::string& error) {
+bool RootHTTPServer::start(uint16_t port, size_t maxBodyBytes, size_t maxThreads,
+                           std::string& error) {
     if (server_) {
         error = "already started";
         return false;
@@ -405,12 +406,12 @@ bool RootHTTPServer::start(const std::string& host, uint16_t port, size_t maxBod
     int bound = -1;
     errno = 0;
     if (port == 0) {
-        bound = server_->bind_to_any_port(host);
-    } else if (server_->bind_to_port(host, port)) {
+        bound = server_->bind_to_any_port(kLoopback);
+    } else if (server_->bind_to_port(kLoopback, port)) {
         bound = port;
     }
     if (bound <= 0) {
-        error = "cannot listen on " + host + ":" + std::to_string(port) +
+        error = std::string("cannot listen on ") + kLoopback + ":" + std::to_string(port) +
                 (errno ? std::string(": ") + std::strerror(errno) : std::string());
         server_.reset();
         return false;
@@ -454,8 +455,7 @@ ThriftHTTPServer::ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> ssl
                       : RootHTTPServer::initAsConcurrentQueueWithAndRootObject(this, sslIdentity);
     if (!options.listen) return;
     std::string error;
-    if (!httpServer_->start(options.host, port, options.maxBodyBytes, options.maxConnectionThreads,
-                            error)) {
+    if (!httpServer_->start(port, options.maxBodyBytes, options.maxConnectionThreads, error)) {
         TBN_LOG_ERROR(kTag, "<: error = {} :>", error);
     }
 }

@@ -85,10 +85,10 @@ class RootHTTPServer {
     // "com.tobrin.lumvane.httpconnection.serial" or "...concurrent".
     const char* queueLabel() const;
 
-    // Binds host:port (port 0 picks a free one) and serves on a thread of its own.
+    // Binds 127.0.0.1:port (port 0 picks a free one) and serves on a thread of its
+    // own; no other interface is ever bound.
     // Returns false, with the reason in error, when that is not possible.
-    bool start(const std::string& host, uint16_t port, size_t maxBodyBytes, size_t maxThreads,
-               std::string& error);
+    bool start(uint16_t port, size_t maxBodyBytes, size_t maxThreads, std::string& error);
     void stop();
     bool isRunning() const { return running_; }
     uint16_t port() const { return port_; }
@@ -104,7 +104,6 @@ class RootHTTPServer {
 };
 
 struct ThriftHTTPServerOptions {
-    std::string host = "127.0.0.1";
     size_t maxBodyBytes = 4u * 1024 * 1024;
     // Connection threads of one server. Handlers may block for minutes while the
     // phone is asked, so this is well above the number of requests in flight.
