@@ -6,7 +6,8 @@
 // nothing); the failure callback gets every TException: one raised while writing, the
 // transport's, and one raised by the reply reader or by the response callback. Other
 // exceptions are not caught. One call must complete before the next starts on the same
-// client, since both directions share one protocol.
+// client, since both directions share one protocol. A client owned by a shared_ptr is
+// kept alive by its pending completion; one that is not must outlive its calls.
 #include <functional>
 #include <memory>
 
