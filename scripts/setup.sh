@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential python3 clang libclang-rt-14-dev cmake ninja-build ccache pkg-config git
   thrift-compiler libthrift-dev python3-thrift
   libssl-dev openssl libbz2-dev libargon2-dev libfmt-dev libcpp-httplib-dev
-  nlohmann-json3-dev libzip-dev libsecret-1-dev libqrencode-dev libcurl4-openssl-dev
+  nlohmann-json3-dev libicu-dev libzip-dev libsecret-1-dev libqrencode-dev libcurl4-openssl-dev
   qt6-base-dev qt6-connectivity-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
