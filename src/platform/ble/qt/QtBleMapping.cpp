@@ -135,8 +135,6 @@ std::optional<BleError> controllerError(QLowEnergyController::Error error) {
             return BleError{code, "not authorized"};
         case QLowEnergyController::MissingPermissionsError:
             return BleError{code, "missing permissions"};
-        case QLowEnergyController::RssiReadError:
-            return BleError{code, "RSSI read failed"};
         default:
             return BleError{code, "unknown error"};
     }
