@@ -59,6 +59,8 @@ bool isNativeMessagingHostInvocation(int argc, const char* const* argv);
 // way; replies not begun by then are dropped. Neither descriptor is closed; the host writes through
 // its own duplicate of out_fd, so a caller may close out_fd once this returns. Ignores
 // SIGPIPE for the process, so a browser that went away cannot kill it mid-write.
+// Request threads may still be running when this returns: a program should end on the
+// status with std::quick_exit or _exit rather than run static destructors under them.
 int runNativeMessagingHost(int in_fd, int out_fd, const NativeMessagingOptions& options = {});
 
 }  // namespace lumvane
