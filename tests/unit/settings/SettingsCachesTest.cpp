@@ -15,6 +15,7 @@ class CachesTest : public SettingsTest {
         SettingsTest::SetUp();
         store_ = startStore();
         store_->addPairedDevice(phone("H", "D"));
+        store_->waitForPendingSaves();
     }
     bool hasLogin(const std::string& user, const std::string& site) {
         return store_->isCachedUserName(user, site, std::string("H"));
