@@ -37,8 +37,12 @@ TEST(QtBleMapping, QtUuidAcceptsTheLayersFormsAndRefusesOthers) {
         ASSERT_TRUE(u.has_value()) << text;
         EXPECT_EQ(uuidText(*u), *canonicalUuid(text)) << text;
     }
-    const std::vector<std::string> bad = {"",      "18A",   "180G",  "{05550D60-F72F-11E5-97D7-0002A5D5C51B}",
-                                          "05550D60F72F11E597D70002A5D5C51B", "123456789",
+    const std::vector<std::string> bad = {"",
+                                          "18A",
+                                          "180G",
+                                          "{05550D60-F72F-11E5-97D7-0002A5D5C51B}",
+                                          "05550D60F72F11E597D70002A5D5C51B",
+                                          "123456789",
                                           "05550D60-F72F-11E5-97D7-0002A5D5C51"};
     for (const auto& text : bad) EXPECT_FALSE(qtUuid(text).has_value()) << text;
 }
@@ -61,7 +65,10 @@ TEST(QtBleMapping, ManufacturerDataGetsItsCompanyIdentifierBackLittleEndian) {
 // identifier. The rebuilt record must be the 19 bytes the matching rule reads:
 // 4C 00 in front and the device-id mask at bytes 3..6.
 TEST(QtBleMapping, PhoneManufacturerAdvertisementComesOutAsNineteenBytes) {
-    QByteArray payload = QByteArray::fromHex("10" "05550D60" "000000000000000000000000");
+    QByteArray payload = QByteArray::fromHex(
+        "10"
+        "05550D60"
+        "000000000000000000000000");
     ASSERT_EQ(payload.size(), 17);
     QBluetoothDeviceInfo info(QBluetoothAddress(QStringLiteral("4A:5B:6C:7D:8E:9F")), QString(), 0);
     info.setCoreConfigurations(QBluetoothDeviceInfo::LowEnergyCoreConfiguration);
@@ -96,8 +103,9 @@ TEST(QtBleMapping, SeveralManufacturerEntriesPreferApple) {
 TEST(QtBleMapping, AdvertisementCarriesNameAndServicesInTheLayersForms) {
     QBluetoothDeviceInfo info(QBluetoothAddress(QStringLiteral("aa:bb:cc:dd:ee:ff")),
                               QStringLiteral("Ann's phone"), 0);
-    info.setServiceUuids({QBluetoothUuid(QUuid::fromString(u"6f1c2e7a-3b3d-4b8f-9a51-0c8e6d2f4a10")),
-                          QBluetoothUuid(quint16(0x180F))});
+    info.setServiceUuids(
+        {QBluetoothUuid(QUuid::fromString(u"6f1c2e7a-3b3d-4b8f-9a51-0c8e6d2f4a10")),
+         QBluetoothUuid(quint16(0x180F))});
     const AdvertisementData adv = advertisementFrom(info);
     EXPECT_EQ(adv.localName, std::optional<std::string>("Ann's phone"));
     ASSERT_TRUE(adv.serviceUuids.has_value());
@@ -112,7 +120,8 @@ TEST(QtBleMapping, AdvertisementCarriesNameAndServicesInTheLayersForms) {
 
 TEST(QtBleMapping, ServiceFilter) {
     AdvertisementData withList;
-    withList.serviceUuids = std::vector<std::string>{"180F", "05550D60-F72F-11E5-97D7-0002A5D5C51B"};
+    withList.serviceUuids =
+        std::vector<std::string>{"180F", "05550D60-F72F-11E5-97D7-0002A5D5C51B"};
     AdvertisementData without;
     without.manufacturerData = Bytes{0x4C, 0x00};
     struct Case {
@@ -176,23 +185,22 @@ TEST(QtBleMapping, ErrorsKeepQtsCodeWithTheirOwnText) {
     EXPECT_FALSE(discoveryError(QBluetoothDeviceDiscoveryAgent::NoError).has_value());
 
     std::set<std::string> texts;
-    for (auto e : {QLowEnergyController::UnknownError, QLowEnergyController::UnknownRemoteDeviceError,
-                   QLowEnergyController::NetworkError,
-                   QLowEnergyController::InvalidBluetoothAdapterError,
-                   QLowEnergyController::ConnectionError, QLowEnergyController::AdvertisingError,
-                   QLowEnergyController::RemoteHostClosedError,
-                   QLowEnergyController::AuthorizationError,
-                   QLowEnergyController::MissingPermissionsError}) {
+    for (auto e :
+         {QLowEnergyController::UnknownError, QLowEnergyController::UnknownRemoteDeviceError,
+          QLowEnergyController::NetworkError, QLowEnergyController::InvalidBluetoothAdapterError,
+          QLowEnergyController::ConnectionError, QLowEnergyController::AdvertisingError,
+          QLowEnergyController::RemoteHostClosedError, QLowEnergyController::AuthorizationError,
+          QLowEnergyController::MissingPermissionsError}) {
         auto err = controllerError(e);
         ASSERT_TRUE(err.has_value());
         EXPECT_EQ(err->code, int(e));
         EXPECT_TRUE(texts.insert(err->message).second) << err->message;
     }
     texts.clear();
-    for (auto e : {QLowEnergyService::OperationError, QLowEnergyService::CharacteristicWriteError,
-                   QLowEnergyService::DescriptorWriteError, QLowEnergyService::UnknownError,
-                   QLowEnergyService::CharacteristicReadError,
-                   QLowEnergyService::DescriptorReadError}) {
+    for (auto e :
+         {QLowEnergyService::OperationError, QLowEnergyService::CharacteristicWriteError,
+          QLowEnergyService::DescriptorWriteError, QLowEnergyService::UnknownError,
+          QLowEnergyService::CharacteristicReadError, QLowEnergyService::DescriptorReadError}) {
         auto err = serviceError(e);
         ASSERT_TRUE(err.has_value());
         EXPECT_EQ(err->code, int(e));
@@ -219,6 +227,47 @@ TEST(QtBleMapping, ClientConfigurationValues) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(clientConfigurationValue(c.enabled, c.properties), c.value);
+}
+
+}  // namespace
+}  // namespace lumvane::ble::qt
+
+namespace lumvane::ble::qt {
+namespace {
+
+TEST(QtBleScanReports, DuplicatesOnlyWhenAskedForOrWhenTheDataChange) {
+    AdvertisementData phone;
+    phone.serviceUuids = std::vector<std::string>{"6F1C2E7A-3B3D-4B8F-9A51-0C8E6D2F4A10"};
+    AdvertisementData phoneRenamed = phone;
+    phoneRenamed.localName = "Ann";
+    AdvertisementData beacon;
+    beacon.manufacturerData = Bytes{0x4C, 0x00, 0x02};
+
+    struct Step {
+        std::string id;
+        const AdvertisementData* adv;
+        bool reported;
+    };
+    ScanReportFilter once;
+    once.start({}, false);
+    const Step without[] = {
+        {"A", &phone, true},        {"A", &phone, false},        {"B", &phone, true},
+        {"A", &phoneRenamed, true}, {"A", &phoneRenamed, false}, {"A", &phone, true},
+        {"C", &beacon, true},       {"C", &beacon, false},
+    };
+    for (const auto& s : without) EXPECT_EQ(once.shouldReport(s.id, *s.adv), s.reported) << s.id;
+    // A new scan reports everything again.
+    once.start({}, false);
+    EXPECT_TRUE(once.shouldReport("A", phone));
+
+    ScanReportFilter every;
+    every.start({}, true);
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(every.shouldReport("A", phone));
+
+    ScanReportFilter filtered;
+    filtered.start({"6f1c2e7a-3b3d-4b8f-9a51-0c8e6d2f4a10"}, true);
+    EXPECT_TRUE(filtered.shouldReport("A", phone));
+    EXPECT_FALSE(filtered.shouldReport("C", beacon));
 }
 
 }  // namespace

@@ -33,7 +33,14 @@ class QtThread {
     static std::shared_ptr<QtThread> acquire() {
         std::lock_guard<std::mutex> lock(slotMutex());
         if (auto t = slot().lock()) return t;
+        // A thread let go inside a Qt callback may still be winding down; only
+        // one application object may exist at a time.
+        if (auto previous = lastCore().lock()) {
+            std::unique_lock<std::mutex> wait(previous->mutex);
+            previous->cv.wait_for(wait, kThreadWait, [&] { return previous->finished; });
+        }
         auto t = std::shared_ptr<QtThread>(new QtThread);
+        lastCore() = t->core_;
         t->start();
         slot() = t;
         return t;
@@ -46,15 +53,18 @@ class QtThread {
 
     ~QtThread() {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            if (context_) {
-                QEventLoop* loop = loop_;
-                QMetaObject::invokeMethod(context_, [loop] { loop->quit(); }, Qt::QueuedConnection);
+            std::lock_guard<std::mutex> lock(core_->mutex);
+            if (core_->context) {
+                QEventLoop* loop = core_->loop;
+                QMetaObject::invokeMethod(
+                    core_->context, [loop] { loop->quit(); }, Qt::QueuedConnection);
             }
         }
         if (!thread_.joinable()) return;
         if (std::this_thread::get_id() == thread_.get_id()) {
-            thread_.detach();  // the last central went away inside a Qt callback
+            // The last central went away inside a Qt callback: the thread ends on
+            // its own (it holds what it uses).
+            thread_.detach();
         } else {
             thread_.join();
         }
@@ -64,9 +74,9 @@ class QtThread {
 
     // Runs `f` on the Qt thread, after what was posted before it.
     bool run(std::function<void()> f) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!context_) return false;
-        return QMetaObject::invokeMethod(context_, std::move(f), Qt::QueuedConnection);
+        std::lock_guard<std::mutex> lock(core_->mutex);
+        if (!core_->context) return false;
+        return QMetaObject::invokeMethod(core_->context, std::move(f), Qt::QueuedConnection);
     }
 
     // Runs `f` on the Qt thread and waits for it, at most kThreadWait.
@@ -75,21 +85,35 @@ class QtThread {
             f();
             return true;
         }
-        auto done = std::make_shared<std::pair<std::mutex, std::condition_variable>>();
-        auto flag = std::make_shared<bool>(false);
-        if (!run([f = std::move(f), done, flag] {
+        struct Done {
+            std::mutex mutex;
+            std::condition_variable cv;
+            bool flag = false;
+        };
+        auto done = std::make_shared<Done>();
+        if (!run([f = std::move(f), done] {
                 f();
-                std::lock_guard<std::mutex> lock(done->first);
-                *flag = true;
-                done->second.notify_all();
+                std::lock_guard<std::mutex> lock(done->mutex);
+                done->flag = true;
+                done->cv.notify_all();
             })) {
             return false;
         }
-        std::unique_lock<std::mutex> lock(done->first);
-        return done->second.wait_for(lock, kThreadWait, [&] { return *flag; });
+        std::unique_lock<std::mutex> lock(done->mutex);
+        return done->cv.wait_for(lock, kThreadWait, [&] { return done->flag; });
     }
 
   private:
+    // What the thread itself uses; it may outlive the QtThread object.
+    struct Core {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool started = false;
+        bool finished = false;
+        QObject* context = nullptr;
+        QEventLoop* loop = nullptr;
+    };
+
     QtThread() = default;
 
     static std::mutex& slotMutex() {
@@ -100,14 +124,18 @@ class QtThread {
         static std::weak_ptr<QtThread> s;
         return s;
     }
-
-    void start() {
-        thread_ = std::thread([this] { body(); });
-        std::unique_lock<std::mutex> lock(mutex_);
-        cv_.wait_for(lock, kThreadWait, [&] { return started_; });
+    static std::weak_ptr<Core>& lastCore() {
+        static std::weak_ptr<Core> c;
+        return c;
     }
 
-    void body() {
+    void start() {
+        thread_ = std::thread([core = core_] { body(*core); });
+        std::unique_lock<std::mutex> lock(core_->mutex);
+        core_->cv.wait_for(lock, kThreadWait, [&] { return core_->started; });
+    }
+
+    static void body(Core& core) {
         std::unique_ptr<QCoreApplication> app;
         if (!QCoreApplication::instance()) {
             static int argc = 1;
@@ -119,29 +147,30 @@ class QtThread {
             QEventLoop loop;
             QObject context;
             {
-                std::lock_guard<std::mutex> lock(mutex_);
-                context_ = &context;
-                loop_ = &loop;
-                started_ = true;
+                std::lock_guard<std::mutex> lock(core.mutex);
+                core.context = &context;
+                core.loop = &loop;
+                core.started = true;
             }
-            cv_.notify_all();
+            core.cv.notify_all();
             loop.exec();
             {
-                std::lock_guard<std::mutex> lock(mutex_);
-                context_ = nullptr;
-                loop_ = nullptr;
+                std::lock_guard<std::mutex> lock(core.mutex);
+                core.context = nullptr;
+                core.loop = nullptr;
             }
             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         }
         app.reset();
+        {
+            std::lock_guard<std::mutex> lock(core.mutex);
+            core.finished = true;
+        }
+        core.cv.notify_all();
     }
 
+    const std::shared_ptr<Core> core_ = std::make_shared<Core>();
     std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool started_ = false;
-    QObject* context_ = nullptr;
-    QEventLoop* loop_ = nullptr;
 };
 
 class QtCentral;
@@ -451,9 +480,7 @@ class QtCentral : public BleCentral {
 
     void startScanOnThread(const std::vector<std::string>& filter, bool allowDuplicates) {
         if (!agent_) return;
-        scanFilter_ = filter;
-        allowDuplicates_ = allowDuplicates;
-        reported_.clear();
+        reports_.start(filter, allowDuplicates);
         if (agent_->isActive()) agent_->stop();
         agent_->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
         if (!agent_->isActive()) scanEnded();
@@ -473,16 +500,10 @@ class QtCentral : public BleCentral {
 
     void advertisement(const QBluetoothDeviceInfo& info) {
         if (!isScanning()) return;
-        if (!(info.coreConfigurations() & QBluetoothDeviceInfo::LowEnergyCoreConfiguration))
-            return;
+        if (!(info.coreConfigurations() & QBluetoothDeviceInfo::LowEnergyCoreConfiguration)) return;
         AdvertisementData adv = advertisementFrom(info);
-        if (!passesServiceFilter(adv, scanFilter_)) return;
         const std::string id = addressText(info.address());
-        if (!allowDuplicates_) {
-            auto it = reported_.find(id);
-            if (it != reported_.end() && it->second == adv) return;
-            reported_[id] = adv;
-        }
+        if (!reports_.shouldReport(id, adv)) return;
         auto p = peripheralFor(id);
         p->info = info;
         if (adv.localName && adv.localName != p->name()) p->setName(adv.localName);
@@ -498,8 +519,8 @@ class QtCentral : public BleCentral {
         p->dropController();
         QBluetoothDeviceInfo info =
             p->info ? *p->info
-                    : QBluetoothDeviceInfo(QBluetoothAddress(QString::fromStdString(p->identifier())),
-                                           QString(), 0);
+                    : QBluetoothDeviceInfo(
+                          QBluetoothAddress(QString::fromStdString(p->identifier())), QString(), 0);
         info.setCoreConfigurations(QBluetoothDeviceInfo::LowEnergyCoreConfiguration);
         auto* ctl = QLowEnergyController::createCentral(info);
         p->controller = ctl;
@@ -591,7 +612,8 @@ class QtCentral : public BleCentral {
         // Discovered attributes do not outlive the connection.
         p->setServices({});
         if (wasAttempt && !asked) {
-            if (!err) err = BleError{int(QLowEnergyController::ConnectionError), "connection failed"};
+            if (!err)
+                err = BleError{int(QLowEnergyController::ConnectionError), "connection failed"};
             postCentral([p, err](BleCentral& c, BleCentralDelegate& d) {
                 d.centralManagerDidFailToConnectPeripheral(c, p, err);
             });
@@ -641,43 +663,39 @@ class QtCentral : public BleCentral {
                 if (c && pp && s) f(*c, pp, s, args...);
             };
         };
-        QObject::connect(qs, &QLowEnergyService::stateChanged, qs,
-                         with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
-                                 const std::shared_ptr<BleService>& s,
-                                 QLowEnergyService::ServiceState st) {
-                             if (st == QLowEnergyService::RemoteServiceDiscovered)
-                                 c.characteristicsDiscovered(pp, s);
-                         }));
-        QObject::connect(qs, &QLowEnergyService::characteristicRead, qs,
-                         with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
-                                 const std::shared_ptr<BleService>& s,
-                                 const QLowEnergyCharacteristic& qc, const QByteArray& v) {
-                             c.valueArrived(pp, s, qc, v, true);
-                         }));
-        QObject::connect(qs, &QLowEnergyService::characteristicChanged, qs,
-                         with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
-                                 const std::shared_ptr<BleService>& s,
-                                 const QLowEnergyCharacteristic& qc, const QByteArray& v) {
-                             c.valueArrived(pp, s, qc, v, false);
-                         }));
+        QObject::connect(
+            qs, &QLowEnergyService::stateChanged, qs,
+            with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
+                    const std::shared_ptr<BleService>& s, QLowEnergyService::ServiceState st) {
+                if (st == QLowEnergyService::RemoteServiceDiscovered)
+                    c.characteristicsDiscovered(pp, s);
+            }));
+        QObject::connect(
+            qs, &QLowEnergyService::characteristicRead, qs,
+            with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
+                    const std::shared_ptr<BleService>& s, const QLowEnergyCharacteristic& qc,
+                    const QByteArray& v) { c.valueArrived(pp, s, qc, v, true); }));
+        QObject::connect(
+            qs, &QLowEnergyService::characteristicChanged, qs,
+            with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
+                    const std::shared_ptr<BleService>& s, const QLowEnergyCharacteristic& qc,
+                    const QByteArray& v) { c.valueArrived(pp, s, qc, v, false); }));
         QObject::connect(qs, &QLowEnergyService::characteristicWritten, qs,
                          with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
                                  const std::shared_ptr<BleService>& s,
                                  const QLowEnergyCharacteristic& qc, const QByteArray&) {
                              c.writeAnswered(pp, s, uuidText(qc.uuid()), std::nullopt);
                          }));
-        QObject::connect(qs, &QLowEnergyService::descriptorWritten, qs,
-                         with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
-                                 const std::shared_ptr<BleService>& s, const QLowEnergyDescriptor&,
-                                 const QByteArray&) {
-                             c.subscriptionAnswered(pp, s, std::nullopt);
-                         }));
-        QObject::connect(qs, &QLowEnergyService::errorOccurred, qs,
-                         with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
-                                 const std::shared_ptr<BleService>& s,
-                                 QLowEnergyService::ServiceError e) {
-                             c.serviceFailed(pp, s, e);
-                         }));
+        QObject::connect(
+            qs, &QLowEnergyService::descriptorWritten, qs,
+            with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
+                    const std::shared_ptr<BleService>& s, const QLowEnergyDescriptor&,
+                    const QByteArray&) { c.subscriptionAnswered(pp, s, std::nullopt); }));
+        QObject::connect(
+            qs, &QLowEnergyService::errorOccurred, qs,
+            with([](QtCentral& c, const std::shared_ptr<QtPeripheral>& pp,
+                    const std::shared_ptr<BleService>& s,
+                    QLowEnergyService::ServiceError e) { c.serviceFailed(pp, s, e); }));
     }
 
     void characteristicsDiscovered(const std::shared_ptr<QtPeripheral>& p,
@@ -708,8 +726,8 @@ class QtCentral : public BleCentral {
     }
 
     void valueArrived(const std::shared_ptr<QtPeripheral>& p,
-                      const std::shared_ptr<BleService>& service, const QLowEnergyCharacteristic& qc,
-                      const QByteArray& v, bool isRead) {
+                      const std::shared_ptr<BleService>& service,
+                      const QLowEnergyCharacteristic& qc, const QByteArray& v, bool isRead) {
         auto ch = characteristicOf(service, qc);
         if (!ch) return;
         if (isRead) {
@@ -807,9 +825,7 @@ class QtCentral : public BleCentral {
     // Qt thread only.
     QBluetoothLocalDevice* local_ = nullptr;
     QBluetoothDeviceDiscoveryAgent* agent_ = nullptr;
-    std::vector<std::string> scanFilter_;
-    bool allowDuplicates_ = false;
-    std::map<std::string, AdvertisementData> reported_;
+    ScanReportFilter reports_;
 };
 
 // Finds the Qt objects behind a characteristic on the Qt thread.
@@ -894,11 +910,11 @@ bool QtPeripheral::writeValue(const Bytes& value,
         auto t = targetOf(*p, characteristic);
         if (!t) {
             if (withResponse) {
-                central.postPeripheral(p, [characteristic](BlePeripheral& pp,
-                                                           BlePeripheralDelegate& d) {
-                    d.peripheralDidWriteValueForCharacteristic(
-                        pp, characteristic, BleError{-1, "characteristic not available"});
-                });
+                central.postPeripheral(
+                    p, [characteristic](BlePeripheral& pp, BlePeripheralDelegate& d) {
+                        d.peripheralDidWriteValueForCharacteristic(
+                            pp, characteristic, BleError{-1, "characteristic not available"});
+                    });
             }
             return;
         }
@@ -919,11 +935,11 @@ void QtPeripheral::setNotifyValue(bool enabled,
     auto p = self();
     c->onQt([p, characteristic, enabled](QtCentral& central) {
         auto fail = [&](const char* text) {
-            central.postPeripheral(p, [characteristic, text](BlePeripheral& pp,
-                                                             BlePeripheralDelegate& d) {
-                d.peripheralDidUpdateNotificationStateForCharacteristic(pp, characteristic,
-                                                                        BleError{-1, text});
-            });
+            central.postPeripheral(
+                p, [characteristic, text](BlePeripheral& pp, BlePeripheralDelegate& d) {
+                    d.peripheralDidUpdateNotificationStateForCharacteristic(pp, characteristic,
+                                                                            BleError{-1, text});
+                });
         };
         auto t = targetOf(*p, characteristic);
         if (!t || p->state() != PeripheralState::Connected)
@@ -946,6 +962,8 @@ std::shared_ptr<BleCentral> createQtBleCentral(std::weak_ptr<BleCentralDelegate>
     return central;
 }
 
-bool qtBleThreadRunning() { return QtThread::running(); }
+bool qtBleThreadRunning() {
+    return QtThread::running();
+}
 
 }  // namespace lumvane::ble::qt

@@ -89,6 +89,21 @@ bool passesServiceFilter(const AdvertisementData& adv, const std::vector<std::st
     return false;
 }
 
+void ScanReportFilter::start(std::vector<std::string> serviceFilter, bool allowDuplicates) {
+    serviceFilter_ = std::move(serviceFilter);
+    allowDuplicates_ = allowDuplicates;
+    reported_.clear();
+}
+
+bool ScanReportFilter::shouldReport(const std::string& identifier, const AdvertisementData& adv) {
+    if (!passesServiceFilter(adv, serviceFilter_)) return false;
+    if (allowDuplicates_) return true;
+    auto it = reported_.find(identifier);
+    if (it != reported_.end() && it->second == adv) return false;
+    reported_[identifier] = adv;
+    return true;
+}
+
 CentralState centralStateFor(bool adapterValid, QBluetoothLocalDevice::HostMode mode) {
     if (!adapterValid) return CentralState::Unsupported;
     switch (mode) {

@@ -10,6 +10,7 @@
 #include <QLowEnergyCharacteristic>
 #include <QLowEnergyController>
 #include <QLowEnergyService>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -37,6 +38,19 @@ std::optional<Bytes> manufacturerDataOf(const QBluetoothDeviceInfo& info);
 AdvertisementData advertisementFrom(const QBluetoothDeviceInfo& info);
 // Whether an advertisement passes a scan's service filter (empty: everything).
 bool passesServiceFilter(const AdvertisementData& adv, const std::vector<std::string>& filter);
+
+// Which scan results reach the delegate. With duplicates every one does; without,
+// one per peripheral and scan, and again whenever its advertisement changes.
+class ScanReportFilter {
+  public:
+    void start(std::vector<std::string> serviceFilter, bool allowDuplicates);
+    bool shouldReport(const std::string& identifier, const AdvertisementData& adv);
+
+  private:
+    std::vector<std::string> serviceFilter_;
+    bool allowDuplicates_ = false;
+    std::map<std::string, AdvertisementData> reported_;
+};
 
 // Adapter presence and host mode -> central state.
 CentralState centralStateFor(bool adapterValid, QBluetoothLocalDevice::HostMode mode);
