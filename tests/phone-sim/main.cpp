@@ -1,0 +1,146 @@
+// phone-sim: plays the phone on the simulated radio until it is interrupted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "PhoneSim.h"
+#include "platform/ble/SimBleAir.h"
+#include "runtime/HexString.h"
+
+namespace {
+
+volatile sig_atomic_t gStop = 0;
+void onSignal(int) { gStop = 1; }
+
+const char* kUsage =
+    "usage: phone-sim --air PATH [options]\n"
+    "  --air PATH                 socket of the simulated radio\n"
+    "  --start-air                run the radio hub at PATH in this process\n"
+    "  --fixture FILE             vault and device as JSON (default: an empty vault)\n"
+    "  --address ADDR             the phone's radio address (5A:12:9C:00:00:01)\n"
+    "  --mtu N                    radio MTU; chunks are MTU - 3 bytes (185)\n"
+    "  --chunk-size N             largest reply chunk (MTU - 3)\n"
+    "  --key HEX                  link key for encrypted requests and replies\n"
+    "  --compress auto|always|never  reply compression (auto: as the request)\n"
+    "  --no-delivered-id          leave out A041 (no acknowledgements)\n"
+    "  --second-channel           offer A042 and answer on it\n"
+    "  --omit A003,A030           leave characteristics out\n"
+    "  --reply-delay S            wait S seconds before each reply\n"
+    "  --chunk-pause S            wait S seconds between reply chunks\n"
+    "  --silent                   take requests, never acknowledge or answer\n"
+    "  --no-ack                   answer, but never acknowledge requests\n"
+    "  --disconnect-after-chunks N  drop the Mac after N reply chunks\n"
+    "  --error CATEGORY:ID        answer every call with this error\n"
+    "  --no-advertise             do not advertise\n";
+
+[[noreturn]] void usage(const std::string& problem) {
+    std::cerr << "phone-sim: " << problem << "\n" << kUsage;
+    std::exit(2);
+}
+
+double number(const std::string& s, const char* what) {
+    try {
+        size_t used = 0;
+        double v = std::stod(s, &used);
+        if (used != s.size() || v < 0) throw std::invalid_argument(s);
+        return v;
+    } catch (const std::exception&) {
+        usage(std::string("bad ") + what + ": " + s);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace lumvane;
+    using namespace lumvane::phonesim;
+    PhoneSimOptions o;
+    std::string fixture;
+    bool startAir = false;
+    std::optional<std::pair<int32_t, int64_t>> forcedError;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        auto next = [&]() -> std::string {
+            if (i + 1 >= argc) usage(a + " needs a value");
+            return argv[++i];
+        };
+        if (a == "--air") o.socketPath = next();
+        else if (a == "--start-air") startAir = true;
+        else if (a == "--fixture") fixture = next();
+        else if (a == "--address") o.address = next();
+        else if (a == "--mtu") o.mtu = uint16_t(number(next(), "MTU"));
+        else if (a == "--chunk-size") o.chunkSize = uint16_t(number(next(), "chunk size"));
+        else if (a == "--key") {
+            o.key = hexData(next());
+            if (o.key->empty()) usage("empty key");
+        } else if (a == "--compress") {
+            const std::string v = next();
+            if (v == "auto") o.compress = PhoneSimOptions::Compress::Auto;
+            else if (v == "always") o.compress = PhoneSimOptions::Compress::Always;
+            else if (v == "never") o.compress = PhoneSimOptions::Compress::Never;
+            else usage("bad --compress " + v);
+        } else if (a == "--no-delivered-id") o.deliveredId = false;
+        else if (a == "--second-channel") o.secondChannel = true;
+        else if (a == "--omit") {
+            std::stringstream ss(next());
+            std::string code;
+            while (std::getline(ss, code, ',')) o.omit.insert(code);
+        } else if (a == "--reply-delay") o.replyDelay = number(next(), "delay");
+        else if (a == "--chunk-pause") o.chunkPause = number(next(), "pause");
+        else if (a == "--silent") o.silent = true;
+        else if (a == "--no-ack") o.noAck = true;
+        else if (a == "--disconnect-after-chunks") {
+            o.disconnectAfterChunks = int(number(next(), "chunk count"));
+        } else if (a == "--error") {
+            const std::string v = next();
+            const auto colon = v.find(':');
+            if (colon == std::string::npos) usage("bad --error " + v);
+            forcedError = std::make_pair(int32_t(number(v.substr(0, colon), "category")),
+                                         int64_t(number(v.substr(colon + 1), "id")));
+        } else if (a == "--no-advertise") o.advertise = false;
+        else if (a == "--help" || a == "-h") {
+            std::cout << kUsage;
+            return 0;
+        } else usage("unknown option " + a);
+    }
+    if (o.socketPath.empty()) usage("--air is required");
+
+    VaultContent vault;
+    if (!fixture.empty()) {
+        try {
+            vault = loadVaultFile(fixture);
+        } catch (const std::exception& e) {
+            std::cerr << "phone-sim: " << e.what() << "\n";
+            return 2;
+        }
+    }
+
+    std::unique_ptr<ble::sim::SimBleAir> air;
+    if (startAir) {
+        air = std::make_unique<ble::sim::SimBleAir>(o.socketPath);
+        if (!air->start()) {
+            std::cerr << "phone-sim: cannot run the radio at " << o.socketPath << "\n";
+            return 1;
+        }
+    }
+
+    auto phone = PhoneSim::create(o, std::move(vault));
+    phone->setForcedError(forcedError);
+    if (!phone->start()) {
+        std::cerr << "phone-sim: cannot reach the radio at " << o.socketPath << "\n";
+        return 1;
+    }
+    signal(SIGINT, onSignal);
+    signal(SIGTERM, onSignal);
+    std::cout << "phone-sim ready: address " << phone->address() << ", device id "
+              << phone->deviceId() << std::endl;
+    while (!gStop) usleep(100 * 1000);
+    phone->stop();
+    if (air) air->stop();
+    return 0;
+}
