@@ -61,7 +61,9 @@ std::optional<std::string> decodeString(const Bytes& value) {
     return std::string(value.begin(), value.end());
 }
 
-Bytes encodeString(const std::string& value) { return Bytes(value.begin(), value.end()); }
+Bytes encodeString(const std::string& value) {
+    return Bytes(value.begin(), value.end());
+}
 
 uint32_t decodeUInt32(const Bytes& value) {
     if (value.size() != 4) return 0;

@@ -2,10 +2,10 @@
 
 namespace lumvane {
 
-#define LUMVANE_GETTER(type, name)                 \
-    type BLECDeviceInfo::name() const {            \
-        std::lock_guard<std::mutex> lock(mutex_);  \
-        return v_.name;                            \
+#define LUMVANE_GETTER(type, name)                \
+    type BLECDeviceInfo::name() const {           \
+        std::lock_guard<std::mutex> lock(mutex_); \
+        return v_.name;                           \
     }
 LUMVANE_GETTER(uint32_t, rssi)
 LUMVANE_GETTER(std::optional<std::string>, did)
@@ -50,10 +50,10 @@ void BLECMutableDeviceInfo::setDelegate(std::weak_ptr<BLECMutableDeviceInfoDeleg
     delegate_ = std::move(delegate);
 }
 
-#define LUMVANE_SETTER(method, type, field)           \
-    void BLECMutableDeviceInfo::method(type v) {      \
-        std::lock_guard<std::mutex> lock(mutex_);     \
-        v_.field = std::move(v);                      \
+#define LUMVANE_SETTER(method, type, field)       \
+    void BLECMutableDeviceInfo::method(type v) {  \
+        std::lock_guard<std::mutex> lock(mutex_); \
+        v_.field = std::move(v);                  \
     }
 LUMVANE_SETTER(updateRSSI, uint32_t, rssi)
 LUMVANE_SETTER(updateDid, std::optional<std::string>, did)

@@ -13,7 +13,9 @@ namespace lumvane {
 
 namespace {
 constexpr const char* kTags = "core|thrift|blec";
-void logLine(blec::LogLevel level, const std::string& text) { blec::log(level, kTags, text); }
+void logLine(blec::LogLevel level, const std::string& text) {
+    blec::log(level, kTags, text);
+}
 void logException(const std::exception& e) {
     logLine(blec::LogLevel::Error,
             std::string("exception = '") + e.what() + "'\n*** First throw call stack:\n");
@@ -65,7 +67,9 @@ std::shared_ptr<BLECMutableThriftFactoryTransport> BLECMutableThriftFactoryTrans
     return self;
 }
 
-Bytes BLECMutableThriftFactoryTransport::encodeUInt32(uint32_t v) { return blec::encodeUInt32(v); }
+Bytes BLECMutableThriftFactoryTransport::encodeUInt32(uint32_t v) {
+    return blec::encodeUInt32(v);
+}
 uint32_t BLECMutableThriftFactoryTransport::decodeUInt32(const Bytes& v) {
     return blec::decodeUInt32(v);
 }
@@ -121,9 +125,13 @@ bool BLECMutableThriftFactoryTransport::connect() {
     return true;
 }
 
-void BLECMutableThriftFactoryTransport::disconnect() { disconnectFromCurrentPeripheral(); }
+void BLECMutableThriftFactoryTransport::disconnect() {
+    disconnectFromCurrentPeripheral();
+}
 
-void BLECMutableThriftFactoryTransport::reset() { mDeviceInfo_->updateAppState(0); }
+void BLECMutableThriftFactoryTransport::reset() {
+    mDeviceInfo_->updateAppState(0);
+}
 
 void BLECMutableThriftFactoryTransport::update() {
     if (!systemPeripheral()) return;
@@ -290,7 +298,8 @@ void BLECMutableThriftFactoryTransport::peripheralDidDiscoverServices(
 }
 
 void BLECMutableThriftFactoryTransport::peripheralDidModifyServices(
-    ble::BlePeripheral& peripheral, const std::vector<std::shared_ptr<ble::BleService>>& invalidated) {
+    ble::BlePeripheral& peripheral,
+    const std::vector<std::shared_ptr<ble::BleService>>& invalidated) {
     for (const auto& s : peripheral.services()) {
         logLine(blec::LogLevel::Debug, "exist services: " + s->uuid());
     }
@@ -359,7 +368,9 @@ void BLECMutableThriftFactoryTransport::peripheralDidWriteValueForCharacteristic
 
 // ---- handshake ------------------------------------------------------------------------
 
-void BLECMutableThriftFactoryTransport::startHandshake() { nextHandshakeWithRecievedData(std::nullopt); }
+void BLECMutableThriftFactoryTransport::startHandshake() {
+    nextHandshakeWithRecievedData(std::nullopt);
+}
 
 void BLECMutableThriftFactoryTransport::nextHandshakeWithRecievedData(const std::optional<Bytes>&) {
     if (auto d = mDelegate()) d->blecThriftTransportFactoryDidFindDevice(*this);
@@ -392,8 +403,8 @@ void BLECMutableThriftFactoryTransport::nextHandshakeWithRecievedData(const std:
         for (const auto& r : kRequired) {
             c[r.code] = characteristic(service, r.code);
             if (!c[r.code]) {
-                logLine(blec::LogLevel::Error, std::string("nextHandshakeWithRecievedData: ") +
-                                                   r.name + " == nil");
+                logLine(blec::LogLevel::Error,
+                        std::string("nextHandshakeWithRecievedData: ") + r.name + " == nil");
                 disconnectFromCurrentPeripheral();
                 return;
             }

@@ -73,8 +73,8 @@ class BLECMutableThriftFactoryTransport : public BLECThriftTransportFactory,
     // Peripheral events (the connection is the system peripheral's delegate).
     void peripheralDidDiscoverServices(ble::BlePeripheral&,
                                        const std::optional<ble::BleError>&) override;
-    void peripheralDidModifyServices(
-        ble::BlePeripheral&, const std::vector<std::shared_ptr<ble::BleService>>&) override;
+    void peripheralDidModifyServices(ble::BlePeripheral&,
+                                     const std::vector<std::shared_ptr<ble::BleService>>&) override;
     void peripheralDidDiscoverCharacteristicsForService(
         ble::BlePeripheral&, const std::shared_ptr<ble::BleService>&,
         const std::optional<ble::BleError>&) override;

@@ -15,8 +15,7 @@ namespace lumvane {
 
 using apache::thrift::transport::TTransportException;
 
-BLECThriftTransport::BLECThriftTransport(
-    std::weak_ptr<BLECThriftTransportFactory> transportFactory)
+BLECThriftTransport::BLECThriftTransport(std::weak_ptr<BLECThriftTransportFactory> transportFactory)
     : TVirtualTransport(limitedConfiguration()), transportFactory_(std::move(transportFactory)) {}
 
 void BLECThriftTransport::write(const uint8_t* buf, uint32_t len) {

@@ -17,7 +17,9 @@ namespace lumvane {
 namespace {
 constexpr const char* kTags = "core|thrift|blec";
 
-void logLine(blec::LogLevel level, const std::string& text) { blec::log(level, kTags, text); }
+void logLine(blec::LogLevel level, const std::string& text) {
+    blec::log(level, kTags, text);
+}
 
 std::string valueLine(const char* name, uint64_t value) {
     return std::string("<: ") + name + " = " + std::to_string(value) + " :>";
@@ -194,7 +196,8 @@ void BLECThriftTransportFactory::trySendNextRequest() {
                 disconnectFromCurrentPeripheral();
                 return;
             }
-            const uint64_t versionCode = TBNUtil::versionCode(mDeviceInfo_->appVersion().value_or(""));
+            const uint64_t versionCode =
+                TBNUtil::versionCode(mDeviceInfo_->appVersion().value_or(""));
             auto request = requestsQueue_.back();
             requestsQueue_.pop_back();
             const uint16_t id = nextRequestId_;
@@ -203,9 +206,10 @@ void BLECThriftTransportFactory::trySendNextRequest() {
 
             std::optional<Bytes> key;
             if (auto d = delegate_.lock()) key = d->encryptKeyForBlecThriftTransportFactory(*this);
-            const auto type = communicate->hasProperty(ble::CharacteristicProperty::WriteWithoutResponse)
-                                  ? ble::WriteType::WithoutResponse
-                                  : ble::WriteType::WithResponse;
+            const auto type =
+                communicate->hasProperty(ble::CharacteristicProperty::WriteWithoutResponse)
+                    ? ble::WriteType::WithoutResponse
+                    : ble::WriteType::WithResponse;
             const uint16_t chunkSize =
                 uint16_t(std::min<size_t>(peripheral->maximumWriteValueLength(type), 0xFFFF));
             auto chunks = dataManager_.splitDataToChunks(request->data(), id, chunkSize, key,
@@ -215,9 +219,9 @@ void BLECThriftTransportFactory::trySendNextRequest() {
             // An empty list means the message cannot be cut at this chunk size.
             if (!chunks.empty() && writeChunks(chunks, communicate)) {
                 request->sent(clock_->now());
-                logLine(blec::LogLevel::Info, "send request: id = " + std::to_string(id) +
-                                                  ",  data.len = " +
-                                                  std::to_string(request->data().size()));
+                logLine(blec::LogLevel::Info,
+                        "send request: id = " + std::to_string(id) +
+                            ",  data.len = " + std::to_string(request->data().size()));
                 if (!service->characteristicByCharacteristicId(
                         blec::characteristicUuid(blec::code::kCommunicateDeliveredId))) {
                     logLine(blec::LogLevel::Info,
@@ -471,6 +475,8 @@ void BLECThriftTransportFactory::failAllRequests() {
     runCompletions(failed);  // a request answered twice runs its completion once
 }
 
-void BLECThriftTransportFactory::disconnectFromCurrentPeripheral() { failAllRequests(); }
+void BLECThriftTransportFactory::disconnectFromCurrentPeripheral() {
+    failAllRequests();
+}
 
 }  // namespace lumvane

@@ -10,23 +10,29 @@ TBNBlecPeripheral::TBNBlecPeripheral(std::string bleId) : bleId_(std::move(bleId
 
 std::string TBNBlecPeripheral::strBlecPeripheralStateByState(uint64_t state) {
     switch (state) {
-        case 1: return "not available";
-        case 2: return "available";
-        case 3: return "unsupported";
-        case 4: return "supported";
-        case 5: return "found";
-        default: return "unknown";
+        case 1:
+            return "not available";
+        case 2:
+            return "available";
+        case 3:
+            return "unsupported";
+        case 4:
+            return "supported";
+        case 5:
+            return "found";
+        default:
+            return "unknown";
     }
 }
 
-#define LUMVANE_FIELD(type, getter, setter, field)        \
-    type TBNBlecPeripheral::getter() const {              \
-        std::lock_guard<std::mutex> lock(mutex_);         \
-        return field;                                     \
-    }                                                     \
-    void TBNBlecPeripheral::setter(type v) {              \
-        std::lock_guard<std::mutex> lock(mutex_);         \
-        field = std::move(v);                             \
+#define LUMVANE_FIELD(type, getter, setter, field) \
+    type TBNBlecPeripheral::getter() const {       \
+        std::lock_guard<std::mutex> lock(mutex_);  \
+        return field;                              \
+    }                                              \
+    void TBNBlecPeripheral::setter(type v) {       \
+        std::lock_guard<std::mutex> lock(mutex_);  \
+        field = std::move(v);                      \
     }
 LUMVANE_FIELD(uint64_t, state, setState, state_)
 LUMVANE_FIELD(std::string, bleId, setBleId, bleId_)
@@ -242,8 +248,7 @@ std::optional<std::string> TBNBlecPeripheralStore::modelNameForModelIdentifier(
         {"AppleTV2,1", "Apple TV 2G"},
         {"AppleTV3,1", "Apple TV 3G"},
         {"AppleTV3,2", "Apple TV 3G"},
-        {"AppleTV5,3", "Apple TV 4G"}
-    };
+        {"AppleTV5,3", "Apple TV 4G"}};
     for (const auto& [id, name] : kModels) {
         if (*identifier == id) return std::string(name);
     }

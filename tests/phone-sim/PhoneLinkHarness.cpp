@@ -27,7 +27,8 @@ std::shared_ptr<PhoneLinkHarness> PhoneLinkHarness::create(PhoneLinkOptions opti
     return self;
 }
 
-PhoneLinkHarness::PhoneLinkHarness(Token, PhoneLinkOptions options) : options_(std::move(options)) {}
+PhoneLinkHarness::PhoneLinkHarness(Token, PhoneLinkOptions options)
+    : options_(std::move(options)) {}
 
 PhoneLinkHarness::~PhoneLinkHarness() {
     if (auto c = connection()) c->disconnect();
@@ -120,11 +121,13 @@ std::vector<std::string> PhoneLinkHarness::disconnectedIds() const {
     return disconnected_;
 }
 
-void PhoneLinkHarness::centralManagerDidUpdateState(ble::BleCentral&) { changed(); }
+void PhoneLinkHarness::centralManagerDidUpdateState(ble::BleCentral&) {
+    changed();
+}
 
 void PhoneLinkHarness::centralManagerDidDiscoverPeripheral(
-    ble::BleCentral&, const std::shared_ptr<ble::BlePeripheral>& p, const ble::AdvertisementData& ad,
-    int) {
+    ble::BleCentral&, const std::shared_ptr<ble::BlePeripheral>& p,
+    const ble::AdvertisementData& ad, int) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (foundBleId_ || !ad.serviceUuids) return;

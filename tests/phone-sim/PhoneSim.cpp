@@ -27,8 +27,8 @@ std::string upper(std::string s) {
 }
 
 const std::set<std::string>& storageMethods() {
-    static const std::set<std::string> m = {"getLoginData",  "addLoginData",    "deleteLoginData",
-                                            "updateLoginData", "getSiteData",   "getSiteDataList",
+    static const std::set<std::string> m = {"getLoginData",    "addLoginData", "deleteLoginData",
+                                            "updateLoginData", "getSiteData",  "getSiteDataList",
                                             "deleteSiteData",  "get2FACode"};
     return m;
 }
@@ -54,9 +54,13 @@ PhoneSim::PhoneSim(Token, PhoneSimOptions options, VaultContent vault)
     values_[code::kNeedCommunicate] = 0;
 }
 
-PhoneSim::~PhoneSim() { stop(); }
+PhoneSim::~PhoneSim() {
+    stop();
+}
 
-std::string PhoneSim::deviceId() const { return upper(vault_.content().device.id); }
+std::string PhoneSim::deviceId() const {
+    return upper(vault_.content().device.id);
+}
 
 std::vector<ble::sim::SimService> PhoneSim::services() const {
     struct Def {
@@ -80,7 +84,8 @@ std::vector<ble::sim::SimService> PhoneSim::services() const {
         {code::kAuthResponseData, P::Read},
     };
     if (options_.deliveredId) {
-        defs.push_back({code::kCommunicateDeliveredId, P::Write | P::WriteWithoutResponse | P::Notify});
+        defs.push_back(
+            {code::kCommunicateDeliveredId, P::Write | P::WriteWithoutResponse | P::Notify});
     }
     if (options_.secondChannel) defs.push_back({code::kCommunicate2, P::Notify});
     const bool noAppVersion = !vault_.content().device.appVersion.has_value();
@@ -314,8 +319,8 @@ void PhoneSim::reply(const std::string& central, uint16_t id, const Bytes& answe
     uint16_t chunkSize = uint16_t(mtu - 3);
     if (options_.chunkSize) chunkSize = std::min(chunkSize, options_.chunkSize);
     BLECDataManager splitter;
-    const auto chunks = splitter.splitDataToChunks(
-        answer, id, chunkSize, encrypt ? options_.key : std::nullopt, compress);
+    const auto chunks = splitter.splitDataToChunks(answer, id, chunkSize,
+                                                   encrypt ? options_.key : std::nullopt, compress);
     const char* channel = options_.secondChannel ? code::kCommunicate2 : code::kCommunicate;
     int sent = 0;
     for (const auto& chunk : chunks) {

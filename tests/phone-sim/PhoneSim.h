@@ -40,29 +40,29 @@ struct PhoneSimOptions {
     std::optional<Bytes> key;
     // Reply compression: as the request came (auto), always tried, or never.
     enum class Compress { Auto, Always, Never } compress = Compress::Auto;
-    bool deliveredId = true;    // offers A041 (acknowledgements both ways)
+    bool deliveredId = true;     // offers A041 (acknowledgements both ways)
     bool secondChannel = false;  // offers A042 and answers on it
     std::set<std::string> omit;  // codes of characteristics left out, e.g. "A003"
 
-    double replyDelay = 0;     // seconds before a reply starts (real time)
-    double chunkPause = 0;     // seconds between reply chunks (real time)
-    bool silent = false;       // takes requests, never acknowledges or answers
-    bool noAck = false;        // answers but never acknowledges a request
+    double replyDelay = 0;           // seconds before a reply starts (real time)
+    double chunkPause = 0;           // seconds between reply chunks (real time)
+    bool silent = false;             // takes requests, never acknowledges or answers
+    bool noAck = false;              // answers but never acknowledges a request
     int disconnectAfterChunks = -1;  // drops the central after this many reply chunks
     bool advertise = true;
 };
 
 struct PhoneSimStats {
-    size_t requests = 0;            // whole requests received
-    size_t failedRequests = 0;      // reassembly or decryption failed
-    size_t replies = 0;             // replies sent
-    size_t macAcks = 0;             // acknowledgements of replies from the Mac
+    size_t requests = 0;        // whole requests received
+    size_t failedRequests = 0;  // reassembly or decryption failed
+    size_t replies = 0;         // replies sent
+    size_t macAcks = 0;         // acknowledgements of replies from the Mac
     std::vector<uint32_t> macAckIds;
     std::vector<uint16_t> requestIds;
     bool lastRequestEncrypted = false;
     bool lastRequestCompressed = false;
     size_t largestRequestChunk = 0;
-    uint16_t announcedChunkSize = 0;  // chunk size in the last request's first chunk
+    uint16_t announcedChunkSize = 0;   // chunk size in the last request's first chunk
     std::vector<std::string> methods;  // called methods, in order
 };
 

@@ -150,8 +150,8 @@ std::shared_ptr<TBNError> PhoneVault::error(int32_t category, int64_t id, const 
     return e;
 }
 
-std::shared_ptr<TBNResponseInfo> PhoneVault::responseFor(const std::shared_ptr<TBNRequestInfo>& info,
-                                                         std::shared_ptr<TBNError> err) const {
+std::shared_ptr<TBNResponseInfo> PhoneVault::responseFor(
+    const std::shared_ptr<TBNRequestInfo>& info, std::shared_ptr<TBNError> err) const {
     auto r = std::make_shared<TBNResponseInfo>();
     r->setId("phone-" + std::to_string(nowSeconds()));
     r->setTimeStampUtc(nowSeconds());
@@ -166,7 +166,8 @@ std::shared_ptr<TBNResponseInfo> PhoneVault::responseFor(const std::shared_ptr<T
     return r;
 }
 
-std::shared_ptr<TBNError> PhoneVault::checkAuth(const std::shared_ptr<TBNAuthentication>& auth) const {
+std::shared_ptr<TBNError> PhoneVault::checkAuth(
+    const std::shared_ptr<TBNAuthentication>& auth) const {
     if (content_.clients.empty()) return nullptr;
     if (auth) {
         for (const auto& [id, secret] : content_.clients) {
@@ -376,9 +377,9 @@ class StorageHandler : public TBNStorageService {
         if (!l || !l->twoFactor) {
             return withInfo(resp, req->info(), PhoneVault::error(4, 8, "Account not found"));
         }
-        auto gen = TOTPGenerator::initWithSecret(l->twoFactor->secret, l->twoFactor->algorithm,
-                                                 uint64_t(l->twoFactor->digits),
-                                                 l->twoFactor->period);
+        auto gen =
+            TOTPGenerator::initWithSecret(l->twoFactor->secret, l->twoFactor->algorithm,
+                                          uint64_t(l->twoFactor->digits), l->twoFactor->period);
         if (!gen) {
             return withInfo(resp, req->info(),
                             PhoneVault::error(4, 10, "exception: unusable two-factor secret"));
@@ -399,7 +400,8 @@ class StorageHandler : public TBNStorageService {
 
   private:
     template <class R>
-    std::shared_ptr<R> withInfo(std::shared_ptr<R> resp, const std::shared_ptr<TBNRequestInfo>& info,
+    std::shared_ptr<R> withInfo(std::shared_ptr<R> resp,
+                                const std::shared_ptr<TBNRequestInfo>& info,
                                 std::shared_ptr<TBNError> e = nullptr) {
         resp->setInfo(v_.responseFor(info, std::move(e)));
         return resp;
@@ -428,7 +430,8 @@ class MobileStorageHandler : public TBNMobileStorageService {
         auto resp = std::make_shared<TBNApproveClientResponse>();
         if (req->auth() && req->auth()->clientId()) {
             bool known = false;
-            for (const auto& c : v_.content_.clients) known = known || c.first == req->auth()->clientId();
+            for (const auto& c : v_.content_.clients)
+                known = known || c.first == req->auth()->clientId();
             if (!known) {
                 v_.content_.clients.emplace_back(req->auth()->clientId().value_or(""),
                                                  req->auth()->clientSecret().value_or(""));
@@ -461,7 +464,8 @@ class MobileStorageHandler : public TBNMobileStorageService {
         auto cache = std::make_shared<TBNSitesCache>();
         auto urls = std::make_shared<std::set<std::string>>();
         auto protectedUrls = std::make_shared<std::set<std::string>>();
-        auto accounts = std::make_shared<std::map<std::string, std::shared_ptr<TBNAccountsCache>>>();
+        auto accounts =
+            std::make_shared<std::map<std::string, std::shared_ptr<TBNAccountsCache>>>();
         int64_t ts = 0;
         for (const auto& s : v_.content_.sites) {
             urls->insert(s.domain);
@@ -497,7 +501,8 @@ class MobileStorageHandler : public TBNMobileStorageService {
         return resp;
     }
 
-    std::shared_ptr<TBNGetBackUpResponse> getBackUp(std::shared_ptr<TBNGetBackUpRequest> r) override {
+    std::shared_ptr<TBNGetBackUpResponse> getBackUp(
+        std::shared_ptr<TBNGetBackUpRequest> r) override {
         return notImplemented<TBNGetBackUpResponse>(r->info());
     }
     void setBackUpResult(std::shared_ptr<TBNSetBackUpResult>) override {}

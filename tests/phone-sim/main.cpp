@@ -15,7 +15,9 @@
 namespace {
 
 volatile sig_atomic_t gStop = 0;
-void onSignal(int) { gStop = 1; }
+void onSignal(int) {
+    gStop = 1;
+}
 
 const char* kUsage =
     "usage: phone-sim --air PATH [options]\n"
@@ -69,31 +71,47 @@ int main(int argc, char** argv) {
             if (i + 1 >= argc) usage(a + " needs a value");
             return argv[++i];
         };
-        if (a == "--air") o.socketPath = next();
-        else if (a == "--start-air") startAir = true;
-        else if (a == "--fixture") fixture = next();
-        else if (a == "--address") o.address = next();
-        else if (a == "--mtu") o.mtu = uint16_t(number(next(), "MTU"));
-        else if (a == "--chunk-size") o.chunkSize = uint16_t(number(next(), "chunk size"));
+        if (a == "--air")
+            o.socketPath = next();
+        else if (a == "--start-air")
+            startAir = true;
+        else if (a == "--fixture")
+            fixture = next();
+        else if (a == "--address")
+            o.address = next();
+        else if (a == "--mtu")
+            o.mtu = uint16_t(number(next(), "MTU"));
+        else if (a == "--chunk-size")
+            o.chunkSize = uint16_t(number(next(), "chunk size"));
         else if (a == "--key") {
             o.key = hexData(next());
             if (o.key->empty()) usage("empty key");
         } else if (a == "--compress") {
             const std::string v = next();
-            if (v == "auto") o.compress = PhoneSimOptions::Compress::Auto;
-            else if (v == "always") o.compress = PhoneSimOptions::Compress::Always;
-            else if (v == "never") o.compress = PhoneSimOptions::Compress::Never;
-            else usage("bad --compress " + v);
-        } else if (a == "--no-delivered-id") o.deliveredId = false;
-        else if (a == "--second-channel") o.secondChannel = true;
+            if (v == "auto")
+                o.compress = PhoneSimOptions::Compress::Auto;
+            else if (v == "always")
+                o.compress = PhoneSimOptions::Compress::Always;
+            else if (v == "never")
+                o.compress = PhoneSimOptions::Compress::Never;
+            else
+                usage("bad --compress " + v);
+        } else if (a == "--no-delivered-id")
+            o.deliveredId = false;
+        else if (a == "--second-channel")
+            o.secondChannel = true;
         else if (a == "--omit") {
             std::stringstream ss(next());
             std::string code;
             while (std::getline(ss, code, ',')) o.omit.insert(code);
-        } else if (a == "--reply-delay") o.replyDelay = number(next(), "delay");
-        else if (a == "--chunk-pause") o.chunkPause = number(next(), "pause");
-        else if (a == "--silent") o.silent = true;
-        else if (a == "--no-ack") o.noAck = true;
+        } else if (a == "--reply-delay")
+            o.replyDelay = number(next(), "delay");
+        else if (a == "--chunk-pause")
+            o.chunkPause = number(next(), "pause");
+        else if (a == "--silent")
+            o.silent = true;
+        else if (a == "--no-ack")
+            o.noAck = true;
         else if (a == "--disconnect-after-chunks") {
             o.disconnectAfterChunks = int(number(next(), "chunk count"));
         } else if (a == "--error") {
@@ -102,11 +120,13 @@ int main(int argc, char** argv) {
             if (colon == std::string::npos) usage("bad --error " + v);
             forcedError = std::make_pair(int32_t(number(v.substr(0, colon), "category")),
                                          int64_t(number(v.substr(colon + 1), "id")));
-        } else if (a == "--no-advertise") o.advertise = false;
+        } else if (a == "--no-advertise")
+            o.advertise = false;
         else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
-        } else usage("unknown option " + a);
+        } else
+            usage("unknown option " + a);
     }
     if (o.socketPath.empty()) usage("--air is required");
 

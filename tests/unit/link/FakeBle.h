@@ -128,7 +128,8 @@ class FakeCentral : public ble::BleCentral {
 // A connection over a fake peripheral offering `codes`, on a manual clock.
 struct FakeLink {
     std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
-    std::shared_ptr<FakePeripheral> peripheral = std::make_shared<FakePeripheral>("AA:BB:CC:00:00:01");
+    std::shared_ptr<FakePeripheral> peripheral =
+        std::make_shared<FakePeripheral>("AA:BB:CC:00:00:01");
     std::shared_ptr<FakeCentral> central;
     std::shared_ptr<TBNBlecCentralManager> manager;
     std::shared_ptr<BLECPeripheral> record = std::make_shared<BLECPeripheral>();

@@ -2,7 +2,12 @@
 // against the simulated phone, with real chunking, compression and encryption.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <future>
 #include <thread>
@@ -30,7 +35,9 @@ std::string socketPath() {
     return "/tmp/lumvane-link-" + std::to_string(::getpid()) + "-" + std::to_string(n++) + ".sock";
 }
 
-phonesim::VaultContent fixture() { return phonesim::loadVaultFile(PHONE_SIM_FIXTURE); }
+phonesim::VaultContent fixture() {
+    return phonesim::loadVaultFile(PHONE_SIM_FIXTURE);
+}
 
 Bytes linkKey() {
     Bytes k(32);
@@ -161,16 +168,16 @@ TEST_P(PhoneLinkCalls, SitesCacheAndLoginTravelToThePhoneAndBack) {
     EXPECT_EQ(rig.phone->stats().macAckIds, (std::vector<uint32_t>{0, 1, 2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ChunkSizesCompressionEncryption, PhoneLinkCalls,
-    testing::Values(Variant{23, false, false}, Variant{23, true, false}, Variant{23, false, true},
-                    Variant{23, true, true}, Variant{185, false, false}, Variant{185, true, false},
-                    Variant{185, false, true}, Variant{185, true, true}),
-    [](const testing::TestParamInfo<Variant>& i) {
-        return "chunk" + std::to_string(i.param.mtu - 3) +
-               (i.param.compress ? "_compressed" : "_plain") +
-               (i.param.encrypt ? "_encrypted" : "_clear");
-    });
+INSTANTIATE_TEST_SUITE_P(ChunkSizesCompressionEncryption, PhoneLinkCalls,
+                         testing::Values(Variant{23, false, false}, Variant{23, true, false},
+                                         Variant{23, false, true}, Variant{23, true, true},
+                                         Variant{185, false, false}, Variant{185, true, false},
+                                         Variant{185, false, true}, Variant{185, true, true}),
+                         [](const testing::TestParamInfo<Variant>& i) {
+                             return "chunk" + std::to_string(i.param.mtu - 3) +
+                                    (i.param.compress ? "_compressed" : "_plain") +
+                                    (i.param.encrypt ? "_encrypted" : "_clear");
+                         });
 
 TEST(PhoneLink, HandshakeFillsTheDeviceRecord) {
     Rig rig({}, fixture());
@@ -256,7 +263,8 @@ TEST(PhoneLink, SilentPhoneIsDroppedByTheWatchdog) {
                 return true;
             }
         });
-        ASSERT_TRUE(rig.link->waitUntil([&] { return rig.phone->stats().requests == size_t(call); }));
+        ASSERT_TRUE(
+            rig.link->waitUntil([&] { return rig.phone->stats().requests == size_t(call); }));
         // An unacknowledged small call has 10 s; the watchdog looks once a second.
         for (int s = 0; s < 30; ++s) {
             if (pending.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready) break;
@@ -273,6 +281,91 @@ TEST(PhoneLink, SilentPhoneIsDroppedByTheWatchdog) {
     EXPECT_TRUE(rig.link->waitUntil([&] { return rig.link->lostCount() == 1; }))
         << "four time-outs drop the connection";
     clock->cancelAll();
+}
+
+TEST(PhoneLink, RepliesOnTheSecondChannelAreReassembledThere) {
+    PhoneSimOptions po;
+    po.secondChannel = true;
+    po.mtu = 23;
+    Rig rig(po, fixture());
+    ASSERT_TRUE(rig.connection);
+    auto login = rig.storage().getLoginData(loginRequest("github.com", "alice"));
+    ASSERT_TRUE(login && login->data());
+    EXPECT_EQ(login->data()->password(), "correct horse battery staple");
+}
+
+TEST(PhoneLink, ReplyThatNoOfferedKeyOpensFailsTheCall) {
+    PhoneSimOptions po;
+    po.key = linkKey();
+    PhoneLinkOptions lo;
+    lo.key = linkKey();
+    Rig rig(po, fixture(), lo);
+    ASSERT_TRUE(rig.connection);
+    // The phone opens the request with its key but answers with another one.
+    Bytes other = linkKey();
+    other[0] ^= 0xFF;
+    struct WrongKeys : BLECThriftTransportFactoryDelegate {
+        Bytes request, reply;
+        std::optional<Bytes> encryptKeyForBlecThriftTransportFactory(
+            BLECThriftTransportFactory&) override {
+            return request;
+        }
+        std::optional<std::vector<Bytes>> decryptKeysForBlecThriftTransportFactory(
+            BLECThriftTransportFactory&) override {
+            return std::vector<Bytes>{reply};
+        }
+    };
+    auto keys = std::make_shared<WrongKeys>();
+    keys->request = linkKey();
+    keys->reply = other;
+    rig.connection->setDelegate(keys);
+    EXPECT_THROW(rig.storage().getLoginData(loginRequest("github.com", "alice")),
+                 apache::thrift::transport::TTransportException);
+    EXPECT_EQ(rig.phone->stats().replies, 1u) << "the phone did answer";
+}
+
+// The phone-sim program, as other tests and demos run it.
+TEST(PhoneSimProgram, ServesCallsOnItsOwnRadio) {
+    const std::string path = socketPath();
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const std::string key = "404142434445464748494A4B4C4D4E4F505152535455565758595A5B5C5D5E5F";
+    std::vector<std::string> args = {PHONE_SIM_PROGRAM, "--air", path, "--start-air",
+                                     "--fixture", PHONE_SIM_FIXTURE, "--mtu", "23",
+                                     "--key", key};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(posix_spawn(&pid, PHONE_SIM_PROGRAM, &actions, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    FILE* f = fdopen(out[0], "r");
+    char line[256] = {};
+    ASSERT_TRUE(fgets(line, sizeof line, f)) << "phone-sim did not start";
+    EXPECT_EQ(std::string(line).rfind("phone-sim ready", 0), 0u) << line;
+    {
+        PhoneLinkOptions lo;
+        lo.socketPath = path;
+        lo.key = linkKey();
+        auto link = PhoneLinkHarness::create(lo);
+        auto connection = link->connect("6F1C2D3E-4A5B-4C6D-8E9F-A0B1C2D3E4F5");
+        ASSERT_TRUE(connection);
+        TBNMobileStorageServiceClient client(makeCompactProtocol(connection->transport()));
+        auto cache = client.getSitesCache(sitesCacheRequest(8));
+        ASSERT_TRUE(cache && cache->sitesCache());
+        EXPECT_EQ(cache->sitesCache()->urlsCache()->size(), 2u);
+        connection->disconnect();
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    fclose(f);
 }
 
 }  // namespace

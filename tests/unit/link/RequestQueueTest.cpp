@@ -45,7 +45,9 @@ uint16_t requestIdOf(const Bytes& firstChunk) {
     return uint16_t(firstChunk.at(2) | (firstChunk.at(3) << 8));
 }
 
-Bytes payloadOf(const Bytes& singleChunk) { return Bytes(singleChunk.begin() + 10, singleChunk.end()); }
+Bytes payloadOf(const Bytes& singleChunk) {
+    return Bytes(singleChunk.begin() + 10, singleChunk.end());
+}
 
 // The watchdog's own timer must not tick behind a test's back.
 void tickByHand(FakeLink& link, double seconds) {
@@ -89,7 +91,8 @@ TEST(RequestQueue, WithoutDeliveredCharacteristicRequestsCountAsDeliveredWhenWri
     link.connection->sendRequest(Bytes(100, 7), results.handler(1));
     link.connection->sendRequest(Bytes(100, 8), results.handler(2));
     EXPECT_FALSE(link.connection->hasCurrentRequest());
-    EXPECT_EQ(link.peripheral->writesTo("A040").size(), 2 * BLECDataManager::chunkCountFor(100, 20));
+    EXPECT_EQ(link.peripheral->writesTo("A040").size(),
+              2 * BLECDataManager::chunkCountFor(100, 20));
 
     // Delivered at once: 400 s from the write, not the 10 s of an unacknowledged one.
     tickByHand(link, 399);
@@ -112,15 +115,15 @@ TEST(RequestQueue, TimeOutLimits) {
         bool timedOut;
     };
     const Case cases[] = {
-        {100, false, 10.0, false},  {100, false, 10.01, true},  {499, false, 10.01, true},
-        {500, false, 19.9, false},  {500, false, 20.01, true},  {749, false, 20.01, true},
-        {2500, false, 100, false},  {2500, false, 100.01, true}, {0, false, 10.01, true},
-        {100, true, 11, false},     {100, true, 400, false},    {100, true, 400.01, true},
+        {100, false, 10.0, false},    {100, false, 10.01, true},   {499, false, 10.01, true},
+        {500, false, 19.9, false},    {500, false, 20.01, true},   {749, false, 20.01, true},
+        {2500, false, 100, false},    {2500, false, 100.01, true}, {0, false, 10.01, true},
+        {100, true, 11, false},       {100, true, 400, false},     {100, true, 400.01, true},
         {100000, true, 400.01, true},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.length << " bytes, delivered " << c.delivered
-                                        << ", " << c.elapsed << " s");
+        SCOPED_TRACE(testing::Message() << c.length << " bytes, delivered " << c.delivered << ", "
+                                        << c.elapsed << " s");
         ManualClock clock;
         BLECRequest request(Bytes(c.length, 1), nullptr);
         EXPECT_FALSE(request.check(clock.now())) << "a request not yet written never times out";
@@ -159,7 +162,8 @@ TEST(RequestQueue, UnacknowledgedRequestFailsAfterItsLimitAndAcknowledgedOneWait
 void writeAcknowledged(FakeLink& link, Results& results, int firstTag, int n) {
     for (int i = 0; i < n; ++i) {
         const uint16_t id = link.connection->nextRequestId();
-        link.connection->sendRequest(Bytes(20, uint8_t(firstTag + i)), results.handler(firstTag + i));
+        link.connection->sendRequest(Bytes(20, uint8_t(firstTag + i)),
+                                     results.handler(firstTag + i));
         link.connection->handleDeliveredValue(blec::encodeUInt32(id));
     }
 }
@@ -294,9 +298,9 @@ TEST(RequestQueue, DeliveredValueIsTakenModulo65536) {
 TEST(RequestQueue, DroppingTheConnectionFailsCurrentWaitingAndWrittenRequests) {
     FakeLink link(allCodes());
     Results results;
-    writeAcknowledged(link, results, 0, 1);                        // written, delivered
-    link.connection->sendRequest(Bytes{1}, results.handler(1));   // current
-    link.connection->sendRequest(Bytes{2}, results.handler(2));   // waiting
+    writeAcknowledged(link, results, 0, 1);                      // written, delivered
+    link.connection->sendRequest(Bytes{1}, results.handler(1));  // current
+    link.connection->sendRequest(Bytes{2}, results.handler(2));  // waiting
     link.connection->disconnect();
     for (int t = 0; t <= 2; ++t) {
         ASSERT_TRUE(results.has(t)) << t;

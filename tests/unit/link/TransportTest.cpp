@@ -163,7 +163,7 @@ void notifyState(FakeLink& link, const char* code) {
     auto c = link.peripheral->characteristic(code);
     c->setNotifying(true);
     link.connection->peripheralDidUpdateNotificationStateForCharacteristic(*link.peripheral, c,
-                                                                          std::nullopt);
+                                                                           std::nullopt);
 }
 
 void value(FakeLink& link, const char* code, const Bytes& v) {
@@ -178,8 +178,8 @@ TEST(LinkHandshake, RunsOnceAndReadsInOrder) {
     notifyState(link, "A040");
     EXPECT_EQ(d->found, 1) << "a second notification state does not restart the handshake";
     std::vector<std::string> expected;
-    for (const char* c : {"A060", "A002", "A003", "A012", "A020", "A001", "A010", "A011", "A021",
-                          "A050"}) {
+    for (const char* c :
+         {"A060", "A002", "A003", "A012", "A020", "A001", "A010", "A011", "A021", "A050"}) {
         expected.push_back(blec::characteristicUuid(c));
     }
     EXPECT_EQ(link.peripheral->readsCopy(), expected);
