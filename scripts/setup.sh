@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential python3 clang libclang-rt-14-dev cmake ninja-build ccache pkg-config git
-  thrift-compiler libthrift-dev python3-thrift
+  thrift-compiler libthrift-dev libboost-dev python3-thrift
   libssl-dev openssl libbz2-dev libargon2-dev libfmt-dev libcpp-httplib-dev
   nlohmann-json3-dev libicu-dev libzip-dev libsecret-1-dev libqrencode-dev libcurl4-openssl-dev
   qt6-base-dev qt6-connectivity-dev
