@@ -18,7 +18,9 @@ namespace fs = std::filesystem;
 namespace {
 
 [[noreturn]] void fail(const std::string& step, const fs::path& path, int err) {
-    throw std::runtime_error(step + " " + path.string() + ": " + std::strerror(err));
+    std::string text = step;
+    text.append(" ").append(path.string()).append(": ").append(std::strerror(err));
+    throw std::runtime_error(text);
 }
 
 // Closes the descriptor on every way out.
@@ -77,7 +79,9 @@ Bytes readWholeFile(const fs::path& file) {
 }
 
 std::string temporaryPrefix(const fs::path& file) {
-    return "." + file.filename().string() + ".tmp-";
+    std::string prefix(".");
+    prefix.append(file.filename().string()).append(".tmp-");
+    return prefix;
 }
 
 void writeFileAtomically(const fs::path& file, const Bytes& data) {
@@ -125,9 +129,12 @@ std::optional<fs::path> moveAside(const fs::path& file, std::chrono::system_cloc
     ::gmtime_r(&t, &tm);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &tm);
-    const std::string base = file.filename().string() + ".unreadable-" + stamp;
+    std::string base = file.filename().string();
+    base.append(".unreadable-").append(stamp);
     for (int n = 1; n < 1000; ++n) {
-        fs::path target = file.parent_path() / (n == 1 ? base : base + "-" + std::to_string(n));
+        std::string name = base;
+        if (n > 1) name.append("-").append(std::to_string(n));
+        fs::path target = file.parent_path() / name;
         std::error_code ec;
         if (fs::exists(target, ec) || ec) continue;
         // link + unlink would refuse to replace; a plain rename after the check is
