@@ -272,6 +272,10 @@ class QtCentral : public BleCentral {
                     delete p->controller;
                     p->controller = nullptr;
                 }
+                // Peripherals the link still holds no longer have a connection.
+                p->attemptOpen = false;
+                p->setState(PeripheralState::Disconnected);
+                p->setServices({});
             }
         });
     }
