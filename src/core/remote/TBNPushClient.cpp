@@ -118,8 +118,8 @@ std::optional<std::string> ApnsPushClient::sendNotification(const PushNotificati
     addHeader("apns-push-type: alert");
     addHeader(fmt::format("apns-priority: {}", notification.priority));
     // The binary interface's "no expiration" is 0; the HTTP/2 header means the same.
-    addHeader(fmt::format("apns-expiration: {}", notification.expires ? notification.expiration
-                                                                      : int64_t{0}));
+    addHeader(fmt::format("apns-expiration: {}",
+                          notification.expires ? notification.expiration : int64_t{0}));
     if (!topic_.empty()) addHeader("apns-topic: " + topic_);
 
     curl_blob certBlob{};

@@ -46,8 +46,7 @@ class ApnsPushClient : public PushClient {
     // notification and is reused after. Null with `error` filled when they are refused.
     static std::shared_ptr<ApnsPushClient> connect(const Bytes& pkcs12,
                                                    const std::string& passphrase,
-                                                   PushEnvironment environment,
-                                                   std::string* error,
+                                                   PushEnvironment environment, std::string* error,
                                                    Endpoint endpoint = {});
     ~ApnsPushClient() override;
 

@@ -29,7 +29,9 @@ namespace {
 
 constexpr const char* kTag = "core|thrift";
 
-std::string show(const std::optional<std::string>& text) { return text.value_or("(null)"); }
+std::string show(const std::optional<std::string>& text) {
+    return text.value_or("(null)");
+}
 
 std::string upper(std::string text) {
     for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -66,11 +68,21 @@ std::string jsonEscape(const std::string& text) {
     out.reserve(text.size());
     for (unsigned char c : text) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
             default:
                 if (c < 0x20) {
                     out += fmt::format("\\u{:04x}", c);
@@ -97,8 +109,8 @@ std::shared_ptr<TBNError> TBNThriftRemoteMobileServiceDelegate::TBNErrorsNoBacku
 
 std::shared_ptr<TBNThriftRemoteMobileSevice> TBNThriftRemoteMobileSevice::create(
     std::weak_ptr<TBNThriftRemoteMobileServiceDelegate> delegate, Options options) {
-    auto service =
-        std::make_shared<TBNThriftRemoteMobileSevice>(Token{}, std::move(delegate), std::move(options));
+    auto service = std::make_shared<TBNThriftRemoteMobileSevice>(Token{}, std::move(delegate),
+                                                                 std::move(options));
     service->init();
     return service;
 }
@@ -106,10 +118,11 @@ std::shared_ptr<TBNThriftRemoteMobileSevice> TBNThriftRemoteMobileSevice::create
 TBNThriftRemoteMobileSevice::TBNThriftRemoteMobileSevice(
     Token, std::weak_ptr<TBNThriftRemoteMobileServiceDelegate> delegate, Options options)
     : delegate_(std::move(delegate)), options_(std::move(options)) {
-    settings_ = options_.settings
-                    ? options_.settings
-                    : std::shared_ptr<TBNSettings>(&TBNSettings::sharedSettings(), [](TBNSettings*) {});
-    store_ = options_.peripheralStore ? options_.peripheralStore : &TBNBlecPeripheralStore::sharedStore();
+    settings_ = options_.settings ? options_.settings
+                                  : std::shared_ptr<TBNSettings>(&TBNSettings::sharedSettings(),
+                                                                 [](TBNSettings*) {});
+    store_ = options_.peripheralStore ? options_.peripheralStore
+                                      : &TBNBlecPeripheralStore::sharedStore();
     waits_ = options_.waitManager ? options_.waitManager : &TBNWaitManager::sharedManager();
     clock_ = options_.clock ? options_.clock : Clock::steady();
     if (!options_.nextRequest) {
@@ -128,8 +141,8 @@ void TBNThriftRemoteMobileSevice::init() {
     settings_->addDelegate(shared_from_this());
 
     auto secret = settings_->clientSecret();
-    clientAuth_ = std::make_shared<TBNAuthentication>(settings_->clientId(),
-                                                      secret ? secret : std::string());
+    clientAuth_ =
+        std::make_shared<TBNAuthentication>(settings_->clientId(), secret ? secret : std::string());
 
     if (options_.connectPushAsync) {
         std::weak_ptr<TBNThriftRemoteMobileSevice> weak = weak_from_this();
@@ -169,17 +182,16 @@ void TBNThriftRemoteMobileSevice::connectPush() {
     } else {
         const bool debug = TBNSettings::isDebugVersion();
         const std::string name = debug ? "ios_push_dev.p12" : "ios_push_dest.p12";
-        const std::string path = options_.resourceFolder.empty()
-                                     ? name
-                                     : options_.resourceFolder + "/" + name;
+        const std::string path =
+            options_.resourceFolder.empty() ? name : options_.resourceFolder + "/" + name;
         std::ifstream in(path, std::ios::binary);
         if (!in) {
             error = "certificate resource \"" + name + "\" not found";
         } else {
             Bytes p12((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             pusher = ApnsPushClient::connect(
-                p12, kPushPassphrase, debug ? PushEnvironment::Sandbox : PushEnvironment::Production,
-                &error);
+                p12, kPushPassphrase,
+                debug ? PushEnvironment::Sandbox : PushEnvironment::Production, &error);
         }
     }
     {
@@ -346,7 +358,9 @@ void TBNThriftRemoteMobileSevice::continuePairingLocked(
                 if (auto self = weak.lock()) self->client_->stop();
             });
         }
-        async([fail] { fail(TBNErrors::internalException(std::string("pairing answer not readable"))); });
+        async([fail] {
+            fail(TBNErrors::internalException(std::string("pairing answer not readable")));
+        });
         return;
     }
     std::string secret(plain.begin(), plain.end());
@@ -370,14 +384,15 @@ void TBNThriftRemoteMobileSevice::startPairToDevice(const std::string& deviceId,
     async([weak, deviceId, clientSecret, success, fail] {
         auto self = weak.lock();
         if (!self) return;
-        if (self->client_) self->client_->startForDeviceId(deviceId, self->store_->bleIdByDeviceId(deviceId));
+        if (self->client_)
+            self->client_->startForDeviceId(deviceId, self->store_->bleIdByDeviceId(deviceId));
         auto online = self->onlinedTransportFactory();
         // The phone usually came online before this point (its pairing answer is read
         // during its handshake): then the release of the wait has already passed.
         if (!(online && sameId(online->deviceInfo()->did(), deviceId))) {
             TBN_LOG_TIME_BEGIN(DEBUG, kTag, "wait device to online for pair");
-            std::any response = self->waits_->waitWithName(kWaitPairToDevice, std::any(deviceId),
-                                                           kPairTimeout);
+            std::any response =
+                self->waits_->waitWithName(kWaitPairToDevice, std::any(deviceId), kPairTimeout);
             TBN_LOG_TIME_END(DEBUG, kTag, "wait device to online for pair");
             TBN_LOG_DEBUG(kTag, "response: {}", response.has_value() ? "released" : "(null)");
             online = self->onlinedTransportFactory();
@@ -455,9 +470,9 @@ void TBNThriftRemoteMobileSevice::approveClient(
         if (client_) client_->setPairedDeviceId(info.did, info.bleId);
         if (success) success(0);
     } catch (const std::exception& e) {
-        TBN_LOG_ERROR(kTag,
-                      "did fail to approve client to pair with device: '<{}> {}' with exception: {}",
-                      show(info.bleId), show(info.name), e.what());
+        TBN_LOG_ERROR(
+            kTag, "did fail to approve client to pair with device: '<{}> {}' with exception: {}",
+            show(info.bleId), show(info.name), e.what());
         if (fail) fail(TBNErrors::internalException(e));
     }
 }
@@ -576,12 +591,15 @@ TBNThriftRemoteMobileSevice::createMobileStorageServiceWithTransportFactory(
         factory.getProtocol(transport->transport()));
 }
 
-Bytes TBNThriftRemoteMobileSevice::secretKey() {
-    auto text = settings_->clientSecretKey();
-    if (!text) return {};
-    auto decoded = base64Decode(*text);
+Bytes TBNThriftRemoteMobileSevice::decodeBase64(const std::string& text) {
+    auto decoded = base64Decode(text);
     if (!decoded) return {};
     return Bytes(decoded->begin(), decoded->end());
+}
+
+Bytes TBNThriftRemoteMobileSevice::secretKey() {
+    auto text = settings_->clientSecretKey();
+    return text ? decodeBase64(*text) : Bytes{};
 }
 
 // Whether the link to this phone must be encrypted: the phone's app says it can, or the
@@ -614,7 +632,8 @@ std::optional<Bytes> TBNThriftRemoteMobileSevice::encryptKeyForBlecThriftTranspo
     return TBNCryptHash::sha256FromString(std::string(kPhraseKeyText));
 }
 
-std::optional<std::vector<Bytes>> TBNThriftRemoteMobileSevice::decryptKeysForBlecThriftTransportFactory(
+std::optional<std::vector<Bytes>>
+TBNThriftRemoteMobileSevice::decryptKeysForBlecThriftTransportFactory(
     const std::shared_ptr<RemotePhoneTransport>& transport) {
     if (!needsEncryption(transport)) return std::nullopt;
     std::vector<Bytes> keys;
@@ -647,8 +666,9 @@ void TBNThriftRemoteMobileSevice::loadBlePeripherals() {
         if (!saved || !saved->bleId() || saved->bleId()->empty()) continue;
         auto record = std::make_shared<TBNBlecPeripheral>(*saved->bleId());
         int32_t state = saved->state();
-        record->setState(state == TBNBlecPeripheralStateFound ? TBNBlecPeripheralStateSupported
-                                                              : static_cast<uint64_t>(std::max(state, 0)));
+        record->setState(state == TBNBlecPeripheralStateFound
+                             ? TBNBlecPeripheralStateSupported
+                             : static_cast<uint64_t>(std::max(state, 0)));
         record->setDeviceId(saved->deviceId());
         record->setDeviceName(saved->deviceName());
         record->setDeviceModel(saved->deviceModel());
@@ -687,8 +707,9 @@ void TBNThriftRemoteMobileSevice::blecClientDidBluetoothStateChange(RemotePhoneC
     if (auto d = delegate()) d->remoteMobileClientDidBluetoothStateUpadate(*this, on);
 }
 
-std::shared_ptr<BLECMutableDeviceInfo> TBNThriftRemoteMobileSevice::blecClientGetPairedDeviceInfoByBLEId(
-    RemotePhoneClient&, const std::string& bleId) {
+std::shared_ptr<BLECMutableDeviceInfo>
+TBNThriftRemoteMobileSevice::blecClientGetPairedDeviceInfoByBLEId(RemotePhoneClient&,
+                                                                  const std::string& bleId) {
     auto record = settings_->pairedDeviceByHardwareId(bleId);
     if (!record) record = settings_->onlineDeviceByHardwareId(bleId);
     TBN_LOG_DEBUG(kTag, "deviceInfo != ((void *)0) = {}", record != nullptr);
@@ -760,8 +781,8 @@ void TBNThriftRemoteMobileSevice::blecClientDidLostTransportFactory(
     if (transport) {
         auto bleId = transport->deviceInfo()->bleId();
         if (auto record = bleId ? settings_->pairedDeviceByHardwareId(bleId) : nullptr) {
-            TBN_LOG_DEBUG(kTag, "go to offline paired device: '<{}> {}'", show(record->hardwareId()),
-                          show(record->name()));
+            TBN_LOG_DEBUG(kTag, "go to offline paired device: '<{}> {}'",
+                          show(record->hardwareId()), show(record->name()));
             settings_->updateDeviceInfoWithDeviceId(
                 record->deviceId(), record->hardwareId(), record->rssi(), record->name(),
                 record->model(), record->token(), record->batteryLevel(), record->batteryState(),
@@ -876,7 +897,8 @@ void TBNThriftRemoteMobileSevice::restoreToTransport(
     try {
         // The vault goes only to the paired phone, whoever asks for it.
         if (!transportBelongsToPairedPhone(transport)) {
-            TBN_LOG_ERROR(kTag, "did refuse to set backUp to device: '<{}> {}': not the paired phone",
+            TBN_LOG_ERROR(kTag,
+                          "did refuse to set backUp to device: '<{}> {}': not the paired phone",
                           show(info.bleId), show(info.name));
         } else {
             Bytes buffer;
@@ -886,9 +908,11 @@ void TBNThriftRemoteMobileSevice::restoreToTransport(
             } else {
                 error = TBNErrors::internalException(std::string("no backup to restore"));
             }
-            TBN_LOG_INFO(kTag, "set backUp to device: '<{}> {}'", show(info.bleId), show(info.name));
-            auto request = std::make_shared<TBNSetBackUp>(options_.nextRequest(), clientAuth(),
-                                                          std::optional<Bytes>(std::move(buffer)), error);
+            TBN_LOG_INFO(kTag, "set backUp to device: '<{}> {}'", show(info.bleId),
+                         show(info.name));
+            auto request =
+                std::make_shared<TBNSetBackUp>(options_.nextRequest(), clientAuth(),
+                                               std::optional<Bytes>(std::move(buffer)), error);
             createMobileStorageServiceWithTransportFactory(transport)->setBackUp(request);
         }
     } catch (const std::exception& e) {
@@ -898,7 +922,8 @@ void TBNThriftRemoteMobileSevice::restoreToTransport(
     backupRestoreProcessing_ = false;
 }
 
-void TBNThriftRemoteMobileSevice::settingsDidUpdated(TBNSettings&, TBNSettingsComponents components) {
+void TBNThriftRemoteMobileSevice::settingsDidUpdated(TBNSettings&,
+                                                     TBNSettingsComponents components) {
     if (components & TBNSettingsComponentSwitches) {
         if (settings_->supportYubiKey()) {
             startU2F();

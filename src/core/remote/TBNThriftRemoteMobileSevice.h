@@ -74,12 +74,13 @@ class TBNThriftRemoteMobileServiceDelegate {
     static std::shared_ptr<TBNError> TBNErrorsNoBackup();
 };
 
-class TBNThriftRemoteMobileSevice : public TBNStorageService,
-                                    public RemotePhoneClientDelegate,
-                                    public RemotePhoneTransportDelegate,
-                                    public TBNSettingsDelegate,
-                                    public TBNBlecPeripheralStoreDelegate,
-                                    public std::enable_shared_from_this<TBNThriftRemoteMobileSevice> {
+class TBNThriftRemoteMobileSevice
+    : public TBNStorageService,
+      public RemotePhoneClientDelegate,
+      public RemotePhoneTransportDelegate,
+      public TBNSettingsDelegate,
+      public TBNBlecPeripheralStoreDelegate,
+      public std::enable_shared_from_this<TBNThriftRemoteMobileSevice> {
   public:
     using ProcessHandler = std::function<void(const std::string&)>;
     using SuccessHandler = std::function<void(uint32_t)>;
@@ -88,10 +89,10 @@ class TBNThriftRemoteMobileSevice : public TBNStorageService,
 
     // Everything the service talks to; unset members take the process-wide objects.
     struct Options {
-        std::shared_ptr<TBNSettings> settings;       // default: TBNSettings::sharedSettings()
+        std::shared_ptr<TBNSettings> settings;  // default: TBNSettings::sharedSettings()
         TBNBlecPeripheralStore* peripheralStore = nullptr;  // default: the shared store
-        TBNWaitManager* waitManager = nullptr;       // default: the shared manager
-        std::shared_ptr<Clock> clock;                // delays and the app poll; default steady
+        TBNWaitManager* waitManager = nullptr;              // default: the shared manager
+        std::shared_ptr<Clock> clock;  // delays and the app poll; default steady
         // Makes the phone client (given the client certificate's key and certificate).
         // Required: the service cannot reach a phone without one.
         std::function<std::shared_ptr<RemotePhoneClient>(const std::optional<std::string>& key,
@@ -135,6 +136,8 @@ class TBNThriftRemoteMobileSevice : public TBNStorageService,
     void startPairToDevice(const std::string& deviceId, const std::string& clientSecret,
                            SuccessHandler success, FailHandler fail);
     static std::string osVersionText(unsigned long major, unsigned long minor);
+    // Bytes of a Base64 text; empty for text that is not Base64.
+    static Bytes decodeBase64(const std::string& text);
 
     // ---- Online transport ----
     std::shared_ptr<RemotePhoneTransport> getOnlineTransportFactory();

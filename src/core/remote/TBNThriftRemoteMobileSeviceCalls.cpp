@@ -37,8 +37,12 @@ void TBNThriftRemoteMobileSevice::getURLToOpenForHardwareId(
     TBN_LOG_DEBUG(kTag, "URL fetch not built yet for <{}>", hardwareId.value_or(""));
 }
 
-void TBNThriftRemoteMobileSevice::startU2F() { TBN_LOG_DEBUG(kTag, "security-key bridge not built yet"); }
+void TBNThriftRemoteMobileSevice::startU2F() {
+    TBN_LOG_DEBUG(kTag, "security-key bridge not built yet");
+}
 
-void TBNThriftRemoteMobileSevice::stopU2F() { TBN_LOG_DEBUG(kTag, "security-key bridge not built yet"); }
+void TBNThriftRemoteMobileSevice::stopU2F() {
+    TBN_LOG_DEBUG(kTag, "security-key bridge not built yet");
+}
 
 }  // namespace lumvane

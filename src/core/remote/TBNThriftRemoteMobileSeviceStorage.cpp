@@ -11,7 +11,9 @@ namespace {
 
 constexpr const char* kTag = "core|thrift";
 
-std::string idText(const std::optional<std::string>& text) { return text.value_or("(null)"); }
+std::string idText(const std::optional<std::string>& text) {
+    return text.value_or("(null)");
+}
 
 template <class Response>
 std::shared_ptr<TBNError> errorOf(const std::shared_ptr<Response>& response) {
@@ -31,8 +33,8 @@ struct NoticeState {
 template <class Request, class Response>
 std::shared_ptr<Response> TBNThriftRemoteMobileSevice::storageCall(
     const char* name, const std::shared_ptr<Request>& request,
-    const std::function<std::shared_ptr<Response>(TBNStorageServiceClient&, std::shared_ptr<Request>)>&
-        send,
+    const std::function<std::shared_ptr<Response>(TBNStorageServiceClient&,
+                                                  std::shared_ptr<Request>)>& send,
     std::shared_ptr<RemotePhoneTransport>* usedTransport,
     const std::function<void(const std::shared_ptr<TBNError>&)>& onError, bool* threw) {
     TBN_LOG_DEBUG_BEGIN(kTag);
@@ -56,8 +58,8 @@ std::shared_ptr<Response> TBNThriftRemoteMobileSevice::storageCall(
                      idText(request->info() ? request->info()->id() : std::nullopt));
         auto client = createStorageServiceWithTransportFactory(transport);
         response = send(*client, request);
-        const auto requestId = response && response->info() ? response->info()->requestId()
-                                                           : std::nullopt;
+        const auto requestId =
+            response && response->info() ? response->info()->requestId() : std::nullopt;
         if (auto error = errorOf(response)) {
             TBN_LOG_ERROR(kTag, "-<-<- {}: {} - {} {} {}", name, idText(requestId),
                           error->category(), error->id(), idText(error->debugMessage()));
@@ -79,8 +81,8 @@ std::shared_ptr<Response> TBNThriftRemoteMobileSevice::storageCall(
 template <class Request, class Response>
 std::shared_ptr<Response> TBNThriftRemoteMobileSevice::noticedCall(
     const char* name, const std::shared_ptr<Request>& request,
-    const std::function<std::shared_ptr<Response>(TBNStorageServiceClient&, std::shared_ptr<Request>)>&
-        send,
+    const std::function<std::shared_ptr<Response>(TBNStorageServiceClient&,
+                                                  std::shared_ptr<Request>)>& send,
     std::shared_ptr<RemotePhoneTransport>* usedTransport) {
     if (!request) return nullptr;
     const auto& siteUrl = request->siteUrl();
@@ -157,7 +159,8 @@ std::shared_ptr<TBNGet2FACodeResponse> TBNThriftRemoteMobileSevice::get2FACode(
 std::shared_ptr<TBNAddLoginDataResponse> TBNThriftRemoteMobileSevice::addLoginData(
     std::shared_ptr<TBNAddLoginDataRequest> request) {
     return storageCall<TBNAddLoginDataRequest, TBNAddLoginDataResponse>(
-        "addLoginData", request, [](TBNStorageServiceClient& c, auto r) { return c.addLoginData(r); });
+        "addLoginData", request,
+        [](TBNStorageServiceClient& c, auto r) { return c.addLoginData(r); });
 }
 
 std::shared_ptr<TBNDeleteLoginDataResponse> TBNThriftRemoteMobileSevice::deleteLoginData(
@@ -201,8 +204,9 @@ std::shared_ptr<TBNGetSiteDataResponse> TBNThriftRemoteMobileSevice::getSiteData
     bool ask = true;
     if (device && !device->online() && device->sitesCache()) {
         bool isProtected = false;
-        ask = settings_->cachedSiteUrl(siteDomainName(siteUrl), device->hardwareId(), &isProtected) &&
-              !isProtected;
+        ask =
+            settings_->cachedSiteUrl(siteDomainName(siteUrl), device->hardwareId(), &isProtected) &&
+            !isProtected;
     }
     if (!ask) {
         TBN_LOG_INFO(kTag, "don't send getSiteData");
