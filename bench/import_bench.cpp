@@ -40,10 +40,10 @@ std::string makeCsv(size_t logins) {
 
 TBNCSVKeyMap ownKeys() {
     TBNCSVKeyMap keys;
-    for (const char* k : {"url", "domain", "display_name", "login", "password", "account", "email",
-                          "phone_prefix", "phone", "user_name", "first_name", "last_name",
-                          "full_name", "company", "applicant_id", "zipcode", "notes", "is_secured",
-                          "is_favorited"})
+    for (const char* k :
+         {"url", "domain", "display_name", "login", "password", "account", "email", "phone_prefix",
+          "phone", "user_name", "first_name", "last_name", "full_name", "company", "applicant_id",
+          "zipcode", "notes", "is_secured", "is_favorited"})
         keys.columns[k] = k;
     return keys;
 }
@@ -58,7 +58,8 @@ void BM_LoadCsv10k(benchmark::State& state) {
         benchmark::DoNotOptimize(sites);
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * csv.size()));
-    state.counters["logins/s"] = benchmark::Counter(10000.0 * state.iterations(), benchmark::Counter::kIsRate);
+    state.counters["logins/s"] =
+        benchmark::Counter(10000.0 * state.iterations(), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_LoadCsv10k)->Unit(benchmark::kMillisecond);
 

@@ -42,8 +42,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (htmlEntitiesDecoded(htmlEntitiesEncoded(text)) != text) std::abort();
 
     std::optional<TBNCSVLoaderError> error;
-    auto named = TBNCSVKeyMap::byName({{"url", "url"}, {"domain", "domain"}, {"login", "login"},
-                                       {"password", "password"}, {"notes", "notes"},
+    auto named = TBNCSVKeyMap::byName({{"url", "url"},
+                                       {"domain", "domain"},
+                                       {"login", "login"},
+                                       {"password", "password"},
+                                       {"notes", "notes"},
                                        {"is_favorited", "fav"}});
     named.htmlEntities = true;
     auto sites = TBNCSVLoader::loadFromText(text, named, {}, &error);
@@ -53,7 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     count.allowedColumnCount = 5;
     TBNCSVLoaderFilter value;
     value.columnNotContainesValue = {{"1", "place-of-birth"}};
-    auto numbered = TBNCSVKeyMap::byColumn({{"url", 1}, {"domain", 0}, {"login", 2}, {"password", 3}, {"notes", 4}});
+    auto numbered = TBNCSVKeyMap::byColumn(
+        {{"url", 1}, {"domain", 0}, {"login", 2}, {"password", 3}, {"notes", 4}});
     numbered.backslashEscapes = size % 2 == 0;
     error.reset();
     sites = TBNCSVLoader::loadFromText(text, numbered, {count, value}, &error);

@@ -4,14 +4,17 @@ namespace lumvane {
 
 namespace {
 
-bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
+bool isLineBreak(char c) {
+    return c == '\n' || c == '\r';
+}
 
 }  // namespace
 
 CSVReadResult CSVReader::read(std::string_view text, bool backslashEscapes) {
     CSVReadResult result;
     if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-        static_cast<unsigned char>(text[1]) == 0xBB && static_cast<unsigned char>(text[2]) == 0xBF) {
+        static_cast<unsigned char>(text[1]) == 0xBB &&
+        static_cast<unsigned char>(text[2]) == 0xBF) {
         text.remove_prefix(3);
     }
     const size_t n = text.size();
@@ -78,7 +81,8 @@ CSVReadResult CSVReader::read(std::string_view text, bool backslashEscapes) {
                 }
             } else {
                 while (i < n && text[i] != ',' && !isLineBreak(text[i])) {
-                    if (backslashEscapes && text[i] == '\\' && i + 1 < n) field.push_back(text[i++]);
+                    if (backslashEscapes && text[i] == '\\' && i + 1 < n)
+                        field.push_back(text[i++]);
                     field.push_back(text[i++]);
                 }
             }

@@ -19,9 +19,9 @@ using TBNErrorPtr = std::shared_ptr<TBNError>;
 class ImportExportPhone {
   public:
     using Answer = std::function<void(TBNErrorPtr error)>;
-    using ExportDone = std::function<void(std::shared_ptr<TBNSiteDataList> sites,
-                                          std::shared_ptr<TBNU2FDataList> u2fRecords,
-                                          TBNErrorPtr error)>;
+    using ExportDone =
+        std::function<void(std::shared_ptr<TBNSiteDataList> sites,
+                           std::shared_ptr<TBNU2FDataList> u2fRecords, TBNErrorPtr error)>;
 
     virtual ~ImportExportPhone() = default;
 

@@ -36,7 +36,8 @@ std::optional<std::string> messageOf(const TBNErrorPtr& error) {
 }
 
 bool spawnChrome(const std::string& url) {
-    for (const char* program : {"google-chrome", "google-chrome-stable", "chromium", "chromium-browser"}) {
+    for (const char* program :
+         {"google-chrome", "google-chrome-stable", "chromium", "chromium-browser"}) {
         pid_t pid = 0;
         std::string name = program;
         std::string arg = url;
@@ -62,10 +63,10 @@ std::vector<Attempt> csvAttempts(TBNImportSource source) {
     switch (source) {
         case TBNImportSource::LUMVANE_CSV: {
             TBNCSVKeyMap keys;
-            for (const char* k : {"url", "domain", "display_name", "login", "password", "account",
-                                  "email", "phone_prefix", "phone", "user_name", "first_name",
-                                  "last_name", "full_name", "company", "applicant_id", "zipcode",
-                                  "notes", "is_secured", "is_favorited"})
+            for (const char* k :
+                 {"url", "domain", "display_name", "login", "password", "account", "email",
+                  "phone_prefix", "phone", "user_name", "first_name", "last_name", "full_name",
+                  "company", "applicant_id", "zipcode", "notes", "is_secured", "is_favorited"})
                 keys.columns[k] = k;
             return {{keys, {}}};
         }
@@ -76,8 +77,12 @@ std::vector<Attempt> csvAttempts(TBNImportSource source) {
                                                {"password", "password"},
                                                {"notes", "extra"},
                                                {"is_favorited", "fav"}});
-            auto numbered = TBNCSVKeyMap::byColumn(
-                {{"url", 0}, {"domain", 4}, {"login", 1}, {"password", 2}, {"notes", 3}, {"is_favorited", 6}});
+            auto numbered = TBNCSVKeyMap::byColumn({{"url", 0},
+                                                    {"domain", 4},
+                                                    {"login", 1},
+                                                    {"password", 2},
+                                                    {"notes", 3},
+                                                    {"is_favorited", 6}});
             // LastPass writes the favourite flag as "1" and every value with "&", "<" and
             // ">" as entities.
             for (auto* k : {&named, &numbered}) {
@@ -91,7 +96,8 @@ std::vector<Attempt> csvAttempts(TBNImportSource source) {
             count.allowedColumnCount = 5;
             TBNCSVLoaderFilter notBirth;
             notBirth.columnNotContainesValue = {{"1", "place-of-birth"}};
-            return {{TBNCSVKeyMap::byColumn({{"url", 1}, {"domain", 0}, {"login", 2}, {"password", 3}, {"notes", 4}}),
+            return {{TBNCSVKeyMap::byColumn(
+                         {{"url", 1}, {"domain", 0}, {"login", 2}, {"password", 3}, {"notes", 4}}),
                      {count, notBirth}}};
         }
         case TBNImportSource::KEEPASS_CSV: {
@@ -136,9 +142,14 @@ std::vector<Attempt> csvAttempts(TBNImportSource source) {
                                            {"password", "Password"},
                                            {"notes", "Notes"}}),
                      {byName}},
-                    {TBNCSVKeyMap::byColumn({{"url", 4}, {"domain", 2}, {"login", 5}, {"password", 1}, {"notes", 0}}),
+                    {TBNCSVKeyMap::byColumn(
+                         {{"url", 4}, {"domain", 2}, {"login", 5}, {"password", 1}, {"notes", 0}}),
                      {col3}},
-                    {TBNCSVKeyMap::byColumn({{"url", 126}, {"domain", 120}, {"login", 128}, {"password", 76}, {"notes", 70}}),
+                    {TBNCSVKeyMap::byColumn({{"url", 126},
+                                             {"domain", 120},
+                                             {"login", 128},
+                                             {"password", 76},
+                                             {"notes", 70}}),
                      {col121}}};
         }
         default:
@@ -213,9 +224,10 @@ struct PhoneGuard {
     explicit PhoneGuard(std::shared_ptr<TransferT> t) : transfer(std::move(t)) {}
     ~PhoneGuard() {
         if (transfer->isFinished()) return;
-        std::string message = transfer->cancelled ? cancelledText()
-                                                  : TBNErrors::deviceNotFound()->debugMessage().value_or(
-                                                        "Device not available");
+        std::string message =
+            transfer->cancelled
+                ? cancelledText()
+                : TBNErrors::deviceNotFound()->debugMessage().value_or("Device not available");
         TBN_LOG_WARN("core|import|export", "phone transfer ended without an answer");
         transfer->refuse(message);
     }
@@ -230,7 +242,9 @@ std::shared_ptr<ImportExportService> ImportExportService::create(Options options
 
 ImportExportService::ImportExportService(Options options) : options_(std::move(options)) {
     if (!options_.hasPairedDevice)
-        options_.hasPairedDevice = [] { return TBNSettings::sharedSettings().firstPairedDevice() != nullptr; };
+        options_.hasPairedDevice = [] {
+            return TBNSettings::sharedSettings().firstPairedDevice() != nullptr;
+        };
     if (!options_.queue) options_.queue = DispatchQueue::global(DispatchQueue::Priority::Default);
     if (!options_.waits) options_.waits = &TBNWaitManager::sharedManager();
     if (!options_.openInChrome) options_.openInChrome = spawnChrome;
@@ -273,14 +287,15 @@ void ImportExportService::cancelImport() {
     if (options_.phone) options_.phone->cancelImport();
 }
 
-TBNSiteDataList ImportExportService::loadRecordsFromCSVSource(TBNImportSource source,
-                                                              const std::filesystem::path& file,
-                                                              std::optional<TBNCSVLoaderError>* error) {
+TBNSiteDataList ImportExportService::loadRecordsFromCSVSource(
+    TBNImportSource source, const std::filesystem::path& file,
+    std::optional<TBNCSVLoaderError>* error) {
     TBNSiteDataList sites;
     auto text = readImportFile(file);
     for (const auto& attempt : csvAttempts(source)) {
         std::optional<TBNCSVLoaderError> attemptError;
-        sites = TBNCSVLoader::loadFromText(text.value_or(""), attempt.keys, attempt.filters, &attemptError);
+        sites = TBNCSVLoader::loadFromText(text.value_or(""), attempt.keys, attempt.filters,
+                                           &attemptError);
         if (error) *error = attemptError;
         if (!attemptError) break;
     }
@@ -300,8 +315,8 @@ TBNSiteDataList ImportExportService::loadRecordsFromLumvaneJsonFile(
     return std::move(content->sites);
 }
 
-TBNSiteDataList ImportExportService::loadRecordsFromDashlaneJsonFile(const std::filesystem::path& file,
-                                                                     const Callback& completion) {
+TBNSiteDataList ImportExportService::loadRecordsFromDashlaneJsonFile(
+    const std::filesystem::path& file, const Callback& completion) {
     auto text = readImportFile(file);
     auto sites = text ? readDashlaneJson(*text) : std::nullopt;
     if (!sites) {
@@ -331,7 +346,9 @@ std::optional<TBNSiteDataList> ImportExportService::loadRecordsFromGoogleAccount
 void ImportExportService::runImport(int32_t source, std::filesystem::path file,
                                     std::shared_ptr<Transfer> t) {
     try {
-        Callback fail = [t](Message m) { t->finish(t->cancelled ? cancelledText() : std::move(m)); };
+        Callback fail = [t](Message m) {
+            t->finish(t->cancelled ? cancelledText() : std::move(m));
+        };
         TBNSiteDataList sites;
         std::shared_ptr<TBNU2FDataList> u2f;
         std::string detail = file.filename().string();
@@ -392,8 +409,10 @@ void ImportExportService::runImport(int32_t source, std::filesystem::path file,
             std::move(sites), u2f, importSourceName(source).value_or(""), detail,
             [guard](TBNErrorPtr error) {
                 auto message = messageOf(error);
-                if (message) guard->transfer->refuse(*message);
-                else guard->transfer->approve(std::nullopt);
+                if (message)
+                    guard->transfer->refuse(*message);
+                else
+                    guard->transfer->approve(std::nullopt);
             },
             [guard](TBNErrorPtr error) { guard->transfer->finish(messageOf(error)); });
     } catch (const std::exception& e) {
@@ -451,8 +470,10 @@ void ImportExportService::runExport(int32_t destination, std::filesystem::path f
             exportDestinationName(destination), file.filename().string(),
             [guard](TBNErrorPtr error) {
                 auto message = messageOf(error);
-                if (message) guard->transfer->refuse(*message);
-                else guard->transfer->approve(std::nullopt);
+                if (message)
+                    guard->transfer->refuse(*message);
+                else
+                    guard->transfer->approve(std::nullopt);
             },
             [guard, destination, file](std::shared_ptr<TBNSiteDataList> sites,
                                        std::shared_ptr<TBNU2FDataList> u2f, TBNErrorPtr error) {
@@ -487,9 +508,15 @@ void ImportExportService::runExport(int32_t destination, std::filesystem::path f
                 Callback done = [transfer](Message m) { transfer->finish(std::move(m)); };
                 try {
                     switch (destination) {
-                        case 0: saveRecords(records, keys, file, done); break;
-                        case 1: saveRecordsToLumvaneCSVFile(records, file, done); break;
-                        default: saveRecordsToLastpassCSVFile(records, file, done); break;
+                        case 0:
+                            saveRecords(records, keys, file, done);
+                            break;
+                        case 1:
+                            saveRecordsToLumvaneCSVFile(records, file, done);
+                            break;
+                        default:
+                            saveRecordsToLastpassCSVFile(records, file, done);
+                            break;
                     }
                 } catch (const std::exception& e) {
                     TBN_LOG_ERROR("core|export", "export failed: {}", e.what());
@@ -513,7 +540,8 @@ void writeAndReport(const std::string& text, const std::filesystem::path& file,
 
 }  // namespace
 
-void ImportExportService::saveRecords(const TBNSiteDataList& sites, const TBNU2FDataList& u2fRecords,
+void ImportExportService::saveRecords(const TBNSiteDataList& sites,
+                                      const TBNU2FDataList& u2fRecords,
                                       const std::filesystem::path& toLumvaneJsonFile,
                                       const Callback& completion) {
     TBN_LOG_INFO_BEGIN("ui|service");

@@ -21,7 +21,9 @@ using nlohmann::json;
 
 namespace {
 
-bool parsesAsUrl(std::string_view text) { return parsesAsWebAddress(text); }
+bool parsesAsUrl(std::string_view text) {
+    return parsesAsWebAddress(text);
+}
 
 bool hasScheme(std::string_view text) {
     if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
@@ -82,7 +84,8 @@ std::shared_ptr<TBNTwoFactorData> twoFactorFrom(const json& object) {
     auto secret = base64At(object, "2faSecret");
     if (!secret) return nullptr;
     int32_t kind = type && *type == "HOTP" ? 0 : 1;
-    std::string algorithm = stringAt(object, "2faAlgorithm").value_or(OTPGenerator::defaultAlgorithm());
+    std::string algorithm =
+        stringAt(object, "2faAlgorithm").value_or(OTPGenerator::defaultAlgorithm());
     int64_t digits = static_cast<int64_t>(OTPGenerator::defaultDigits());
     if (auto d = integerAt(object, "2faDigits")) digits = *d;
     double period = TOTPGenerator::defaultPeriod();
@@ -113,7 +116,8 @@ const std::string& textOr(const std::optional<std::string>& value) {
 }
 
 std::string base64Of(const Bytes& bytes) {
-    return base64Encode(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return base64Encode(
+        std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace
@@ -193,12 +197,12 @@ std::optional<LumvaneJsonContent> readLumvaneJson(std::string_view text) {
             stringAt(object, "login").value_or(""), false, password, stringAt(object, "email"),
             stringAt(object, "phone_prefix"), stringAt(object, "phone"), 0,
             stringAt(object, "userName"), stringAt(object, "firstName"),
-            stringAt(object, "lastName"), stringAt(object, "fullName"),
-            stringAt(object, "company"), stringAt(object, "account"),
-            stringAt(object, "applicantId"), stringAt(object, "zipcode"), false,
-            stringAt(object, "notes"), boolAt(object, "isSecured"), boolAt(object, "isFavorited"),
-            strengthOf(password), stringAt(object, "tags"), stringAt(object, "title"), 0, 0, 0,
-            twoFactorFrom(object), yubikey);
+            stringAt(object, "lastName"), stringAt(object, "fullName"), stringAt(object, "company"),
+            stringAt(object, "account"), stringAt(object, "applicantId"),
+            stringAt(object, "zipcode"), false, stringAt(object, "notes"),
+            boolAt(object, "isSecured"), boolAt(object, "isFavorited"), strengthOf(password),
+            stringAt(object, "tags"), stringAt(object, "title"), 0, 0, 0, twoFactorFrom(object),
+            yubikey);
         site->loginData()->push_back(login);
     }
     return content;
@@ -213,9 +217,9 @@ std::optional<TBNSiteDataList> readDashlaneJson(std::string_view text) {
     std::map<std::string, std::shared_ptr<TBNSiteData>> byDomain;
     for (const auto& object : *it) {
         if (!object.is_object()) continue;
-        auto site = siteForLogin(stringAt(object, "domain").value_or(""),
-                                 stringAt(object, "title").value_or(""), std::nullopt, byDomain,
-                                 sites);
+        auto site =
+            siteForLogin(stringAt(object, "domain").value_or(""),
+                         stringAt(object, "title").value_or(""), std::nullopt, byDomain, sites);
         auto password = stringAt(object, "password");
         auto login = std::make_shared<TBNLoginData>();
         login->setLogin(stringAt(object, "login").value_or(""));
@@ -268,13 +272,16 @@ std::string lumvaneJsonText(const TBNSiteDataList& sites, const TBNU2FDataList& 
             if (const auto& tf = login->twoFactor();
                 tf && tf->typeIsSet() && (tf->type() == 0 || tf->type() == 1)) {
                 o["2faType"] = tf->type() == 1 ? "TOTP" : "HOTP";
-                if (tf->secret() && !tf->secret()->empty()) o["2faSecret"] = base64Of(*tf->secret());
-                if (tf->algorithm() && !tf->algorithm()->empty()) o["2faAlgorithm"] = *tf->algorithm();
+                if (tf->secret() && !tf->secret()->empty())
+                    o["2faSecret"] = base64Of(*tf->secret());
+                if (tf->algorithm() && !tf->algorithm()->empty())
+                    o["2faAlgorithm"] = *tf->algorithm();
                 if (tf->digitsIsSet()) o["2faDigits"] = tf->digits();
                 if (tf->counterIsSet()) o["2faCounter"] = tf->counter();
                 if (tf->periodIsSet()) o["2faPeriod"] = tf->period();
             }
-            if (const auto& yk = login->yubikey(); yk && yk->keyHandle() && !yk->keyHandle()->empty())
+            if (const auto& yk = login->yubikey();
+                yk && yk->keyHandle() && !yk->keyHandle()->empty())
                 o["u2fKeyHandle"] = *yk->keyHandle();
             out.push_back(std::move(o));
         }
@@ -283,7 +290,8 @@ std::string lumvaneJsonText(const TBNSiteDataList& sites, const TBNU2FDataList& 
         if (!record) continue;
         json o = json::object();
         // Always present: it is what tells a security-key object from a login.
-        o["u2fApplicationTag"] = record->applicationTag() ? base64Of(*record->applicationTag()) : "";
+        o["u2fApplicationTag"] =
+            record->applicationTag() ? base64Of(*record->applicationTag()) : "";
         if (record->privateKey() && !record->privateKey()->empty())
             o["u2fPrivateKey"] = base64Of(*record->privateKey());
         out.push_back(std::move(o));
@@ -303,13 +311,24 @@ std::string lumvaneCsvText(const TBNSiteDataList& sites) {
         for (const auto& login : *site->loginData()) {
             if (!login) continue;
             const std::string values[] = {
-                textOr(name), textOr(site->displayName()), textOr(login->login()),
-                textOr(login->password()), textOr(login->account()), textOr(login->email()),
-                textOr(login->phone_prefix()), textOr(login->phone()), textOr(login->userName()),
-                textOr(login->firstName()), textOr(login->lastName()), textOr(login->fullName()),
-                textOr(login->company()), textOr(login->applicantId()), textOr(login->zipcode()),
+                textOr(name),
+                textOr(site->displayName()),
+                textOr(login->login()),
+                textOr(login->password()),
+                textOr(login->account()),
+                textOr(login->email()),
+                textOr(login->phone_prefix()),
+                textOr(login->phone()),
+                textOr(login->userName()),
+                textOr(login->firstName()),
+                textOr(login->lastName()),
+                textOr(login->fullName()),
+                textOr(login->company()),
+                textOr(login->applicantId()),
+                textOr(login->zipcode()),
                 login->isSecured() && login->isSecuredIsSet() ? "true" : "false",
-                login->isFavorited() && login->isFavoritedIsSet() ? "true" : "false", textOr(url),
+                login->isFavorited() && login->isFavoritedIsSet() ? "true" : "false",
+                textOr(url),
                 stringEscapedForCSV(textOr(login->notes()))};
             bool first = true;
             for (const auto& v : values) {
@@ -332,8 +351,12 @@ std::string lastpassCsvText(const TBNSiteDataList& sites) {
         for (const auto& login : *site->loginData()) {
             if (!login) continue;
             const std::string values[] = {
-                textOr(url), textOr(login->login()), textOr(login->password()),
-                stringEscapedForCSV(textOr(login->notes())), textOr(name), "",
+                textOr(url),
+                textOr(login->login()),
+                textOr(login->password()),
+                stringEscapedForCSV(textOr(login->notes())),
+                textOr(name),
+                "",
                 login->isFavorited() && login->isFavoritedIsSet() ? "1" : "0"};
             bool first = true;
             for (const auto& v : values) {

@@ -45,14 +45,29 @@ std::string stringEscapedForCSV(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-            case '\\': out += "\\\\"; break;
-            case '"': out += "\\\""; break;
-            case '\'': out += "\\'"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\f': out += "\\f"; break;
-            case '\t': out += "\\t"; break;
-            default: out.push_back(c);
+            case '\\':
+                out += "\\\\";
+                break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\'':
+                out += "\\'";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            default:
+                out.push_back(c);
         }
     }
     return out;
@@ -70,14 +85,29 @@ std::string stringEscapedFromCSV(std::string_view text) {
         char next = text[i + 1];
         char replaced = 0;
         switch (next) {
-            case '\\': replaced = '\\'; break;
-            case '"': replaced = '"'; break;
-            case '\'': replaced = '\''; break;
-            case 'n': replaced = '\n'; break;
-            case 'r': replaced = '\r'; break;
-            case 'f': replaced = '\f'; break;
-            case 't': replaced = '\t'; break;
-            default: break;
+            case '\\':
+                replaced = '\\';
+                break;
+            case '"':
+                replaced = '"';
+                break;
+            case '\'':
+                replaced = '\'';
+                break;
+            case 'n':
+                replaced = '\n';
+                break;
+            case 'r':
+                replaced = '\r';
+                break;
+            case 'f':
+                replaced = '\f';
+                break;
+            case 't':
+                replaced = '\t';
+                break;
+            default:
+                break;
         }
         if (replaced) {
             out.push_back(replaced);
@@ -93,10 +123,14 @@ std::string htmlEntitiesEncoded(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (char c : text) {
-        if (c == '&') out += "&amp;";
-        else if (c == '<') out += "&lt;";
-        else if (c == '>') out += "&gt;";
-        else out.push_back(c);
+        if (c == '&')
+            out += "&amp;";
+        else if (c == '<')
+            out += "&lt;";
+        else if (c == '>')
+            out += "&gt;";
+        else
+            out.push_back(c);
     }
     return out;
 }

@@ -98,7 +98,9 @@ bool TBNPasteboard::expiryPending() const {
     return timer_ != 0;
 }
 
-bool TBNOSXFeatureManager::yubikey() { return yubikey(TBNSettings::sharedSettings()); }
+bool TBNOSXFeatureManager::yubikey() {
+    return yubikey(TBNSettings::sharedSettings());
+}
 
 bool TBNOSXFeatureManager::yubikey(TBNSettings& settings) {
     return settings.osxExtendedMode() && settings.supportYubiKey();

@@ -80,9 +80,14 @@ TEST(CSVQuoting, QuotesOnlyWhatNeedsIt) {
 }
 
 TEST(CSVEscaping, OnePassUnescapeIsTheInverseOfEscape) {
-    const std::vector<std::string> texts = {
-        "a\nb\tc", "literal \\n stays", "\\\\n", "quote \" and ' apostrophe",
-        "ends with backslash \\", "\r\f\t\n", "", "\xC3\xA9t\xC3\xA9 \xE2\x9C\x93"};
+    const std::vector<std::string> texts = {"a\nb\tc",
+                                            "literal \\n stays",
+                                            "\\\\n",
+                                            "quote \" and ' apostrophe",
+                                            "ends with backslash \\",
+                                            "\r\f\t\n",
+                                            "",
+                                            "\xC3\xA9t\xC3\xA9 \xE2\x9C\x93"};
     for (const auto& t : texts) EXPECT_EQ(stringEscapedFromCSV(stringEscapedForCSV(t)), t) << t;
 
     EXPECT_EQ(stringEscapedForCSV("a\\b\"c'd\ne\rf\fg\th"), "a\\\\b\\\"c\\'d\\ne\\rf\\fg\\th");
@@ -115,7 +120,8 @@ TEST(CSVLoader, KeyMapErrors) {
     EXPECT_FALSE(error);
 
     error.reset();
-    EXPECT_TRUE(load("url,domain,login,password,notes,display_name\nx,y,z,w,,\n", ownKeys(), &error).empty());
+    EXPECT_TRUE(load("url,domain,login,password,notes,display_name\nx,y,z,w,,\n", ownKeys(), &error)
+                    .empty());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, -3);
     EXPECT_EQ(error->message, "Unsuported file format");
@@ -126,7 +132,9 @@ TEST(CSVLoader, KeyMapErrors) {
     EXPECT_EQ(error->message, "Unsuported file format");
 
     error.reset();
-    EXPECT_TRUE(load("url,domain,login,password,notes,display_name,fav\n,,,,,,\n", ownKeys(), &error).empty());
+    EXPECT_TRUE(
+        load("url,domain,login,password,notes,display_name,fav\n,,,,,,\n", ownKeys(), &error)
+            .empty());
     ASSERT_TRUE(error);
     EXPECT_EQ(error->code, -3);
     EXPECT_EQ(error->message, "No entry for import");
@@ -153,14 +161,15 @@ TEST(CSVLoader, HeaderNamesFieldCountsAndColumnNumbers) {
 
 TEST(CSVLoader, SiteRules) {
     const std::string header = "url,domain,login,password,notes,display_name,fav\n";
-    auto sites = load(header +
-                          ",,nobody,pw,,,\n"                                        // Unknown
-                          "https://www.mail.example.com/x,Mail,me,pw,,Mail UI,\n"   // name without dot
-                          ",bank.example.org,me,pw,,,\n"                            // dotted domain
-                          "https://a.shop.test/,shop.test,me,pw,,,\n"
-                          "https://b.shop.test/,shop.test,me,pw,,,\n"               // duplicate login
-                          ",,,,,,\n",                                                 // nothing
-                      ownKeys());
+    auto sites =
+        load(header +
+                 ",,nobody,pw,,,\n"                                       // Unknown
+                 "https://www.mail.example.com/x,Mail,me,pw,,Mail UI,\n"  // name without dot
+                 ",bank.example.org,me,pw,,,\n"                           // dotted domain
+                 "https://a.shop.test/,shop.test,me,pw,,,\n"
+                 "https://b.shop.test/,shop.test,me,pw,,,\n"  // duplicate login
+                 ",,,,,,\n",                                  // nothing
+             ownKeys());
     ASSERT_EQ(sites.size(), 4u);
     EXPECT_EQ(sites[0]->domain(), "Unknown");
     EXPECT_EQ(sites[0]->siteUrl(), "");
@@ -175,7 +184,8 @@ TEST(CSVLoader, SiteRules) {
     EXPECT_EQ(*sites[2]->formUrls(), std::set<std::string>{"http://bank.example.org"});
 
     ASSERT_EQ(sites[3]->loginData()->size(), 1u);
-    EXPECT_EQ(*sites[3]->formUrls(), (std::set<std::string>{"https://a.shop.test/", "https://b.shop.test/"}));
+    EXPECT_EQ(*sites[3]->formUrls(),
+              (std::set<std::string>{"https://a.shop.test/", "https://b.shop.test/"}));
 }
 
 TEST(CSVLoader, LoginFieldsFlagsAndNotes) {
@@ -203,8 +213,9 @@ TEST(CSVLoader, LoginFieldsFlagsAndNotes) {
 
     auto withOne = ownKeys();
     withOne.trueTexts.insert("1");
-    auto again = load("url,domain,login,password,notes,display_name,fav\nhttps://x.example.com,,b,pw2,,,1\n",
-                      withOne);
+    auto again =
+        load("url,domain,login,password,notes,display_name,fav\nhttps://x.example.com,,b,pw2,,,1\n",
+             withOne);
     EXPECT_TRUE(again[0]->loginData()->at(0)->isFavorited());
 }
 

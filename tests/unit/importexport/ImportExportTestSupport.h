@@ -71,9 +71,8 @@ class FakePhone : public ImportExportPhone {
     int32_t importTypeSerialize = -1;
     int imports = 0, exports = 0, cancels = 0;
 
-    void importRecords(TBNSiteDataList sites, std::shared_ptr<TBNU2FDataList> u2f,
-                       std::string name, std::string detail, Answer approved,
-                       Answer completion) override {
+    void importRecords(TBNSiteDataList sites, std::shared_ptr<TBNU2FDataList> u2f, std::string name,
+                       std::string detail, Answer approved, Answer completion) override {
         ++imports;
         sourceName = name;
         sourceDetail = detail;
@@ -115,7 +114,8 @@ class FakePhone : public ImportExportPhone {
         auto payload = importPayload(*importCollection(vault, vaultCopy));
         if (exportTypeSerialize >= 0) payload.typeSerialize = exportTypeSerialize;
         auto received = recordsFromExportPayload(payload.typeSerialize, payload.bytes);
-        auto records = received->records() ? received->records() : std::make_shared<TBNSiteDataList>();
+        auto records =
+            received->records() ? received->records() : std::make_shared<TBNSiteDataList>();
         if (deliverHole) records->push_back(nullptr);
         completion(records, received->u2fRecords(), nullptr);
     }
@@ -138,13 +138,16 @@ struct CallbackLog {
     int completions = 0;
 
     ImportExportService::Callback approved() {
-        return [this](ImportExportService::Message m) { add("approved:" + m.value_or("nil"), false); };
+        return
+            [this](ImportExportService::Message m) { add("approved:" + m.value_or("nil"), false); };
     }
     ImportExportService::Started started() {
         return [this] { add("start", false); };
     }
     ImportExportService::Callback completion() {
-        return [this](ImportExportService::Message m) { add("completion:" + m.value_or("nil"), true); };
+        return [this](ImportExportService::Message m) {
+            add("completion:" + m.value_or("nil"), true);
+        };
     }
     void add(std::string e, bool done) {
         std::lock_guard<std::mutex> g(mutex);
@@ -163,10 +166,9 @@ struct CallbackLog {
     }
 };
 
-inline std::shared_ptr<ImportExportService> makeService(std::shared_ptr<FakePhone> phone,
-                                                        bool paired = true,
-                                                        TBNWaitManager* waits = nullptr,
-                                                        std::function<bool(const std::string&)> chrome = nullptr) {
+inline std::shared_ptr<ImportExportService> makeService(
+    std::shared_ptr<FakePhone> phone, bool paired = true, TBNWaitManager* waits = nullptr,
+    std::function<bool(const std::string&)> chrome = nullptr) {
     ImportExportService::Options o;
     o.phone = phone;
     o.hasPairedDevice = [paired] { return paired; };

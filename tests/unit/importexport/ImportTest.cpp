@@ -25,7 +25,8 @@ class ImportTest : public ::testing::Test {
 };
 
 TEST_F(ImportTest, LastPassExportWithEntitiesMultiLineNotesAndFavourites) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass.csv")),
+              kImportSucceeded);
     EXPECT_EQ(phone_->sourceName, "LastPass CSV");
     EXPECT_EQ(phone_->sourceDetail, "lastpass.csv");
     EXPECT_EQ(phone_->recordCount, 3);  // the secure note has neither login nor password
@@ -45,8 +46,8 @@ TEST_F(ImportTest, LastPassHeaderWithoutFavFallsBackToColumnNumbers) {
     // The header line becomes a data line; "name" has no dot and "url" gives no host, so
     // it yields nothing, and the one real line is read by position.
     std::optional<TBNCSVLoaderError> error;
-    auto sites = ImportExportService::loadRecordsFromCSVSource(TBNImportSource::LASTPASS_CSV,
-                                                               fixture("lastpass_nofav.csv"), &error);
+    auto sites = ImportExportService::loadRecordsFromCSVSource(
+        TBNImportSource::LASTPASS_CSV, fixture("lastpass_nofav.csv"), &error);
     EXPECT_FALSE(error);
     ASSERT_EQ(sites.size(), 1u);
     EXPECT_EQ(sites[0]->domain(), "example.com");
@@ -54,7 +55,8 @@ TEST_F(ImportTest, LastPassHeaderWithoutFavFallsBackToColumnNumbers) {
 }
 
 TEST_F(ImportTest, KeePassWithBomCrlfBackslashEscapesAndNonAscii) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::KEEPASS_CSV, fixture("keepass.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::KEEPASS_CSV, fixture("keepass.csv")),
+              kImportSucceeded);
     EXPECT_EQ(phone_->sourceName, "KeePass CSV");
     auto github = siteOf(phone_->vault, "github.com")->loginData()->at(0);
     EXPECT_EQ(github->password(), "gh-\xC3\xA9t\xC3\xA9!");
@@ -68,7 +70,8 @@ TEST_F(ImportTest, KeePassWithBomCrlfBackslashEscapesAndNonAscii) {
 }
 
 TEST_F(ImportTest, DashlaneCsvFiltersOtherRecordKinds) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::DASHLANE_CSV, fixture("dashlane.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::DASHLANE_CSV, fixture("dashlane.csv")),
+              kImportSucceeded);
     // Six-column and place-of-birth lines produce nothing; the two Facebook lines are
     // one login on one site with both addresses.
     EXPECT_EQ(phone_->recordCount, 2);
@@ -79,7 +82,8 @@ TEST_F(ImportTest, DashlaneCsvFiltersOtherRecordKinds) {
 }
 
 TEST_F(ImportTest, TrueKeyKeepsOnlyExactLoginKind) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::TRUEKEY_CSV, fixture("truekey.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::TRUEKEY_CSV, fixture("truekey.csv")),
+              kImportSucceeded);
     ASSERT_EQ(phone_->vault.size(), 1u);
     auto login = phone_->vault[0]->loginData()->at(0);
     EXPECT_EQ(phone_->vault[0]->domain(), "amazon.com");
@@ -92,11 +96,13 @@ TEST_F(ImportTest, TrueKeyKeepsOnlyExactLoginKind) {
 }
 
 TEST_F(ImportTest, OnePasswordByNameAndByColumnNumbers) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::ONEPASSWORD_CSV, fixture("onepassword.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::ONEPASSWORD_CSV, fixture("onepassword.csv")),
+              kImportSucceeded);
     ASSERT_EQ(phone_->vault.size(), 1u);
     EXPECT_EQ(phone_->vault[0]->loginData()->at(0)->password(), "db,pass");
 
-    EXPECT_EQ(runImport(*service_, TBNImportSource::ONEPASSWORD_CSV, fixture("onepassword4.csv")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::ONEPASSWORD_CSV, fixture("onepassword4.csv")),
+              kImportSucceeded);
     ASSERT_EQ(phone_->vault.size(), 1u);
     EXPECT_EQ(phone_->vault[0]->domain(), "slack.com");
     EXPECT_EQ(phone_->vault[0]->loginData()->at(0)->login(), "leo");
@@ -109,7 +115,8 @@ TEST_F(ImportTest, OnePasswordByNameAndByColumnNumbers) {
 }
 
 TEST_F(ImportTest, DashlaneJson) {
-    EXPECT_EQ(runImport(*service_, TBNImportSource::DASHLANE_JSON, fixture("dashlane.json")), kImportSucceeded);
+    EXPECT_EQ(runImport(*service_, TBNImportSource::DASHLANE_JSON, fixture("dashlane.json")),
+              kImportSucceeded);
     EXPECT_EQ(phone_->sourceName, "Dashlane JSON");
     auto netflix = siteOf(phone_->vault, "Netflix");
     EXPECT_EQ(netflix->siteUrl(), "netflix.com");
@@ -143,8 +150,8 @@ TEST_F(ImportTest, OwnJsonSiteRulesAndTwoFactorDefaults) {
     auto tf = siteOf(phone_->vault, "x.test")->loginData()->at(0)->twoFactor();
     ASSERT_TRUE(tf);
     EXPECT_EQ(tf->type(), 0);
-    EXPECT_EQ(tf->counter(), 1);     // default initial counter
-    EXPECT_EQ(tf->period(), 30.0);   // not read for HOTP
+    EXPECT_EQ(tf->counter(), 1);    // default initial counter
+    EXPECT_EQ(tf->period(), 30.0);  // not read for HOTP
     EXPECT_EQ(*tf->secret(), (Bytes{0, 1, 2}));
     EXPECT_FALSE(siteOf(phone_->vault, "plain")->loginData()->at(0)->twoFactor());
     ASSERT_EQ(phone_->vaultKeys.size(), 1u);
@@ -161,9 +168,10 @@ TEST_F(ImportTest, EveryFailureEndsWithOneCompletion) {
     auto noAuth = dir_ / "noauth.json";
     writeText(noAuth, "{\"IDENTITY\": []}");
     auto headerOnly = dir_ / "header.csv";
-    writeText(headerOnly, "domain,display_name,login,password,account,email,phone_prefix,phone,user_name,"
-                          "first_name,last_name,full_name,company,applicant_id,zipcode,is_secured,"
-                          "is_favorited,url,notes\n");
+    writeText(headerOnly,
+              "domain,display_name,login,password,account,email,phone_prefix,phone,user_name,"
+              "first_name,last_name,full_name,company,applicant_id,zipcode,is_secured,"
+              "is_favorited,url,notes\n");
     struct Case {
         int32_t source;
         fs::path file;
@@ -185,7 +193,8 @@ TEST_F(ImportTest, EveryFailureEndsWithOneCompletion) {
     };
     for (const auto& c : cases) {
         CallbackLog log;
-        service_->importWithSourceType(c.source, c.file, log.approved(), log.started(), log.completion());
+        service_->importWithSourceType(c.source, c.file, log.approved(), log.started(),
+                                       log.completion());
         ASSERT_TRUE(log.waitDone());
         EXPECT_EQ(log.snapshot(), (Events{"completion:" + c.message})) << c.source << " " << c.file;
     }
@@ -195,7 +204,8 @@ TEST_F(ImportTest, EveryFailureEndsWithOneCompletion) {
 TEST_F(ImportTest, NoPairedPhoneAnswersAtOnce) {
     auto service = makeService(phone_, false);
     CallbackLog log;
-    service->importWithSourceType(1, fixture("lastpass.csv"), log.approved(), log.started(), log.completion());
+    service->importWithSourceType(1, fixture("lastpass.csv"), log.approved(), log.started(),
+                                  log.completion());
     // On the calling thread, before returning.
     EXPECT_EQ(log.snapshot(), (Events{"completion:Paired device is offline"}));
     EXPECT_EQ(phone_->imports, 0);
@@ -210,8 +220,9 @@ TEST_F(ImportTest, PhoneRefusalFailureAndSilence) {
               (Events{"start", "approved:nil", "completion:Storage full"}));
     // A phone service that gives up without a word still ends the import.
     phone_->mode = FakePhone::Mode::DropCallbacks;
-    EXPECT_EQ(runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass.csv")),
-              (Events{"start", "approved:Device not available", "completion:Device not available"}));
+    EXPECT_EQ(
+        runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass.csv")),
+        (Events{"start", "approved:Device not available", "completion:Device not available"}));
 }
 
 TEST_F(ImportTest, GoogleAccountReportTimeoutAndBrowserMissing) {
@@ -279,7 +290,8 @@ TEST_F(ImportTest, CancelWhileWaitingForGoogleEndsWithCancelText) {
     ASSERT_TRUE(clock->waitForSleepers(1));
     service->cancelImport();
     ASSERT_TRUE(log.waitDone());
-    EXPECT_EQ(log.snapshot(), (Events{"completion:" + *TBNErrors::requestCanceledByUser()->debugMessage()}));
+    EXPECT_EQ(log.snapshot(),
+              (Events{"completion:" + *TBNErrors::requestCanceledByUser()->debugMessage()}));
     EXPECT_EQ(phone_->cancels, 1);
     EXPECT_EQ(phone_->imports, 0);
 }

@@ -51,7 +51,8 @@ std::shared_ptr<TBNLoginData> makeLogin(size_t i, bool full) {
             l->setTwoFactor(std::make_shared<TBNTwoFactorData>(
                 1, Bytes{0, 0xFF, 0x10, 0x80, static_cast<uint8_t>(i)}, "SHA256", 8, 1, 60.0));
         } else {
-            l->setTwoFactor(std::make_shared<TBNTwoFactorData>(0, Bytes{9, 8, 7}, "SHA1", 6, 5, 30.0));
+            l->setTwoFactor(
+                std::make_shared<TBNTwoFactorData>(0, Bytes{9, 8, 7}, "SHA1", 6, 5, 30.0));
         }
         l->setYubikey(std::make_shared<TBNYubikeyData>("kh-" + std::to_string(i)));
     }
@@ -72,7 +73,8 @@ TBNSiteDataList makeVault(bool full) {
         auto site = std::make_shared<TBNSiteData>();
         site->setDomain(domains[s].first);
         site->setSiteUrl(domains[s].first);
-        site->setFormUrls(std::make_shared<std::set<std::string>>(std::set<std::string>{domains[s].second}));
+        site->setFormUrls(
+            std::make_shared<std::set<std::string>>(std::set<std::string>{domains[s].second}));
         site->setDisplayName(s == 1 ? "Shop, \"the\" one" : "Site " + std::to_string(s));
         auto logins = std::make_shared<std::vector<std::shared_ptr<TBNLoginData>>>();
         for (size_t i = 0; i < 4; ++i) logins->push_back(makeLogin(n++, full));
@@ -82,7 +84,9 @@ TBNSiteDataList makeVault(bool full) {
     return sites;
 }
 
-std::string str(const std::optional<std::string>& v) { return v.value_or(""); }
+std::string str(const std::optional<std::string>& v) {
+    return v.value_or("");
+}
 
 // Compares what a format carries.
 void expectSameLogins(const TBNSiteDataList& want, const TBNSiteDataList& got, bool full,
@@ -223,7 +227,8 @@ TEST_F(RoundTripTest, ExportFailuresEndWithOneCompletion) {
     {
         auto offline = makeService(phone_, false);
         CallbackLog log;
-        offline->exportWithDestinationType(1, file, log.approved(), log.started(), log.completion());
+        offline->exportWithDestinationType(1, file, log.approved(), log.started(),
+                                           log.completion());
         EXPECT_EQ(log.snapshot(), (Events{"completion:Paired device is offline"}));
         EXPECT_EQ(phone_->exports, 0);
     }
@@ -250,7 +255,8 @@ TEST_F(RoundTripTest, ExportFailuresEndWithOneCompletion) {
     // Partial data: a hole in the records writes nothing.
     phone_->deliverHole = true;
     fs::remove(file);
-    EXPECT_EQ(runExport(*service_, 0, file), (Events{"approved:nil", "completion:Unsuported data format"}));
+    EXPECT_EQ(runExport(*service_, 0, file),
+              (Events{"approved:nil", "completion:Unsuported data format"}));
     EXPECT_FALSE(fs::exists(file));
     phone_->deliverHole = false;
 
@@ -274,7 +280,8 @@ TEST_F(RoundTripTest, WriteFailureIsReportedAndOldFileKept) {
     EXPECT_EQ(runExport(*service_, 1, dir_ / "out.csv"), kExportSucceeded);
     EXPECT_NE(readText(dir_ / "out.csv"), "old");
     size_t entries = 0;
-    for (const auto& e : fs::directory_iterator(dir_.path())) entries += e.path().filename().string().starts_with(".") ? 1 : 0;
+    for (const auto& e : fs::directory_iterator(dir_.path()))
+        entries += e.path().filename().string().starts_with(".") ? 1 : 0;
     EXPECT_EQ(entries, 0u);
 
     // A folder we may not write into keeps the file it had.
@@ -282,13 +289,13 @@ TEST_F(RoundTripTest, WriteFailureIsReportedAndOldFileKept) {
     fs::create_directory(locked);
     writeText(locked / "out.csv", "old");
     fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-    if (::access(locked.c_str(), W_OK) == 0) GTEST_SKIP() << "running with rights that ignore modes";
+    if (::access(locked.c_str(), W_OK) == 0)
+        GTEST_SKIP() << "running with rights that ignore modes";
     events = runExport(*service_, 1, locked / "out.csv");
     ASSERT_EQ(events.size(), 3u);
     EXPECT_NE(events[2], "completion:nil");
     EXPECT_EQ(readText(locked / "out.csv"), "old");
     fs::permissions(locked, fs::perms::owner_all);
-
 }
 
 }  // namespace
