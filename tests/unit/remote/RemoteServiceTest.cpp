@@ -585,3 +585,127 @@ TEST_F(RemoteServiceTest, MissingPushCertificateLeavesNoPusherAndWakeUpsFailAtOn
 
 }  // namespace
 }  // namespace lumvane::remotetest
+
+namespace lumvane::remotetest {
+namespace {
+
+class RemoteNoticeTest : public RemoteFixture {
+  protected:
+    std::shared_ptr<TBNGetLoginDataRequest> loginRequest(const std::string& url) {
+        auto r = std::make_shared<TBNGetLoginDataRequest>();
+        r->setInfo(std::make_shared<TBNRequestInfo>());
+        r->setAuth(std::make_shared<TBNAuthentication>(std::string("EXT"), std::string("X")));
+        r->setSiteUrl(url);
+        r->setDomain(std::string("example.com"));
+        r->setLogin(std::string("alice"));
+        return r;
+    }
+};
+
+// A slow answer shows the waiting notice at 5 s and hides it at the end; a quick one shows
+// none; a failing link also brings the access-timeout notice.
+TEST_F(RemoteNoticeTest, WaitingNoticeFollowsTheClockAndIsAlwaysHidden) {
+    pairDirectly();
+    std::mutex gateMutex;
+    std::condition_variable gateCv;
+    bool open = false, entered = false, failLink = false;
+    phone_.beforeAnswer = [&] {
+        std::unique_lock<std::mutex> lock(gateMutex);
+        entered = true;
+        gateCv.notify_all();
+        gateCv.wait(lock, [&] { return open; });
+        if (failLink) throw TTransportException(TTransportException::TIMED_OUT, "link lost");
+    };
+    makeService();
+    service_->start();
+    ASSERT_TRUE(eventually([&] { return service_->onlinedTransportFactory() != nullptr; }));
+
+    struct Row {
+        double answerAfter;
+        bool fails;
+        int shown;
+        int timeouts;
+    };
+    int shownSoFar = 0, timeoutsSoFar = 0;
+    for (const auto& row : std::vector<Row>{{6, false, 1, 0}, {2, false, 0, 0}, {7, true, 1, 1}}) {
+        SCOPED_TRACE(row.answerAfter);
+        {
+            std::lock_guard<std::mutex> lock(gateMutex);
+            open = false;
+            entered = false;
+            failLink = row.fails;
+        }
+        auto call = std::async(std::launch::async, [&] {
+            return service_->getLoginData(loginRequest("https://www.example.com/login"));
+        });
+        {
+            std::unique_lock<std::mutex> lock(gateMutex);
+            ASSERT_TRUE(gateCv.wait_for(lock, std::chrono::seconds(10), [&] { return entered; }));
+        }
+        clock_->advance(row.answerAfter);
+        if (row.shown) {
+            ASSERT_TRUE(eventually([&] { return delegate_->showWaiting == shownSoFar + 1; }));
+        }
+        {
+            std::lock_guard<std::mutex> lock(gateMutex);
+            open = true;
+        }
+        gateCv.notify_all();
+        auto response = call.get();
+        EXPECT_EQ(response == nullptr, row.fails);
+        shownSoFar += row.shown;
+        timeoutsSoFar += row.timeouts;
+        EXPECT_EQ(delegate_->showWaiting, shownSoFar);
+        EXPECT_EQ(delegate_->hideWaiting, shownSoFar);
+        EXPECT_EQ(delegate_->accessTimeout, timeoutsSoFar);
+    }
+    // The first answered login showed the first-fill guide, once.
+    EXPECT_EQ(delegate_->firstFill, 1);
+    EXPECT_TRUE(settings_->firstFillGuideShowed());
+}
+
+// With the paired phone offline, its sites cache decides whether the phone is woken.
+TEST_F(RemoteNoticeTest, SiteDataAsksAnOfflinePhoneOnlyForCachedUnprotectedSites) {
+    pairDirectly();
+    phone_.awake = false;
+    push_->reachable = false;
+    auto cache = std::make_shared<TBNSitesCache>(
+        1,
+        std::make_shared<std::set<std::string>>(
+            std::set<std::string>{TBNCryptHash::strSha256FromSiteUrl(std::string("example.com"))}),
+        nullptr,
+        std::make_shared<std::set<std::string>>(
+            std::set<std::string>{TBNCryptHash::strSha256FromSiteUrl(std::string("secret.org"))}));
+    settings_->updateSitesCache(cache, phone_.bleId);
+    settings_->waitForPendingSaves();
+    makeService();
+
+    auto request = [](const std::string& url, bool manual) {
+        auto r = std::make_shared<TBNGetSiteDataRequest>();
+        r->setInfo(std::make_shared<TBNRequestInfo>());
+        r->setSiteUrl(url);
+        if (manual) r->setManual(true);
+        return r;
+    };
+    // Manual request, phone offline: nothing, no wake-up.
+    EXPECT_FALSE(service_->getSiteData(request("https://www.example.com/", true)));
+    // Not cached, or protected: an empty answer, no wake-up.
+    for (const std::string url : {"https://unknown.net/", "https://www.secret.org/"}) {
+        auto r = service_->getSiteData(request(url, false));
+        ASSERT_TRUE(r);
+        EXPECT_FALSE(r->infoIsSet());
+        EXPECT_FALSE(r->recordIsSet());
+    }
+    EXPECT_EQ(push_->count(), 0u);
+    // Cached and not protected: the phone is woken.
+    auto call = std::async(std::launch::async, [&] {
+        return service_->getSiteData(request("https://www.example.com/", false));
+    });
+    ASSERT_TRUE(eventually([&] { return waits_.waitedWithName("remoteNotification"); }));
+    EXPECT_EQ(push_->count(), 1u);
+    clock_->advance(TBNThriftRemoteMobileSevice::kWakeUpTimeout + 1);
+    EXPECT_FALSE(call.get());
+}
+
+}  // namespace
+}  // namespace lumvane::remotetest

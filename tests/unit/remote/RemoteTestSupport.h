@@ -134,6 +134,7 @@ class FakeConnection : public RemotePhoneTransport,
                                           "phone dropped the request");
             }
         }
+        if (beforeAnswer) beforeAnswer();
         Bytes reply = phone_->process(plain);
         if (reply.empty()) throw TTransportException(TTransportException::TIMED_OUT, "no reply");
         learnApprovedKey(plain);
@@ -146,6 +147,9 @@ class FakeConnection : public RemotePhoneTransport,
         }
         throw TTransportException(TTransportException::CORRUPTED_DATA, "reply did not open");
     }
+
+    // Runs on the caller's thread before the phone answers (slow or failing phones).
+    std::function<void()> beforeAnswer;
 
   private:
     // After approving the Mac the phone uses the secret key the approval carried.
@@ -201,6 +205,7 @@ struct TestPhone {
     std::optional<Bytes> authResponse;  // what it publishes as its pairing answer
     bool awake = true;
     bool dropAfterPairingAnswer = false;
+    std::function<void()> beforeAnswer;
     std::shared_ptr<WireLog> wire = std::make_shared<WireLog>();
 
     std::string deviceId() const { return sim->deviceId(); }
@@ -305,6 +310,7 @@ class FakeClient : public RemotePhoneClient {
         }
         auto connection =
             std::make_shared<FakeConnection>(phone_.sim, phone_.wire, &phone_.key, &phone_.mutex);
+        connection->beforeAnswer = phone_.beforeAnswer;
         auto info = connection->mutableInfo();
         info->updateBLEId(phone_.bleId);
         info->updateDid(phone_.deviceId());
