@@ -9,12 +9,20 @@ void FakeLocationZone::accessibilityZone(Completion completion) {
     std::optional<uint32_t> zone;
     {
         std::lock_guard<std::mutex> g(mutex_);
-        ++requests_;
         zone = immediateZone_;
-        if (!zone) waiting_.push_back(std::move(completion));
-        cv_.notify_all();
+        if (!zone) {
+            waiting_.push_back(std::move(completion));
+            ++requests_;
+            cv_.notify_all();
+            return;
+        }
     }
-    if (zone) completion(*zone);
+    // An immediate answer is delivered before the request is counted, so a test that
+    // waits for the request also sees the answer applied.
+    completion(*zone);
+    std::lock_guard<std::mutex> g(mutex_);
+    ++requests_;
+    cv_.notify_all();
 }
 
 size_t FakeLocationZone::answer(uint32_t zone) {

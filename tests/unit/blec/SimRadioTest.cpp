@@ -229,6 +229,8 @@ TEST_F(SimRadio, PeripheralObjectGoingAwayDisconnectsWithAnError) {
 TEST_F(SimRadio, PeripheralDisconnectingTheCentralAndTheCentralCancelling) {
     auto p = connectPhone();
     ASSERT_TRUE(p);
+    // The central may learn of the connection before the phone's own reader thread does.
+    ASSERT_TRUE(phone->events.waitUntil([&] { return !phone->device->connectedCentrals().empty(); }));
     const std::string id = phone->device->connectedCentrals().at(0);
     ASSERT_TRUE(phone->device->disconnectCentral(id));
     EXPECT_TRUE(recorder->events.waitFor("disconnect " + kPhone + " error"));
