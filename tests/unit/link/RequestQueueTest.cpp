@@ -20,10 +20,9 @@ struct Results {
 
     BLECRequest::CompletionHandler handler(int tag) {
         return [this, tag](std::optional<Bytes> r) {
-            {
-                std::lock_guard<std::mutex> lock(mutex);
-                byTag[tag] = std::move(r);
-            }
+            // Notified under the lock: the waiter may destroy this object once it sees the entry.
+            std::lock_guard<std::mutex> lock(mutex);
+            byTag[tag] = std::move(r);
             cv.notify_all();
         };
     }
@@ -345,6 +344,29 @@ TEST(RequestQueue, RecordlessConnectionFailsRequestsInsteadOfKeepingThem) {
     link.connection->sendRequest(Bytes{1}, results.handler(1));
     ASSERT_TRUE(results.has(1));
     EXPECT_FALSE(results.get(1).has_value());
+}
+
+TEST(RequestQueue, DropOfAConnectionThatIsAlreadyDownFailsItsRequests) {
+    FakeLink link(allCodes());
+    Results results;
+    link.connection->sendRequest(Bytes{1}, results.handler(1));
+    link.connection->sendRequest(Bytes{2}, results.handler(2));
+    link.peripheral->setState(ble::PeripheralState::Disconnected);
+    link.connection->disconnect();
+    EXPECT_TRUE(results.has(1));
+    EXPECT_TRUE(results.has(2));
+    EXPECT_EQ(link.central->cancelCount(), 0) << "nothing to cancel";
+}
+
+TEST(RequestQueue, MessageThatCannotBeCutFailsInsteadOfCountingAsSent) {
+    FakeLink link(allCodes());
+    link.peripheral->maxWrite = 9;  // below the 10-byte first-chunk header
+    Results results;
+    link.connection->sendRequest(Bytes{1, 2, 3}, results.handler(1));
+    ASSERT_TRUE(results.has(1));
+    EXPECT_FALSE(results.get(1).has_value());
+    EXPECT_TRUE(link.peripheral->writesTo("A040").empty());
+    EXPECT_EQ(link.connection->requestsInProcessCount(), 0u);
 }
 
 }  // namespace
