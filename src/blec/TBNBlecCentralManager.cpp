@@ -8,8 +8,11 @@ namespace lumvane {
 
 TBNBlecCentralManager::TBNBlecCentralManager(std::weak_ptr<ble::BleCentralDelegate> delegate,
                                              const std::string& queueLabel,
-                                             ble::BleCentralFactory factory)
-    : centralManagerQueue_(DispatchQueue::create(queueLabel, DispatchQueue::Kind::Concurrent)) {
+                                             ble::BleCentralFactory factory,
+                                             std::shared_ptr<Clock> clock)
+    : centralManagerQueue_(DispatchQueue::create(queueLabel, DispatchQueue::Kind::Concurrent,
+                                                 DispatchQueue::Priority::Default,
+                                                 std::move(clock))) {
     ble::BleCentralOptions options;
     options.showPowerAlert = false;
     centralManager_ =

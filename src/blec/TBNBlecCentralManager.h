@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/ble/BleCentral.h"
+#include "runtime/Clock.h"
 
 namespace lumvane {
 
@@ -20,9 +21,11 @@ class TBNBlecCentralManager {
   public:
     // Makes the concurrent queue `queueLabel` and a central on it whose events go
     // to `delegate` (held weakly). No power alert is asked for. An empty factory
-    // takes the program's central (ble::createBleCentral).
+    // takes the program's central (ble::createBleCentral). The queue's delayed
+    // blocks (the 1 s loops) read `clock` (null: the steady clock).
     TBNBlecCentralManager(std::weak_ptr<ble::BleCentralDelegate> delegate,
-                          const std::string& queueLabel, ble::BleCentralFactory factory = {});
+                          const std::string& queueLabel, ble::BleCentralFactory factory = {},
+                          std::shared_ptr<Clock> clock = nullptr);
     TBNBlecCentralManager(const TBNBlecCentralManager&) = delete;
     TBNBlecCentralManager& operator=(const TBNBlecCentralManager&) = delete;
 
