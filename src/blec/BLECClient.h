@@ -202,6 +202,8 @@ class BLECClient : public ble::BleCentralDelegate,
     void pickLocked(const std::string& bleId, const std::optional<std::string>& name);
     void reportPairingStatus(const std::string& key);
     bool rejectedLocked(const std::string& bleId);
+    std::shared_ptr<BLECMutableThriftFactoryTransport> currentTransportFor(
+        const std::string& bleId) const;
 
     const std::string privateKey_;
     const std::string cert_;
