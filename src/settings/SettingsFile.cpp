@@ -1,5 +1,7 @@
 #include "settings/SettingsFile.h"
 
+#include "runtime/AtomicFile.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,18 +38,6 @@ struct Fd {
     }
 };
 
-void writeAll(int fd, const Bytes& data, const fs::path& path) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            fail("write", path, errno);
-        }
-        done += static_cast<size_t>(n);
-    }
-}
-
 }  // namespace
 
 Bytes readWholeFile(const fs::path& file) {
@@ -79,33 +69,15 @@ Bytes readWholeFile(const fs::path& file) {
 }
 
 std::string temporaryPrefix(const fs::path& file) {
-    std::string prefix(".");
-    prefix.append(file.filename().string()).append(".tmp-");
-    return prefix;
+    return atomicTemporaryPrefix(file.string());
 }
 
 void writeFileAtomically(const fs::path& file, const Bytes& data) {
-    const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
-    std::string pattern = (folder / (temporaryPrefix(file) + "XXXXXX")).string();
-    Fd out;
-    out.fd = ::mkostemp(pattern.data(), O_CLOEXEC);  // mode 0600
-    if (out.fd < 0) fail("create temporary file in", folder, errno);
-    const fs::path temporary = pattern;
-    try {
-        if (::fchmod(out.fd, S_IRUSR | S_IWUSR) != 0) fail("chmod", temporary, errno);
-        writeAll(out.fd, data, temporary);
-        if (::fsync(out.fd) != 0) fail("fsync", temporary, errno);
-        if (::close(out.release()) != 0) fail("close", temporary, errno);
-        if (::rename(temporary.c_str(), file.c_str()) != 0) fail("rename onto", file, errno);
-    } catch (...) {
-        ::unlink(temporary.c_str());
-        throw;
+    std::string error;
+    const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
+    if (!lumvane::writeFileAtomically(file.string(), bytes, 0600, &error)) {
+        throw std::runtime_error(error);
     }
-    // The rename is only durable once the folder's entry is on disk.
-    Fd dir;
-    dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir.fd < 0) fail("open folder", folder, errno);
-    if (::fsync(dir.fd) != 0) fail("fsync folder", folder, errno);
 }
 
 int removeStaleTemporaries(const fs::path& file) {
@@ -123,7 +95,8 @@ int removeStaleTemporaries(const fs::path& file) {
     return removed;
 }
 
-std::optional<fs::path> moveAside(const fs::path& file, std::chrono::system_clock::time_point when) {
+std::optional<fs::path> moveAside(const fs::path& file,
+                                  std::chrono::system_clock::time_point when) {
     const std::time_t t = std::chrono::system_clock::to_time_t(when);
     std::tm tm{};
     ::gmtime_r(&t, &tm);

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <sstream>
 
-#include "extension/browser/AtomicFile.h"
+#include "runtime/AtomicFile.h"
 #include "extension/browser/ChildProcess.h"
 #include "extension/browser/TLSIdentity.h"
 #include "runtime/log/TBNLogger.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "extension/browser/AtomicFile.h"
+#include "runtime/AtomicFile.h"
 #include "extension/browser/ChildProcess.h"
 #include "runtime/log/TBNLogger.h"
 

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "extension/browser/AtomicFile.h"
+#include "runtime/AtomicFile.h"
 #include "extension/browser/ChildProcess.h"
 #include "extension/browser/HostsRecord.h"
 #include "extension/browser/NSSTrust.h"

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
+#include "runtime/AtomicFile.h"
 #include "runtime/log/TBNLogger.h"
 
 namespace lumvane {
@@ -73,19 +74,6 @@ class FileLock {
   private:
     int fd_ = -1;
 };
-
-bool writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -151,8 +139,7 @@ Loaded load(const std::filesystem::path& path) {
     return result;
 }
 
-KeychainStatus save(const std::filesystem::path& folder, const std::filesystem::path& path,
-                    const Items& items) {
+KeychainStatus save(const std::filesystem::path& path, const Items& items) {
     nlohmann::json json;
     json["version"] = 1;
     json["items"] = nlohmann::json::object();
@@ -161,23 +148,8 @@ KeychainStatus save(const std::filesystem::path& folder, const std::filesystem::
             toHex(value.data(), value.size());
     }
     const std::string text = json.dump();
-    auto temp = path;
-    temp += ".tmp";
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
+    if (!writeFileAtomically(path.string(), text, 0600)) {
         return kKeychainIOError;
-    }
-    ::fchmod(fd, 0600);
-    const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-    ::close(fd);
-    if (!written || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return kKeychainIOError;
-    }
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
     }
     return kKeychainSuccess;
 }
@@ -207,7 +179,7 @@ KeychainStatus FileKeychain::addItem(const std::string& service,
         return kKeychainDuplicateItem;
     }
     loaded.items[service] = value;
-    return save(folder_, path_, loaded.items);
+    return save(path_, loaded.items);
 }
 
 KeychainStatus FileKeychain::copyItem(const std::string& service, std::vector<uint8_t>& value) {
@@ -253,7 +225,7 @@ KeychainStatus FileKeychain::deleteItem(const std::string& service) {
     if (loaded.items.erase(service) == 0) {
         return kKeychainItemNotFound;
     }
-    return save(folder_, path_, loaded.items);
+    return save(path_, loaded.items);
 }
 
 }  // namespace lumvane

@@ -1,8 +1,9 @@
 #pragma once
 // Durable replacement of small state files: the bytes go to a private temporary file in
-// the target's own folder, are fsynced, and the file is renamed over the target, so a
-// crash leaves either the old or the new file, never a torn one.
+// the target's own folder (".<name>.tmp-XXXXXX"), are fsynced, and the file is renamed
+// over the target, so a crash leaves either the old or the new file, never a torn one.
 #include <sys/types.h>
+
 #include <string>
 #include <string_view>
 
@@ -10,8 +11,13 @@ namespace lumvane {
 
 // Writes the file atomically with the given mode (the temporary file is created with it,
 // so the bytes are never readable by others, not even for a moment). Returns false on
-// any failure and leaves the previous file in place.
-bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0600);
+// any failure and leaves the previous file in place; `error`, when given, then holds the
+// failing step, the path and the system's reason.
+bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0600,
+                         std::string* error = nullptr);
+
+// Prefix of the temporary files writeFileAtomically() makes for `path`.
+std::string atomicTemporaryPrefix(const std::string& path);
 
 // Creates the folder (and missing parents) and sets the folder itself to the mode.
 bool ensurePrivateFolder(const std::string& path, mode_t mode = 0700);
