@@ -84,9 +84,9 @@ class TBNThriftProxy : public TBNStorageService {
 
   private:
     template <class Request, class Response>
-    std::shared_ptr<Response> handle(const char* operation, const std::shared_ptr<Request>& request,
-                                     std::shared_ptr<Response> (TBNStorageService::*call)(
-                                         std::shared_ptr<Request>));
+    std::shared_ptr<Response> handle(
+        const char* operation, const std::shared_ptr<Request>& request,
+        std::shared_ptr<Response> (TBNStorageService::*call)(std::shared_ptr<Request>));
 
     Options options_;
     mutable std::mutex servicesMutex_;
