@@ -1,0 +1,25 @@
+#pragma once
+// `lumvane --headless`: the application service without status item or windows, for
+// machines without a display, demos and the end-to-end tests.
+//
+// Start-up: the log files, the service-side start-up steps (StartupSteps), the phone
+// link on the chosen Bluetooth back end, the servers on 19521 (and 19523/19524 when a
+// local TLS identity exists), then, with --pair, the QR pairing, whose invitation URL and
+// QR code go to standard output. Questions to the user are answered as cancelled.
+// SIGTERM or SIGINT stop the phone link and the servers, flush the logs and end the run.
+//
+// Standard output carries one line per event, for people and for scripts:
+//   lumvane: serving http://127.0.0.1:19521/thrift [and https on 19523, 19524]
+//   lumvane: pairing URL: https://...
+//   lumvane: pairing status: ...
+//   lumvane: paired (connection type N) | lumvane: pairing failed: ...
+//   lumvane: stopped
+#include "app/CommandLine.h"
+
+namespace lumvane {
+
+// Runs until SIGTERM or SIGINT; returns the exit status (0 after a clean stop, 1 when
+// the service cannot start, 2 for a bad environment such as an unusable --ble value).
+int runHeadless(const CommandLine& commandLine);
+
+}  // namespace lumvane

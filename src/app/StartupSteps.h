@@ -1,0 +1,87 @@
+#pragma once
+// The steps of the program's start-up that bring the service side up: the settings
+// key, the settings file, the extension credentials, the upgrade and the log level.
+// The headless mode runs them on their own; the status-item application runs them
+// between the logging set-up and the creation of its windows.
+//
+// Every step logs its failures under "ui|app" and carries on: at worst the program
+// runs with fresh settings under a key that could not be stored. Nothing a step
+// cannot open is ever deleted: an unreadable settings file is moved aside.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "runtime/Bytes.h"
+
+namespace lumvane {
+
+class TBNKeyChainManager;
+class TBNSettings;
+class TBNLogFilter;
+class TBNLogFormatter;
+
+class StartupSteps {
+  public:
+    // Keychain item holding the 32-byte AES key of the settings file's encrypted part.
+    static constexpr const char* kSettingsKeyItem = "com.tobrin.lumvane.passcode";
+    // Keychain item holding "<client id>:<client secret>" of the Safari extension.
+    static constexpr const char* kExtensionCredentialsItem = "com.tobrin.lumvane.safariauth";
+    // Older versions sealed the encrypted part with the digest of this phrase.
+    static constexpr const char* kOldSettingsKeyPhrase = "wrb.fendlox.garimu.net";
+    // Stored versions below this one had a favicon cache that must be cleared.
+    static constexpr const char* kFaviconCacheVersion = "0.8.4.3";
+    static constexpr size_t kSettingsKeySize = 32;
+
+    // Moves a settings file left in the old folder to the new path when none is there
+    // yet; a failed move is logged and ignored. True when it was moved.
+    static bool moveOldSettingsFile(const std::filesystem::path& settingFile,
+                                    const std::filesystem::path& oldSettingFile);
+
+    // The settings key from the keychain. An item that cannot be read, is empty or is
+    // not a key of 32 bytes is replaced by a fresh key (kept in memory when it cannot
+    // be stored).
+    static Bytes settingsKey(TBNKeyChainManager& keychain);
+
+    // Loads the settings file and opens its encrypted part: with the key; else with the
+    // old fixed key, re-sealing the file under the key; else the file is moved aside
+    // and new settings are started under the key. Returns the attempt that worked
+    // (1, 2 or 3), 0 when none did.
+    static int loadSettings(TBNSettings& settings, const std::filesystem::path& settingFile,
+                            const Bytes& key);
+
+    // Reads the extension credentials and approves them as an extension client; makes,
+    // approves and stores a fresh pair when the item is missing or empty. An item that
+    // does not hold exactly one ":" between two non-empty parts approves nothing and
+    // is left as it is. Returns the approved pair.
+    static std::optional<std::pair<std::string, std::string>> approveExtensionCredentials(
+        TBNKeyChainManager& keychain, TBNSettings& settings);
+
+    // Upgrades the settings (defaults, migrations) and says whether the stored version
+    // was old enough for the favicon cache to be cleared.
+    static bool updateSettings(TBNSettings& settings);
+
+    // Applies the stored log level to the logger and to the file log's filter and
+    // formatter (when given). Values 1 and 2 are stored back as 0.
+    static void applyLogLevel(TBNSettings& settings, TBNLogFilter* filter,
+                              TBNLogFormatter* formatter);
+
+    // All of the above in order, inside one exception scope: an exception that
+    // escapes a step is logged and the remaining steps are skipped. True when every
+    // step ran.
+    struct Result {
+        bool completed = false;
+        int settingsAttempt = 0;
+        std::optional<std::pair<std::string, std::string>> extensionCredentials;
+    };
+    static Result runServiceSideSteps(TBNKeyChainManager& keychain, TBNSettings& settings,
+                                      const std::filesystem::path& settingFile,
+                                      const std::filesystem::path& oldSettingFile,
+                                      TBNLogFilter* filter, TBNLogFormatter* formatter);
+
+    // The system-information block at the head of every log file.
+    static void stashSystemInfoToLog();
+};
+
+}  // namespace lumvane
