@@ -63,7 +63,7 @@ HidFrame initFrame(uint32_t cid, uint8_t cmd, uint16_t bcnt, const Bytes& data) 
     f[4] = cmd;
     f[5] = static_cast<uint8_t>(bcnt >> 8);
     f[6] = static_cast<uint8_t>(bcnt);
-    std::memcpy(f.data() + 7, data.data(), std::min<size_t>(57, data.size()));
+    if (!data.empty()) std::memcpy(f.data() + 7, data.data(), std::min<size_t>(57, data.size()));
     return f;
 }
 
@@ -71,7 +71,7 @@ HidFrame contFrame(uint32_t cid, uint8_t seq, const Bytes& data) {
     HidFrame f{};
     putCid(f, cid);
     f[4] = seq;
-    std::memcpy(f.data() + 5, data.data(), std::min<size_t>(59, data.size()));
+    if (!data.empty()) std::memcpy(f.data() + 5, data.data(), std::min<size_t>(59, data.size()));
     return f;
 }
 
