@@ -501,14 +501,17 @@ void BLECClient::pickLocked(const std::string& bleId, const std::optional<std::s
             clock_);
         blecPeripheral_ = p;
     }
+    auto transport = blecPeripheral_->transport();
+    // A repeated advertisement of the phone being handled (one already on its way
+    // when the scan stopped) must not restart a connection that is under way.
+    auto system = central_->periphealByBleId(blecPeripheral_->bleId());
+    if (system && system->state() != ble::PeripheralState::Disconnected) {
+        if (scanning()) stopScan();
+        return;
+    }
     if (validator_->blecPeripheral()) validator_->invalidate();
     if (pairingMode()) reportPairingStatus("PAIR_STATE_CONNECTING");
     stopScan();
-    auto transport = blecPeripheral_->transport();
-    // A repeated advertisement of the phone being handled must not restart a
-    // connection that is already under way.
-    auto system = central_->periphealByBleId(blecPeripheral_->bleId());
-    if (system && system->state() != ble::PeripheralState::Disconnected) return;
     logLine(blec::LogLevel::Info, "connect to device: " + phone(bleId, name));
     if (!transport || !transport->connect()) {
         blecPeripheral_.reset();

@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "blec/BLECBZip2.h"
+#include "runtime/BZip2.h"
 #include "blec/BLECLog.h"
 #include "blec/BLECPayloadCipher.h"
 
@@ -108,7 +108,7 @@ std::vector<Bytes> BLECDataManager::splitDataToChunks(const Bytes& data, uint16_
     Bytes compressed;
     bool isCompressed = false;
     if (supportCompress) {
-        if (auto z = blec::bzip2CompressIfSmaller(data)) {
+        if (auto z = bz2::compressIfSmaller(data)) {
             compressed = std::move(*z);
             payload = &compressed;
             isCompressed = true;
@@ -321,7 +321,7 @@ void BLECDataManager::finishMessageLocked(const DecryptKeysBlock& getDecryptKeys
     }
 
     if (compressed) {
-        auto plain = blec::bzip2Decompress(message.data(), message.size(), maxMessageLength_);
+        auto plain = bz2::decompress(message, maxMessageLength_);
         if (!plain) {
             logError("message " + std::to_string(id) + ": does not decompress");
             failMessageLocked(id, completion);
