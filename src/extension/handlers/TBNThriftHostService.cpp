@@ -377,8 +377,8 @@ std::shared_ptr<TBNAddLoginDataResponse> TBNThriftHostService::addLoginData(
     if (!request) request = std::make_shared<TBNAddLoginDataRequest>();
     TBN_LOG_INFO_BEGIN(kTag);
     auto reply = [&](std::shared_ptr<TBNError> error) {
-        TBN_LOG_ALT_END(INFO, kTag);
-        TBN_LOG_INFO(kTag, "error = {}", error->summary());
+        TBN_LOG_WITH_KIND(TBN_LOG_FLAG_INFO, TBNLogTagTypeMethodAltEnd, kTag, "error = {}",
+                          error->summary());
         return std::make_shared<TBNAddLoginDataResponse>(responseInfo(request->info(), error),
                                                          false);
     };

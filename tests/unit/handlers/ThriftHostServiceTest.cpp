@@ -119,6 +119,22 @@ TEST_F(ThriftHostServiceTest, NewClientRegistersOnlyInsideTheWindow) {
     EXPECT_TRUE(host_->isExtensionRegistrationOpen());
 }
 
+// Pings of one new client that arrive together all get the one secret that was approved.
+TEST_F(ThriftHostServiceTest, ConcurrentFirstPingsShareOneSecret) {
+    host_->openExtensionRegistration();
+    std::vector<std::future<std::optional<std::string>>> pings;
+    for (int i = 0; i < 8; ++i) {
+        pings.push_back(std::async(std::launch::async, [this] {
+            return ping(auth(std::string("RACE-EXT"), std::nullopt))->clientSecret();
+        }));
+    }
+    std::set<std::optional<std::string>> secrets;
+    for (auto& p : pings) secrets.insert(p.get());
+    ASSERT_EQ(secrets.size(), 1u);
+    ASSERT_TRUE(secrets.begin()->has_value());
+    EXPECT_TRUE(settings_->isApprovedExtensionClient(std::string("RACE-EXT"), *secrets.begin()));
+}
+
 TEST_F(ThriftHostServiceTest, PingsWithoutClientOrWhilePausedAreRefusedButStillReported) {
     host_->openExtensionRegistration();
     EXPECT_EQ(errorOf(ping(nullptr)->info()), std::make_pair(1, int64_t{1}));
