@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <set>
+
+#include "app/StartupSteps.h"
+#include "crypto/TBNCryptHash.h"
+#include "crypto/TBNKeyChainManager.h"
+#include "keychain/FakeKeychain.h"
+#include "runtime/Paths.h"
+#include "runtime/log/TBNLogger.h"
+#include "settings/TBNSettings.h"
+
+namespace lumvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+Bytes readBytes(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+Bytes bytesOf(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+class StartupStepsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumvane-startup-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        Paths::setRootOverride(root_);
+        store_ = std::make_shared<FakeKeychain>();
+        keychain_ = std::make_unique<TBNKeyChainManager>(store_);
+        settingFile_ = TBNSettings::settingsFilePath();
+    }
+    void TearDown() override {
+        for (auto& s : settings_) s->waitForPendingSaves();
+        settings_.clear();
+        Paths::setRootOverride(std::nullopt);
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    // A store as at a new start of the program.
+    std::shared_ptr<TBNSettings> newSettings() {
+        TBNSettings::Options o;
+        o.bundleVersion = "1.0.0.0";
+        auto s = TBNSettings::create(o);
+        settings_.push_back(s);
+        return s;
+    }
+
+    std::set<std::string> settingsFolderFiles() const {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(settingFile_.parent_path())) {
+            names.insert(e.path().filename().string());
+        }
+        return names;
+    }
+
+    fs::path root_;
+    fs::path settingFile_;
+    std::shared_ptr<FakeKeychain> store_;
+    std::unique_ptr<TBNKeyChainManager> keychain_;
+    std::vector<std::shared_ptr<TBNSettings>> settings_;
+};
+
+TEST_F(StartupStepsTest, SettingsKeyIsKeptWhenGoodAndReplacedWhenMissingOrBroken) {
+    const std::string item = StartupSteps::kSettingsKeyItem;
+
+    // Missing: a fresh key is made and stored.
+    const Bytes first = StartupSteps::settingsKey(*keychain_);
+    ASSERT_EQ(first.size(), 32u);
+    EXPECT_EQ(keychain_->dataForKey(item), first);
+
+    // Readable: used as it is, never rewritten.
+    EXPECT_EQ(StartupSteps::settingsKey(*keychain_), first);
+    EXPECT_EQ(keychain_->dataForKey(item), first);
+
+    // Empty or of the wrong length: nothing could be opened with it; replaced.
+    for (const Bytes& broken : {Bytes{}, Bytes{1, 2, 3, 4, 5}, Bytes(33, 9)}) {
+        keychain_->setData(broken, item);
+        const Bytes key = StartupSteps::settingsKey(*keychain_);
+        EXPECT_EQ(key.size(), 32u);
+        EXPECT_NE(key, first);
+        EXPECT_EQ(keychain_->dataForKey(item), key);
+    }
+}
+
+TEST_F(StartupStepsTest, AnUnavailableKeychainStillGivesAKeyForThisRun) {
+    store_->setAvailable(false);
+    const Bytes key = StartupSteps::settingsKey(*keychain_);
+    EXPECT_EQ(key.size(), 32u);
+    store_->setAvailable(true);
+    EXPECT_EQ(store_->itemCount(), 0u);
+}
+
+TEST_F(StartupStepsTest, SettingsOpenWithTheKeyOnLaterStarts) {
+    const Bytes key = StartupSteps::settingsKey(*keychain_);
+    auto first = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*first, settingFile_, key), 1);
+    first->approveExtForClientId(std::string("ID1"), std::string("SECRET1"));
+    first->waitForPendingSaves();
+
+    auto second = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*second, settingFile_, key), 1);
+    EXPECT_TRUE(second->isApprovedExtensionClient(std::string("ID1"), std::string("SECRET1")));
+}
+
+TEST_F(StartupStepsTest, AFileOfTheOldFixedKeyIsResealedUnderTheKeychainKey) {
+    const Bytes oldKey =
+        TBNCryptHash::sha256FromString(std::string(StartupSteps::kOldSettingsKeyPhrase));
+    auto old = newSettings();
+    old->loadBySettingsClass(settingFile_);
+    old->decryptEncryptedSettingsByKey(oldKey);
+    old->approveExtForClientId(std::string("OLD"), std::string("S"));
+    old->waitForPendingSaves();
+
+    const Bytes key = StartupSteps::settingsKey(*keychain_);
+    auto upgraded = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*upgraded, settingFile_, key), 2);
+    EXPECT_TRUE(upgraded->isApprovedExtensionClient(std::string("OLD"), std::string("S")));
+    upgraded->waitForPendingSaves();
+
+    // The next start needs no fallback.
+    auto next = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*next, settingFile_, key), 1);
+    EXPECT_TRUE(next->isApprovedExtensionClient(std::string("OLD"), std::string("S")));
+}
+
+TEST_F(StartupStepsTest, AFileNeitherKeyOpensIsMovedAsideNotDeleted) {
+    Bytes otherKey(32, 0x5a);
+    auto other = newSettings();
+    other->loadBySettingsClass(settingFile_);
+    other->decryptEncryptedSettingsByKey(otherKey);
+    other->approveExtForClientId(std::string("LOST"), std::string("S"));
+    other->waitForPendingSaves();
+    const Bytes original = readBytes(settingFile_);
+    ASSERT_FALSE(original.empty());
+
+    const Bytes key = StartupSteps::settingsKey(*keychain_);
+    auto fresh = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*fresh, settingFile_, key), 3);
+    EXPECT_FALSE(fresh->isApprovedExtensionClient(std::string("LOST"), std::string("S")));
+    fresh->waitForPendingSaves();
+
+    // The unreadable file is still there under another name, byte for byte.
+    bool kept = false;
+    for (const auto& name : settingsFolderFiles()) {
+        const fs::path p = settingFile_.parent_path() / name;
+        if (p != settingFile_ && readBytes(p) == original) kept = true;
+    }
+    EXPECT_TRUE(kept);
+    // And the new file opens with the keychain key.
+    auto next = newSettings();
+    EXPECT_EQ(StartupSteps::loadSettings(*next, settingFile_, key), 1);
+}
+
+TEST_F(StartupStepsTest, ExtensionCredentialsByItemContent) {
+    const std::string item = StartupSteps::kExtensionCredentialsItem;
+    struct Case {
+        const char* name;
+        std::optional<Bytes> stored;  // nothing: no item
+        bool approved;
+        std::optional<std::pair<std::string, std::string>> pair;  // for a stored pair
+    };
+    const std::vector<Case> cases = {
+        {"one colon", bytesOf("CID:SECRET"), true, std::make_pair("CID", "SECRET")},
+        {"two colons", bytesOf("A:B:C"), false, std::nullopt},
+        {"no colon", bytesOf("ABC"), false, std::nullopt},
+        {"empty client id", bytesOf(":SECRET"), false, std::nullopt},
+        {"empty secret", bytesOf("CID:"), false, std::nullopt},
+        {"not text", Bytes{0xff, 0xfe, ':', 0xc0}, false, std::nullopt},
+    };
+    auto settings = newSettings();
+    ASSERT_EQ(
+        StartupSteps::loadSettings(*settings, settingFile_, StartupSteps::settingsKey(*keychain_)),
+        1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        keychain_->setData(*c.stored, item);
+        auto got = StartupSteps::approveExtensionCredentials(*keychain_, *settings);
+        EXPECT_EQ(got.has_value(), c.approved);
+        if (c.pair) {
+            ASSERT_TRUE(got);
+            EXPECT_EQ(*got, *c.pair);
+            EXPECT_TRUE(settings->isApprovedExtensionClient(c.pair->first, c.pair->second));
+        }
+        // What is not used is left exactly as it was.
+        EXPECT_EQ(keychain_->dataForKey(item), *c.stored);
+    }
+    EXPECT_FALSE(settings->isApprovedExtensionClient(std::string("A")));
+    EXPECT_FALSE(settings->isApprovedExtensionClient(std::string("")));
+}
+
+TEST_F(StartupStepsTest, MissingOrEmptyCredentialsGetAFreshApprovedPair) {
+    const std::string item = StartupSteps::kExtensionCredentialsItem;
+    auto settings = newSettings();
+    StartupSteps::loadSettings(*settings, settingFile_, StartupSteps::settingsKey(*keychain_));
+
+    for (bool emptyItem : {false, true}) {
+        SCOPED_TRACE(emptyItem ? "empty item" : "no item");
+        if (emptyItem) keychain_->setData(Bytes{}, item);
+        auto got = StartupSteps::approveExtensionCredentials(*keychain_, *settings);
+        ASSERT_TRUE(got);
+        EXPECT_EQ(got->first.size(), 36u);
+        EXPECT_EQ(got->second.size(), 36u);
+        EXPECT_NE(got->first, got->second);
+        EXPECT_TRUE(settings->isApprovedExtensionClient(got->first, got->second));
+        const auto text = keychain_->stringForKey(item);
+        ASSERT_TRUE(text);
+        EXPECT_EQ(*text, got->first + ":" + got->second);
+        EXPECT_EQ(text->size(), 73u);
+    }
+
+    // A keychain that cannot store still leaves the pair approved for this run.
+    store_->setAvailable(false);
+    auto unstored = StartupSteps::approveExtensionCredentials(*keychain_, *settings);
+    ASSERT_TRUE(unstored);
+    EXPECT_TRUE(settings->isApprovedExtensionClient(unstored->first, unstored->second));
+}
+
+TEST_F(StartupStepsTest, OldSettingsFileMovesOnlyWhenNoNewOneExists) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    fs::create_directories(old.parent_path());
+    std::ofstream(old) << "old";
+    EXPECT_TRUE(StartupSteps::moveOldSettingsFile(settingFile_, old));
+    EXPECT_FALSE(fs::exists(old));
+    EXPECT_EQ(readBytes(settingFile_), bytesOf("old"));
+
+    std::ofstream(old) << "older";
+    EXPECT_FALSE(StartupSteps::moveOldSettingsFile(settingFile_, old));
+    EXPECT_EQ(readBytes(settingFile_), bytesOf("old"));
+    EXPECT_TRUE(fs::exists(old));
+}
+
+TEST_F(StartupStepsTest, LogLevelIsAppliedAndDisabledValuesStoredBackAsZero) {
+    auto settings = newSettings();
+    StartupSteps::loadSettings(*settings, settingFile_, StartupSteps::settingsKey(*keychain_));
+    const uint64_t before = TBNLogger::maxLevel();
+    struct Case {
+        int32_t stored;
+        int32_t after;
+        uint64_t mask;
+    };
+    for (const Case& c : {Case{13, 13, kTBNLogLevelVerbose}, Case{2, 0, kTBNLogLevelOff},
+                          Case{11, 11, kTBNLogLevelInfo}, Case{1, 0, kTBNLogLevelOff},
+                          Case{12, 12, kTBNLogLevelDebug}}) {
+        SCOPED_TRACE(c.stored);
+        settings->setLoggingLevel(c.stored);
+        StartupSteps::applyLogLevel(*settings, nullptr, nullptr);
+        EXPECT_EQ(settings->loggingLevel(), c.after);
+        EXPECT_EQ(TBNLogger::maxLevel(), c.mask);
+    }
+    TBNLogger::setMaxLevel(before);
+}
+
+TEST_F(StartupStepsTest, TwoStartsShareKeyCredentialsAndSettings) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    const uint64_t level = TBNLogger::maxLevel();
+    auto first = newSettings();
+    auto r1 =
+        StartupSteps::runServiceSideSteps(*keychain_, *first, settingFile_, old, nullptr, nullptr);
+    ASSERT_TRUE(r1.completed);
+    EXPECT_EQ(r1.settingsAttempt, 1);
+    ASSERT_TRUE(r1.extensionCredentials);
+    // The upgrade filled the defaults.
+    EXPECT_TRUE(first->clientId().has_value());
+    EXPECT_EQ(first->appVersion(), std::optional<std::string>("1.0.0.0"));
+    first->waitForPendingSaves();
+
+    auto second = newSettings();
+    auto r2 =
+        StartupSteps::runServiceSideSteps(*keychain_, *second, settingFile_, old, nullptr, nullptr);
+    ASSERT_TRUE(r2.completed);
+    EXPECT_EQ(r2.settingsAttempt, 1);
+    EXPECT_EQ(r2.extensionCredentials, r1.extensionCredentials);
+    EXPECT_EQ(second->clientId(), first->clientId());
+    EXPECT_TRUE(second->isApprovedExtensionClient(r1.extensionCredentials->first,
+                                                  r1.extensionCredentials->second));
+    TBNLogger::setMaxLevel(level);
+}
+
+}  // namespace
+}  // namespace lumvane
