@@ -121,6 +121,7 @@ void TBNBlecPeriphialValidator::validate(const std::shared_ptr<TBNBlecPeripheral
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (blecPeripheral_ || !record) return;
     blecPeripheral_ = record;
+    failureNextConnectTime_ = 0;
     auto peripheral = platformPeripheral();
     if (!peripheral) {
         logLine(blec::LogLevel::Error, "peripheral == nil");
@@ -351,8 +352,10 @@ void TBNBlecPeriphialValidator::centralManagerDidDisconnectPeripheral(
     // A disconnection ends discovery too: a stale processing time would fire at
     // the next run's first tick.
     processingTime_ = 0;
-    blecPeripheral_->setNextConnectTime(
-        now() + (error ? kRetryAfterDisconnectError : kRetryAfterDisconnect));
+    // The disconnection ends the run; it must not shorten a back-off the failure
+    // step of this run has just set (30 s or 60 s after repeated failures).
+    const double next = now() + (error ? kRetryAfterDisconnectError : kRetryAfterDisconnect);
+    blecPeripheral_->setNextConnectTime(std::max(next, failureNextConnectTime_));
     notifyDidDisconectFromPeripheral();
 }
 
@@ -408,6 +411,7 @@ void TBNBlecPeriphialValidator::didFailProcessPeripheral() {
             }
         }
     }
+    failureNextConnectTime_ = record.nextConnectTime();
     connectingTime_ = 0;
     processingTime_ = 0;
 }

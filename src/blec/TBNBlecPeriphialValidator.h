@@ -164,6 +164,8 @@ class TBNBlecPeriphialValidator : public ble::BleCentralDelegate,
     double connectingTime_ = 0;
     double processingTime_ = 0;
     double disconnectingTime_ = 0;
+    // The next-connect time the failure step set during the current run (0: none).
+    double failureNextConnectTime_ = 0;
 };
 
 }  // namespace lumvane
