@@ -178,6 +178,9 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
         std::function<bool(const std::string&)> openUrl;
         // The computer's name in the pairing invitation; default: the host name.
         std::string computerName;
+        // Whether Bluetooth LE can be used; default: a TBNBLEChecker on the program's
+        // central.
+        std::function<bool()> bluetoothCheck;
     };
 
     // The process-wide service, made on first use from the options given to
@@ -216,6 +219,8 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     bool showingInstallDriver() const { return showingInstallDriver_.load(); }
     bool showingUnpairedDevice() const;
     bool isRunning() const;
+    // Questions waiting for the user right now.
+    size_t pendingQuestions() const;
 
     std::shared_ptr<TBNServiceDelegate> delegate() const;
     void setDelegate(std::weak_ptr<TBNServiceDelegate> delegate);
@@ -268,8 +273,12 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     // Writes the backup into `folder` (made 0700 when missing) as a 0600 file, atomically
     // and never over an existing file ("_1", "_2", ... are added to a taken name).
     // Returns the path written; throws std::runtime_error with the reason on failure.
+    // Without `createFolder` a missing folder is an error.
     static std::string writeBackupFile(const std::string& folder, const std::string& baseName,
-                                       const Bytes& data);
+                                       const Bytes& data, bool createFolder = true);
+    // The bytes of a backup file to restore; nothing (with the reason) for a file that
+    // cannot be read, is empty or is implausibly large.
+    static std::optional<Bytes> readBackupFile(const std::string& path, std::string* error);
 
     // ---- Remote phone service delegate ----
     void remoteMobileClientDidBluetoothStateUpadate(Service& service, bool on) override;
@@ -348,9 +357,13 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     struct Question;
 
     void init();
-    void buildServers(const std::optional<SSLIdentity>& identity);
-    void startAfterIdentityCheck();
+    void createIdentityAndStart();
     void onMain(std::function<void()> block);
+    // A notice / a page on the main loop, when there is a notices object / UI service.
+    void notify(std::function<void(TBNNotifications&)> notice);
+    void onMainUI(std::function<void(TBNUIServiceProtocol&)> page);
+    // Ends every waiting question as cancelled.
+    void cancelPendingQuestions();
     void async(std::function<void()> block);
     void terminateApplication();
     // Shows a question on the main loop and waits for its own answer (or the time-out).
@@ -360,6 +373,7 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
                                    const std::string& siteName, bool isUpdate);
     void showDriverPage(TBNInstallDriverViewType type, const char* logText);
     bool pairedDeviceOnline();
+    static std::string localHostName();
 
     Options options_;
     std::shared_ptr<TBNSettings> settings_;
@@ -370,10 +384,15 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     std::shared_ptr<TBNThriftRemoteMobileSevice> remoteService_;
     std::shared_ptr<TBNHostStorageService> hostService_;
     std::shared_ptr<TBNLoggingService> logService_;
-    std::shared_ptr<DispatchQueue> pairingQueue_;
 
     mutable std::mutex serversMutex_;  // start, stop and the server pointers
     std::unique_ptr<Servers> servers_;
+    bool linkStarted_ = false;  // the phone link was started and not stopped since
+
+    mutable std::mutex questionsMutex_;  // questions waiting for the user
+    bool questionsClosed_ = false;       // stopped: new questions are answered as cancelled
+    uint64_t lastQuestionId_ = 0;
+    std::unordered_map<uint64_t, std::function<void()>> pendingQuestions_;
 
     mutable std::mutex refsMutex_;  // the weak references below
     std::weak_ptr<TBNServiceDelegate> delegate_;

@@ -101,8 +101,7 @@ class TBNHeadlessUIService : public TBNUIServiceProtocol {
     void showInstallDriver(TBNInstallDriverViewType type, Closed closed) override;
     void showCreateSSLIdentityAlert(CreateSSLIdentityReply reply) override;
     void showSSLIdentityFailedAlert(Closed closed) override;
-    void showGuide(const std::string& titleKey, const std::string& messageKey,
-                   bool large) override;
+    void showGuide(const std::string& titleKey, const std::string& messageKey, bool large) override;
     void showRate() override;
     void hideCurrentPopover() override;
 
