@@ -6,6 +6,7 @@
 
 #include "u2f/APDUCommand.h"
 #include "u2f/APDUResponse.h"
+#include "u2f/softu2f.h"
 
 using namespace lumvane;
 
@@ -49,6 +50,46 @@ void readResponse(const Bytes& raw) {
     }
 }
 
+// A device that takes every frame and never delivers any: the fuzzer hands frames to
+// the reassembly directly.
+class NullDevice : public HidFrameDevice {
+  public:
+    int sendFrame(const HidFrame&) override { return 0; }
+    WaitResult waitFrame(std::chrono::milliseconds, HidFrame&) override {
+        return WaitResult::Timeout;
+    }
+    void interrupt() override {}
+};
+
+// The HID frame reassembly over the same bytes, cut into 64-byte frames; complete MSG
+// messages go through the request parser as the authenticator would.
+void feedFrames(const Bytes& raw) {
+    static std::shared_ptr<ManualClock> clock = std::make_shared<ManualClock>();
+    static softu2f_ctx* ctx = [] {
+        softu2f_ctx* c = softu2f_connect_device(std::make_unique<NullDevice>(), 0, clock);
+        softu2f_set_frame_gap(c, std::chrono::microseconds(0));
+        softu2f_set_handler(c, U2FHID_MSG, [](softu2f_ctx*, softu2f_hid_message* msg) {
+            if (!msg->data || msg->data->size() != msg->bcnt) std::abort();
+            try {
+                (void)CommandHeader::fromRaw(*msg->data);
+            } catch (const ResponseStatusError&) {
+            }
+            return true;
+        });
+        return c;
+    }();
+    for (size_t at = 0; at + 64 <= raw.size(); at += 64) {
+        HidFrame frame;
+        std::copy(raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + 64),
+                  frame.begin());
+        softu2f_receive_frame(ctx, frame);
+    }
+    // Whatever is left incomplete times out, so no state leaks into the next input.
+    clock->advance(1.0);
+    softu2f_timer_tick(ctx);
+    if (softu2f_pending_count(ctx) != 0) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -78,5 +119,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } catch (const ResponseError&) {
     } catch (const DataReaderError&) {
     }
+    feedFrames(raw);
     return 0;
 }
