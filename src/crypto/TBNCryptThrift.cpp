@@ -1,6 +1,5 @@
 #include "crypto/TBNCryptThrift.h"
 
-#include <bzlib.h>
 #include <openssl/crypto.h>
 #include <thrift/transport/TBufferTransports.h>
 
@@ -12,6 +11,7 @@
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptRnd.h"
 #include "protocol/ProtocolLimits.h"
+#include "runtime/BZip2.h"
 
 namespace lumvane {
 
@@ -165,84 +165,11 @@ std::optional<Bytes> TBNCryptThrift::decryptData(ByteView data, ByteView key) {
 }
 
 std::optional<Bytes> TBNCryptThrift::compress(ByteView data) {
-    bz_stream stream{};
-    if (BZ2_bzCompressInit(&stream, 9, 0, 0) != BZ_OK) {
-        return std::nullopt;
-    }
-    Bytes out(data.size() + data.size() / 100 + 600);
-    size_t inOffset = 0;
-    size_t outOffset = 0;
-    int rc = BZ_RUN_OK;
-    for (;;) {
-        // bzip2 counts in unsigned int: feed and drain in slices.
-        const size_t inStep = std::min<size_t>(data.size() - inOffset, UINT_MAX / 2);
-        stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(data.data() + inOffset));
-        stream.avail_in = static_cast<unsigned>(inStep);
-        if (out.size() - outOffset < 4096) {
-            out.resize(out.size() * 2);
-        }
-        const size_t outStep = std::min<size_t>(out.size() - outOffset, UINT_MAX / 2);
-        stream.next_out = reinterpret_cast<char*>(out.data() + outOffset);
-        stream.avail_out = static_cast<unsigned>(outStep);
-        const bool last = inOffset + inStep == data.size();
-        rc = BZ2_bzCompress(&stream, last ? BZ_FINISH : BZ_RUN);
-        inOffset += inStep - stream.avail_in;
-        outOffset += outStep - stream.avail_out;
-        if (rc == BZ_STREAM_END) {
-            break;
-        }
-        if (rc != BZ_RUN_OK && rc != BZ_FINISH_OK) {
-            BZ2_bzCompressEnd(&stream);
-            return std::nullopt;
-        }
-    }
-    BZ2_bzCompressEnd(&stream);
-    out.resize(outOffset);
-    return out;
+    return bz2::compress(data);
 }
 
 std::optional<Bytes> TBNCryptThrift::decompress(ByteView data, size_t maxOutput) {
-    bz_stream stream{};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        return std::nullopt;
-    }
-    Bytes out(std::min<size_t>(std::max<size_t>(data.size() * 4, 4096), maxOutput + 1));
-    size_t inOffset = 0;
-    size_t outOffset = 0;
-    for (;;) {
-        const size_t inStep = std::min<size_t>(data.size() - inOffset, UINT_MAX / 2);
-        stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(data.data() + inOffset));
-        stream.avail_in = static_cast<unsigned>(inStep);
-        if (out.size() == outOffset) {
-            if (out.size() > maxOutput) {
-                BZ2_bzDecompressEnd(&stream);
-                return std::nullopt;
-            }
-            out.resize(std::min(out.size() * 2, maxOutput + 1));
-        }
-        const size_t outStep = std::min<size_t>(out.size() - outOffset, UINT_MAX / 2);
-        stream.next_out = reinterpret_cast<char*>(out.data() + outOffset);
-        stream.avail_out = static_cast<unsigned>(outStep);
-        const int rc = BZ2_bzDecompress(&stream);
-        const size_t consumed = inStep - stream.avail_in;
-        const size_t produced = outStep - stream.avail_out;
-        inOffset += consumed;
-        outOffset += produced;
-        if (rc == BZ_STREAM_END) {
-            break;
-        }
-        // Input used up without the end of the stream, or no progress at all: truncated.
-        if (rc != BZ_OK || (consumed == 0 && produced == 0)) {
-            BZ2_bzDecompressEnd(&stream);
-            return std::nullopt;
-        }
-    }
-    BZ2_bzDecompressEnd(&stream);
-    if (outOffset > maxOutput) {
-        return std::nullopt;
-    }
-    out.resize(outOffset);
-    return out;
+    return bz2::decompress(data, maxOutput);
 }
 
 bool TBNCryptThrift::compressBlob(TBNEncryptedBlob& blob) {

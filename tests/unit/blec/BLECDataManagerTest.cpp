@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "blec/BLECBZip2.h"
+#include "runtime/BZip2.h"
 #include "blec/BLECDataManager.h"
 #include "blec/BLECLog.h"
 #include "blec/BLECPayloadCipher.h"
@@ -217,7 +217,7 @@ TEST(BLECDataManagerSplit, CompressedPayloadIsAStandardBzip2Stream) {
     Bytes payload(chunks[0].begin() + 10, chunks[0].end());
     ASSERT_GE(payload.size(), 4u);
     EXPECT_EQ(std::string(payload.begin(), payload.begin() + 4), "BZh9");
-    auto plain = blec::bzip2Decompress(payload.data(), payload.size(), 1 << 20);
+    auto plain = bz2::decompress(payload, 1 << 20);
     ASSERT_TRUE(plain);
     EXPECT_EQ(*plain, text);
 }
@@ -470,7 +470,7 @@ TEST(BLECDataManagerReassembly, MessageThatDoesNotDecompressFailsInsteadOfStayin
     EXPECT_FALSE(rx.outcomes[0].compressed);
 
     // A real stream cut short fails too.
-    auto stream = blec::bzip2Compress(compressible(5000));
+    auto stream = bz2::compress(compressible(5000));
     ASSERT_TRUE(stream);
     Bytes cut(stream->begin(), stream->begin() + static_cast<ptrdiff_t>(stream->size() / 2));
     BLECDataManager sender;
