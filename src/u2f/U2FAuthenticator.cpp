@@ -139,20 +139,20 @@ void U2FAuthenticator::handleVersionRequest(const Bytes& raw, uint32_t cid) {
 }
 
 void U2FAuthenticator::processRequest(const Callback& callback, const Bytes& raw, uint32_t cid,
-                                      const Bytes& key) {
+                                      const Bytes& application) {
     char when[64];
     std::time_t now = std::time(nullptr);
     std::tm utc{};
     gmtime_r(&now, &utc);
     std::strftime(when, sizeof(when), "%Y-%m-%d %H:%M:%S +0000", &utc);
-    std::printf("%s handleRequest: %s\n", when, hexString(key).c_str());
+    std::printf("%s handleRequest: %s\n", when, hexString(application).c_str());
     std::fflush(stdout);
     auto self = shared_from_this();
-    queue_->async([self, callback, raw, cid, key] { self->workItem(callback, raw, cid, key); });
+    queue_->async([self, callback, raw, cid] { self->workItem(callback, raw, cid); });
 }
 
-void U2FAuthenticator::workItem(const Callback& callback, const Bytes& raw, uint32_t cid,
-                                const Bytes& key) {
+void U2FAuthenticator::workItem(const Callback& callback, const Bytes& raw, uint32_t cid) {
+    const Bytes& key = raw;
     mutex_.lock();
     if (auto cached = responseCache_.find(key); cached != responseCache_.end()) {
         Bytes answer = std::move(cached->second);

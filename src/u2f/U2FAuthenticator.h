@@ -4,6 +4,11 @@
 // a callback (the phone signs). Because the phone may take minutes, the browser is
 // told "conditions not satisfied" at once and on every repetition while the callback
 // runs; the first repetition after the answer arrived gets that answer, once.
+//
+// Answers are kept under the whole request, so only a repetition of the very request
+// (same kind, challenge, application and key handle) receives one: a register answer
+// never goes to an authenticate request, nor an answer to an older challenge to a
+// newer one.
 #include <deque>
 #include <functional>
 #include <map>
@@ -59,8 +64,10 @@ class U2FAuthenticator : public std::enable_shared_from_this<U2FAuthenticator> {
     void handleRegisterRequest(const Bytes& raw, uint32_t cid);
     void handleAuthenticationRequest(const Bytes& raw, uint32_t cid);
     void handleVersionRequest(const Bytes& raw, uint32_t cid);
-    void processRequest(const Callback& callback, const Bytes& raw, uint32_t cid, const Bytes& key);
-    void workItem(const Callback& callback, const Bytes& raw, uint32_t cid, const Bytes& key);
+    // `application` is only shown in the request's log line.
+    void processRequest(const Callback& callback, const Bytes& raw, uint32_t cid,
+                        const Bytes& application);
+    void workItem(const Callback& callback, const Bytes& raw, uint32_t cid);
     void sendError(ResponseStatus status, uint32_t cid);
     void sendData(const Bytes& bytes, uint32_t cid);
     Callback registerCallback() const;
@@ -73,7 +80,7 @@ class U2FAuthenticator : public std::enable_shared_from_this<U2FAuthenticator> {
     Callback registerCallback_;
     Callback authenticationCallback_;
 
-    Mutex mutex_;  // responseCache_, cacheOrder_, requestFlag_
+    Mutex mutex_;  // responseCache_, cacheOrder_, requestFlag_ (keyed by the raw request)
     std::map<Bytes, Bytes> responseCache_;
     std::deque<Bytes> cacheOrder_;
     std::map<Bytes, bool> requestFlag_;

@@ -227,7 +227,9 @@ TEST_F(U2FAuthenticatorTest, NoAnswerFromPhoneIsReportedThenStartsAnew) {
     EXPECT_EQ(ask(request), hex("0100000001 30"));
 }
 
-TEST_F(U2FAuthenticatorTest, RequestsOfOneApplicationShareTheCachedAnswer) {
+// An answer goes only to a repetition of its own request: not to an authenticate
+// request of the same application, nor to a register request with a new challenge.
+TEST_F(U2FAuthenticatorTest, AnswerGoesOnlyToARepetitionOfItsRequest) {
     SlowPhone registerPhone, authPhone;
     authenticator->setRegisterCallback(registerPhone.callback());
     authenticator->setAuthenticationCallback(authPhone.callback());
@@ -235,15 +237,23 @@ TEST_F(U2FAuthenticatorTest, RequestsOfOneApplicationShareTheCachedAnswer) {
     ASSERT_TRUE(registerPhone.waitCalls(1));
     registerPhone.answer(hex("05ff"));
     settle();
-    EXPECT_EQ(ask(authenticateRaw(Control::EnforceUserPresenceAndSign)), hex("05ff"));
-    EXPECT_EQ(authPhone.calls(), 0);
 
-    // Another application is a separate exchange, answered on its own channel.
-    EXPECT_EQ(ask(registerRaw(repeat(0xB2, 32)), 77), hex("6985"));
+    auto auth = authenticateRaw(Control::EnforceUserPresenceAndSign);
+    EXPECT_EQ(ask(auth), hex("6985"));
+    ASSERT_TRUE(authPhone.waitCalls(1));
+    authPhone.answer(hex("01000000023045"));
+    settle();
+    EXPECT_EQ(ask(auth), hex("01000000023045"));
+
+    Bytes newChallenge = RegisterRequest::build(repeat(0xD0, 32), kApp).raw();
+    EXPECT_EQ(ask(newChallenge), hex("6985"));
     ASSERT_TRUE(registerPhone.waitCalls(2));
+    EXPECT_EQ(registerPhone.requests().at(1), newChallenge);
     registerPhone.answer(hex("05ee"));
     settle();
-    EXPECT_EQ(ask(registerRaw(repeat(0xB2, 32)), 78), hex("05ee"));
+    EXPECT_EQ(ask(newChallenge, 78), hex("05ee"));
+    // The first answer is still there for its own request.
+    EXPECT_EQ(ask(registerRaw(), 79), hex("05ff"));
 }
 
 TEST_F(U2FAuthenticatorTest, OldestUnclaimedAnswersAreDropped) {
