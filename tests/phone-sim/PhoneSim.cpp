@@ -52,6 +52,8 @@ PhoneSim::PhoneSim(Token, PhoneSimOptions options, VaultContent vault)
     values_[code::kBatteryState] = d.batteryState;
     values_[code::kAppState] = d.appState;
     values_[code::kNeedCommunicate] = 0;
+    if (options_.key) linkKeys_.push_back(*options_.key);
+    asleep_ = options_.sleeping;
 }
 
 PhoneSim::~PhoneSim() {
@@ -108,7 +110,7 @@ bool PhoneSim::start() {
     device_ = ble::sim::SimBlePeripheralDevice::create(o, weak_from_this());
     if (!device_->open()) return false;
     if (!device_->setServices(services())) return false;
-    if (options_.advertise) {
+    if (options_.advertise && !asleep()) {
         ble::AdvertisementData ad;
         ad.localName = vault_.content().device.name;
         ad.serviceUuids = std::vector<std::string>{deviceId()};
@@ -167,7 +169,7 @@ std::optional<Bytes> PhoneSim::valueOf(const std::string& c) const {
     if (c == code::kDeviceModel) return blec::encodeString(d.model);
     if (c == code::kOsVersion) return blec::encodeString(d.osVersion);
     if (c == code::kAppVersion && d.appVersion) return blec::encodeString(*d.appVersion);
-    if (c == code::kAuthResponseData) return Bytes{};
+    if (c == code::kAuthResponseData) return pairingAnswer().value_or(Bytes{});
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = values_.find(c);
     if (it != values_.end()) return blec::encodeUInt32(it->second);
@@ -220,13 +222,14 @@ uint8_t PhoneSim::simPeripheralWrite(ble::sim::SimBlePeripheralDevice&, const st
             stats_.announcedChunkSize = uint16_t(value[4] | (value[5] << 8));
         }
     }
-    std::optional<Bytes> key = options_.key;
     std::weak_ptr<PhoneSim> weak = weak_from_this();
     manager->proccessChunk(
         value,
-        [key]() -> std::optional<std::vector<Bytes>> {
-            if (!key) return std::nullopt;
-            return std::vector<Bytes>{*key};
+        [weak]() -> std::optional<std::vector<Bytes>> {
+            auto self = weak.lock();
+            auto keys = self ? self->linkKeys() : std::vector<Bytes>{};
+            if (keys.empty()) return std::nullopt;
+            return keys;
         },
         [weak, central](uint16_t id, std::optional<Bytes> message, bool encrypted, bool compressed,
                         std::optional<Bytes> usedKey, BLECDataManager::Central) {
@@ -239,7 +242,7 @@ uint8_t PhoneSim::simPeripheralWrite(ble::sim::SimBlePeripheralDevice&, const st
 }
 
 void PhoneSim::onMessage(const std::string& central, uint16_t id, std::optional<Bytes> message,
-                         bool encrypted, bool compressed, std::optional<Bytes>) {
+                         bool encrypted, bool compressed, std::optional<Bytes> usedKey) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (!message) {
@@ -257,7 +260,8 @@ void PhoneSim::onMessage(const std::string& central, uint16_t id, std::optional<
                         blec::encodeUInt32(id), central);
     }
     std::weak_ptr<PhoneSim> weak = weak_from_this();
-    work_->async([weak, central, id, message = std::move(*message), encrypted, compressed] {
+    std::optional<Bytes> replyKey = encrypted ? usedKey : std::nullopt;
+    work_->async([weak, central, id, message = std::move(*message), replyKey, compressed] {
         auto self = weak.lock();
         if (!self || self->stopped_) return;
         if (self->options_.replyDelay > 0) {
@@ -268,7 +272,7 @@ void PhoneSim::onMessage(const std::string& central, uint16_t id, std::optional<
         bool compress = compressed;
         if (self->options_.compress == PhoneSimOptions::Compress::Always) compress = true;
         if (self->options_.compress == PhoneSimOptions::Compress::Never) compress = false;
-        self->reply(central, id, answer, encrypted, compress);
+        self->reply(central, id, answer, replyKey, compress);
     });
 }
 
@@ -288,6 +292,7 @@ Bytes PhoneSim::process(const Bytes& request) {
         std::lock_guard<std::mutex> lock(mutex_);
         stats_.methods.push_back(name);
     }
+    if (name == "approveClient" && pairing()) return processApproval(request);
     auto in = makeCompactProtocol(makeReadBuffer(request.data(), request.size()));
     auto outBuffer = makeWriteBuffer();
     auto out = makeCompactProtocol(outBuffer);
@@ -305,8 +310,8 @@ Bytes PhoneSim::process(const Bytes& request) {
     return Bytes(bytes.begin(), bytes.end());
 }
 
-void PhoneSim::reply(const std::string& central, uint16_t id, const Bytes& answer, bool encrypt,
-                     bool compress) {
+void PhoneSim::reply(const std::string& central, uint16_t id, const Bytes& answer,
+                     std::optional<Bytes> key, bool compress) {
     uint16_t mtu;
     int dropAfter;
     {
@@ -319,8 +324,7 @@ void PhoneSim::reply(const std::string& central, uint16_t id, const Bytes& answe
     uint16_t chunkSize = uint16_t(mtu - 3);
     if (options_.chunkSize) chunkSize = std::min(chunkSize, options_.chunkSize);
     BLECDataManager splitter;
-    const auto chunks = splitter.splitDataToChunks(answer, id, chunkSize,
-                                                   encrypt ? options_.key : std::nullopt, compress);
+    const auto chunks = splitter.splitDataToChunks(answer, id, chunkSize, key, compress);
     const char* channel = options_.secondChannel ? code::kCommunicate2 : code::kCommunicate;
     int sent = 0;
     for (const auto& chunk : chunks) {

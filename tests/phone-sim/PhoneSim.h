@@ -28,6 +28,8 @@ class DispatchQueue;
 
 namespace lumvane::phonesim {
 
+class PhonePairing;
+
 struct PhoneSimOptions {
     std::string socketPath;
     std::string address = "5A:12:9C:00:00:01";
@@ -50,6 +52,8 @@ struct PhoneSimOptions {
     bool noAck = false;              // answers but never acknowledges a request
     int disconnectAfterChunks = -1;  // drops the central after this many reply chunks
     bool advertise = true;
+    // Starts asleep: no advertising until wakeUp() (a push arrived).
+    bool sleeping = false;
 };
 
 struct PhoneSimStats {
@@ -95,6 +99,27 @@ class PhoneSim : public ble::sim::SimPeripheralDelegate,
     // The reply the phone gives to one request message (compact protocol bytes).
     Bytes process(const Bytes& request);
 
+    // ---- Pairing, link keys and sleep (PhonePairing.cpp) ----
+    // Takes the invitation of a QR pairing URL: advertises its token, publishes the
+    // pairing answer on A060, opens requests with the pairing key and approves the client
+    // that brings the secret it handed out (then the Mac's secret key joins the link
+    // keys). False, with the reason, for a URL that holds no invitation.
+    bool startPairing(const std::string& pairingUrl, std::string* error = nullptr,
+                      const std::string& clientSecret = {});
+    std::shared_ptr<PhonePairing> pairing() const;
+    // Keys a request may be encrypted with, newest first (the reply uses the one that
+    // opened the request).
+    std::vector<Bytes> linkKeys() const;
+    void addLinkKey(const Bytes& key);
+    // Asleep: not advertising, the Mac dropped. wakeUp() advertises again.
+    void sleep();
+    void wakeUp();
+    bool asleep() const;
+    size_t wakeUps() const;
+    // A wake-up line "<device token hex> <payload>"; wakes the phone when the token is
+    // its own. True when it was.
+    bool takePush(const std::string& line);
+
     // SimPeripheralDelegate
     void simPeripheralCentralConnected(ble::sim::SimBlePeripheralDevice&, const std::string&,
                                        uint16_t mtu) override;
@@ -112,8 +137,11 @@ class PhoneSim : public ble::sim::SimPeripheralDelegate,
   private:
     void onMessage(const std::string& central, uint16_t id, std::optional<Bytes> message,
                    bool encrypted, bool compressed, std::optional<Bytes> key);
-    void reply(const std::string& central, uint16_t id, const Bytes& reply, bool encrypt,
-               bool compress);
+    void reply(const std::string& central, uint16_t id, const Bytes& reply,
+               std::optional<Bytes> key, bool compress);
+    void advertiseNow();
+    std::optional<Bytes> pairingAnswer() const;
+    Bytes processApproval(const Bytes& request);
     std::vector<ble::sim::SimService> services() const;
     std::optional<Bytes> valueOf(const std::string& code) const;
 
@@ -132,6 +160,10 @@ class PhoneSim : public ble::sim::SimPeripheralDelegate,
     bool silent_;
     int disconnectAfterChunks_;
     std::atomic<bool> stopped_{false};
+    std::shared_ptr<PhonePairing> pairing_;
+    std::vector<Bytes> linkKeys_;
+    bool asleep_ = false;
+    size_t wakeUps_ = 0;
 };
 
 }  // namespace lumvane::phonesim

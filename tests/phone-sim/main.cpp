@@ -8,7 +8,9 @@
 #include <sstream>
 #include <string>
 
+#include "PhonePairing.h"
 #include "PhoneSim.h"
+#include "PhoneWakeFile.h"
 #include "platform/ble/SimBleAir.h"
 #include "runtime/HexString.h"
 
@@ -38,7 +40,12 @@ const char* kUsage =
     "  --no-ack                   answer, but never acknowledge requests\n"
     "  --disconnect-after-chunks N  drop the Mac after N reply chunks\n"
     "  --error CATEGORY:ID        answer every call with this error\n"
-    "  --no-advertise             do not advertise\n";
+    "  --no-advertise             do not advertise\n"
+    "  --pair-url URL             scan this QR pairing URL: advertise its token and\n"
+    "                             approve the Mac that brings the handed-out secret\n"
+    "  --pair-secret TEXT         the client secret to hand out (default: random)\n"
+    "  --sleep-until-push         start asleep; wake when a push for this phone arrives\n"
+    "  --wake-file PATH           pushes arrive as lines \"<token hex> <payload>\" here\n";
 
 [[noreturn]] void usage(const std::string& problem) {
     std::cerr << "phone-sim: " << problem << "\n" << kUsage;
@@ -65,6 +72,7 @@ int main(int argc, char** argv) {
     std::string fixture;
     bool startAir = false;
     std::optional<std::pair<int32_t, int64_t>> forcedError;
+    std::string pairUrl, pairSecret, wakeFile;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -122,6 +130,14 @@ int main(int argc, char** argv) {
                                          int64_t(number(v.substr(colon + 1), "id")));
         } else if (a == "--no-advertise")
             o.advertise = false;
+        else if (a == "--pair-url")
+            pairUrl = next();
+        else if (a == "--pair-secret")
+            pairSecret = next();
+        else if (a == "--sleep-until-push")
+            o.sleeping = true;
+        else if (a == "--wake-file")
+            wakeFile = next();
         else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
@@ -129,6 +145,7 @@ int main(int argc, char** argv) {
             usage("unknown option " + a);
     }
     if (o.socketPath.empty()) usage("--air is required");
+    if (o.sleeping && wakeFile.empty()) usage("--sleep-until-push needs --wake-file");
 
     VaultContent vault;
     if (!fixture.empty()) {
@@ -155,11 +172,33 @@ int main(int argc, char** argv) {
         std::cerr << "phone-sim: cannot reach the radio at " << o.socketPath << "\n";
         return 1;
     }
+    if (!pairUrl.empty()) {
+        std::string problem;
+        if (!phone->startPairing(pairUrl, &problem, pairSecret)) {
+            std::cerr << "phone-sim: not a pairing invitation: " << problem << "\n";
+            phone->stop();
+            return 2;
+        }
+        std::cout << "phone-sim pairing: token "
+                  << phone->pairing()->invitation().token << std::endl;
+    }
+    std::unique_ptr<WakeFileReader> wakeReader;
+    if (!wakeFile.empty()) wakeReader = std::make_unique<WakeFileReader>(wakeFile);
     signal(SIGINT, onSignal);
     signal(SIGTERM, onSignal);
     std::cout << "phone-sim ready: address " << phone->address() << ", device id "
               << phone->deviceId() << std::endl;
-    while (!gStop) usleep(100 * 1000);
+    while (!gStop) {
+        if (wakeReader) {
+            for (const auto& line : wakeReader->newLines()) {
+                const bool wasAsleep = phone->asleep();
+                if (phone->takePush(line) && wasAsleep) {
+                    std::cout << "phone-sim woke: push received" << std::endl;
+                }
+            }
+        }
+        usleep(100 * 1000);
+    }
     phone->stop();
     if (air) air->stop();
     return 0;

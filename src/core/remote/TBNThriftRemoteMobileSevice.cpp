@@ -353,6 +353,12 @@ void TBNThriftRemoteMobileSevice::continuePairingLocked(
         // an empty secret.
         TBN_LOG_ERROR(kTag, "did fail to read the pairing answer of device: '<{}> {}'",
                       show(info.bleId), show(info.name));
+        {
+            // Ends the pairing now: a further report of this phone (its battery, its app
+            // state) must not fail the same pairing a second time.
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (pairingGeneration_ == generation) currentAuthKey_.reset();
+        }
         if (client_) {
             async([weak] {
                 if (auto self = weak.lock()) self->client_->stop();
