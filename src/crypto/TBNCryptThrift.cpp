@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <climits>
 
-#include "crypto/CheckedBinaryProtocol.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptRnd.h"
@@ -65,8 +64,7 @@ void readWith(TBNCryptThrift::Record& object, ByteView data, bool compact) {
     if (compact) {
         protocol = makeCompactProtocol(buffer, limits);
     } else {
-        protocol = std::make_shared<CheckedBinaryProtocol>(buffer, limits.maxStringSize,
-                                                           limits.maxContainerSize);
+        protocol = makeBinaryProtocol(buffer, limits);
     }
     object.read(protocol.get());
 }

@@ -9,9 +9,9 @@
 #include <system_error>
 #include <typeinfo>
 
-#include "crypto/CheckedBinaryProtocol.h"
 #include "crypto/TBNCryptThrift.h"
 #include "lumvane/Version.h"
+#include "protocol/ProtocolLimits.h"
 #include "runtime/Digest.h"
 #include "runtime/Paths.h"
 #include "runtime/log/TBNLogger.h"
@@ -62,9 +62,13 @@ TBNSettingsBlob readBlob(Bytes& data) {
     auto buffer = std::make_shared<TMemoryBuffer>(data.data(), static_cast<uint32_t>(data.size()),
                                                   TMemoryBuffer::OBSERVE, config);
     // The file is outside input: the checked reader refuses bytes that name no type.
-    CheckedBinaryProtocol protocol(buffer, static_cast<int32_t>(settingsfile::kMaxFileSize), 16);
+    ProtocolLimits limits;
+    limits.maxMessageSize = static_cast<int32_t>(settingsfile::kMaxFileSize);
+    limits.maxStringSize = static_cast<int32_t>(settingsfile::kMaxFileSize);
+    limits.maxContainerSize = 16;
+    auto protocol = makeBinaryProtocol(buffer, limits);
     TBNSettingsBlob blob;
-    blob.read(&protocol);
+    blob.read(protocol.get());
     return blob;
 }
 
@@ -110,10 +114,18 @@ TBNSettings::Date TBNSettings::now() const {
 
 // ---- folders --------------------------------------------------------------------------
 
-fs::path TBNSettings::settingFolder() { return Paths::settingsFolder(); }
-fs::path TBNSettings::oldSettingFolder() { return Paths::oldSettingsFolder(); }
-fs::path TBNSettings::logsFolder() { return Paths::logsFolder(); }
-fs::path TBNSettings::settingsFilePath() { return settingFolder() / kSettingsFileName; }
+fs::path TBNSettings::settingFolder() {
+    return Paths::settingsFolder();
+}
+fs::path TBNSettings::oldSettingFolder() {
+    return Paths::oldSettingsFolder();
+}
+fs::path TBNSettings::logsFolder() {
+    return Paths::logsFolder();
+}
+fs::path TBNSettings::settingsFilePath() {
+    return settingFolder() / kSettingsFileName;
+}
 
 // ---- value cache ----------------------------------------------------------------------
 
@@ -378,7 +390,9 @@ TBNSettingsBlob TBNSettings::settingsBlob() const {
 
 // ---- saving -------------------------------------------------------------------------------
 
-void TBNSettings::save() { saveWithComponents(TBNSettingsComponentNone); }
+void TBNSettings::save() {
+    saveWithComponents(TBNSettingsComponentNone);
+}
 
 void TBNSettings::saveWithComponents(TBNSettingsComponents components) {
     bool schedule = false;
@@ -470,7 +484,8 @@ void TBNSettings::notifyDelegates(const std::vector<TBNSettingsComponents>& mask
     auto queue = DispatchQueue::global(DispatchQueue::Priority::High);
     for (TBNSettingsComponents mask : masks) {
         for (const auto& d : live) {
-            queue->async([self = shared_from_this(), d, mask] { d->settingsDidUpdated(*self, mask); });
+            queue->async(
+                [self = shared_from_this(), d, mask] { d->settingsDidUpdated(*self, mask); });
         }
     }
 }
