@@ -152,7 +152,9 @@ BLECClient::BLECClient(Token, std::string privateKey, std::string cert, Options 
       store_(options_.peripheralStore ? options_.peripheralStore
                                       : &TBNBlecPeripheralStore::sharedStore()),
       clock_(options_.clock ? options_.clock : Clock::steady()),
-      delegateQueue_(options_.delegateQueue ? options_.delegateQueue : DispatchQueue::global()) {}
+      delegateQueue_(options_.delegateQueue
+                         ? options_.delegateQueue
+                         : DispatchQueue::create("com.tobrin.ios.client.notify")) {}
 
 BLECClient::~BLECClient() {
     // Leave the radio as found: no scan and no connection of ours stays behind.

@@ -78,7 +78,8 @@ struct BLECClientOptions {
     TBNBlecPeripheralStore* peripheralStore = nullptr;
     // Time-outs, the 1 s loop and the connections' watchdogs; null: steady.
     std::shared_ptr<Clock> clock;
-    // Where the Bluetooth state reports run; null: the default global queue.
+    // Where the Bluetooth state reports run, in order; null: a serial queue of the
+    // client's own (on and off never overtake each other).
     std::shared_ptr<DispatchQueue> delegateQueue;
     // Label of the concurrent queue the central's events and the loop run on.
     std::string queueLabel = "com.tobrin.ios.centralManagerQueue";

@@ -5,9 +5,9 @@
 #include <exception>
 #include <string>
 
-#include "runtime/BZip2.h"
 #include "blec/BLECLog.h"
-#include "blec/BLECPayloadCipher.h"
+#include "crypto/TBNCryptThrift.h"
+#include "runtime/BZip2.h"
 
 namespace lumvane {
 
@@ -118,7 +118,11 @@ std::vector<Bytes> BLECDataManager::splitDataToChunks(const Bytes& data, uint16_
     Bytes encrypted;
     bool isEncrypted = false;
     if (encryptKey) {
-        encrypted = blec::encryptPayload(*payload, *encryptKey);
+        try {
+            encrypted = TBNCryptThrift::encryptData(*payload, *encryptKey);
+        } catch (const std::exception&) {
+            encrypted.clear();
+        }
         if (encrypted.empty()) {
             // Sending an empty "encrypted" message would only make the phone fail
             // it later; the request fails here instead.
@@ -303,7 +307,7 @@ void BLECDataManager::finishMessageLocked(const DecryptKeysBlock& getDecryptKeys
         if (keys) {
             for (const Bytes& key : *keys) {
                 try {
-                    if (auto plain = blec::decryptPayload(message, key)) {
+                    if (auto plain = TBNCryptThrift::decryptData(message, key)) {
                         message = std::move(*plain);
                         winningKey = key;
                         break;

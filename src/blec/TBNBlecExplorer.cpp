@@ -68,7 +68,9 @@ TBNBlecExplorer::TBNBlecExplorer(Token, std::weak_ptr<TBNBlecExplorerDelegate> d
       store_(options_.peripheralStore ? options_.peripheralStore
                                       : &TBNBlecPeripheralStore::sharedStore()),
       clock_(options_.clock ? options_.clock : Clock::steady()),
-      delegateQueue_(options_.delegateQueue ? options_.delegateQueue : DispatchQueue::global()) {}
+      delegateQueue_(options_.delegateQueue
+                         ? options_.delegateQueue
+                         : DispatchQueue::create("com.tobrin.ios.explorer.notify")) {}
 
 TBNBlecExplorer::~TBNBlecExplorer() {
     if (central_ && central_->centralManager() && central_->centralManager()->isScanning()) {

@@ -25,7 +25,8 @@ namespace lumvane {
 class DispatchQueue;
 class TBNBlecExplorer;
 
-// Every notification runs asynchronously on the explorer's delegate queue.
+// Every notification runs asynchronously on the explorer's delegate queue, in the
+// order the events happened (a find is never overtaken by the loss that follows).
 class TBNBlecExplorerDelegate {
   public:
     virtual ~TBNBlecExplorerDelegate() = default;
@@ -49,7 +50,8 @@ struct TBNBlecExplorerOptions {
     ble::BleCentralFactory centralFactory;
     TBNBlecPeripheralStore* peripheralStore = nullptr;  // null: the shared store
     std::shared_ptr<Clock> clock;                       // null: the steady clock
-    // Where notifications run; null: the default global queue.
+    // Where notifications run; null: a serial queue of the explorer's own. A
+    // concurrent queue here gives up their order.
     std::shared_ptr<DispatchQueue> delegateQueue;
     std::string queueLabel = "com.tobrin.ios.centralManagerExpQueue";
 };

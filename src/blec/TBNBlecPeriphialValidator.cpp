@@ -73,7 +73,9 @@ TBNBlecPeriphialValidator::TBNBlecPeriphialValidator(
       store_(options.peripheralStore ? options.peripheralStore
                                      : &TBNBlecPeripheralStore::sharedStore()),
       clock_(options.clock ? options.clock : Clock::steady()),
-      notifyQueue_(options.notifyQueue ? options.notifyQueue : DispatchQueue::global()) {}
+      notifyQueue_(options.notifyQueue
+                       ? options.notifyQueue
+                       : DispatchQueue::create("com.tobrin.ios.validator.notify")) {}
 
 double TBNBlecPeriphialValidator::now() const {
     return blecNowSeconds(*clock_);

@@ -53,7 +53,8 @@ struct TBNBlecPeriphialValidatorOptions {
     // shared store.
     TBNBlecPeripheralStore* peripheralStore = nullptr;
     std::shared_ptr<Clock> clock;  // null: the steady clock
-    // Where delegate notifications run; null: the default global queue.
+    // Where delegate notifications run, in the order they happened; null: a serial
+    // queue of the validator's own.
     std::shared_ptr<DispatchQueue> notifyQueue;
 };
 

@@ -128,6 +128,8 @@ struct ClientRig {
         client.reset();
         clock->cancelAll();
         air.stop();
+        settle(std::chrono::milliseconds(50));
+        clock->cancelAll();
     }
 
     std::shared_ptr<PhoneSim> phone(const std::string& address = kPhoneAddress) {

@@ -116,8 +116,14 @@ struct ValidatorRig {
     }
     ~ValidatorRig() {
         owner->validator.reset();
+        validator.reset();
+        central.reset();
         clock->cancelAll();
         air.stop();
+        // A central still alive when the radio goes away schedules its reconnect
+        // on the manual clock; drop that too.
+        settle(std::chrono::milliseconds(50));
+        clock->cancelAll();
     }
 
     double now() const { return blecNowSeconds(*clock); }
