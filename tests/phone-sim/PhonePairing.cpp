@@ -146,8 +146,14 @@ bool PhonePairing::approve(const TBNApproveClientRequest& request) {
     a.appVersion = request.appVersion();
     a.publicKey = request.publicKey();
     a.lastBackupTime = request.lastBackupTime();
+    std::lock_guard<std::mutex> lock(mutex_);
     approved_ = std::move(a);
     return true;
+}
+
+std::optional<PhonePairing::Approved> PhonePairing::approved() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return approved_;
 }
 
 // ---- PhoneSim: pairing, link keys, sleep ---------------------------------------------
@@ -309,10 +315,7 @@ Bytes PhoneSim::processApproval(const Bytes& request) {
     out->writeMessageEnd();
     out->getTransport()->writeEnd();
     out->getTransport()->flush();
-    if (!error) {
-        std::cout << "phone-sim paired: client " << pairing->approved()->clientId << std::endl;
-        advertiseNow();
-    }
+    if (!error) advertiseNow();
     const std::string bytes = outBuffer->getBufferAsString();
     return Bytes(bytes.begin(), bytes.end());
 }

@@ -12,6 +12,7 @@
 //      approval) is the link key, and the phone advertises its device id again.
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -60,7 +61,7 @@ class PhonePairing {
         std::optional<std::string> publicKey;
         int64_t lastBackupTime = 0;
     };
-    std::optional<Approved> approved() const { return approved_; }
+    std::optional<Approved> approved() const;
     // Records the approval; false (nothing recorded) when the secret key is not 32
     // Base64-encoded bytes.
     bool approve(const TBNApproveClientRequest& request);
@@ -69,6 +70,7 @@ class PhonePairing {
     PairingInvitation invitation_;
     std::string clientSecret_;
     Bytes authResponseData_;
+    mutable std::mutex mutex_;  // the approval is recorded on the phone's work queue
     std::optional<Approved> approved_;
 };
 

@@ -179,8 +179,6 @@ int main(int argc, char** argv) {
             phone->stop();
             return 2;
         }
-        std::cout << "phone-sim pairing: token "
-                  << phone->pairing()->invitation().token << std::endl;
     }
     std::unique_ptr<WakeFileReader> wakeReader;
     if (!wakeFile.empty()) wakeReader = std::make_unique<WakeFileReader>(wakeFile);
@@ -188,7 +186,16 @@ int main(int argc, char** argv) {
     signal(SIGTERM, onSignal);
     std::cout << "phone-sim ready: address " << phone->address() << ", device id "
               << phone->deviceId() << std::endl;
+    if (auto pairing = phone->pairing()) {
+        std::cout << "phone-sim pairing: token " << pairing->invitation().token << std::endl;
+    }
+    bool toldPaired = false;
     while (!gStop) {
+        if (auto pairing = phone->pairing(); pairing && !toldPaired && pairing->approved()) {
+            toldPaired = true;
+            std::cout << "phone-sim paired: client " << pairing->approved()->clientId
+                      << std::endl;
+        }
         if (wakeReader) {
             for (const auto& line : wakeReader->newLines()) {
                 const bool wasAsleep = phone->asleep();

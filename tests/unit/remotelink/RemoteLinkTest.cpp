@@ -5,7 +5,12 @@
 // radio runs in real time.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 
 #include <atomic>
 #include <chrono>
@@ -29,6 +34,7 @@
 #include "platform/ble/SimBleAir.h"
 #include "protocol/PasswordEncoding.h"
 #include "runtime/Clock.h"
+#include "runtime/HexString.h"
 #include "runtime/TBNWaitManager.h"
 #include "settings/TBNSettings.h"
 
@@ -612,6 +618,147 @@ TEST_F(RemoteLinkTest, EveryStorageCallReachesThePhoneWithTheMacCredentialsAndIt
     EXPECT_TRUE(settings_->firstPairedDevice());
     EXPECT_EQ(recorder_->notAuthorized, 0);
     EXPECT_TRUE(pushes().empty());
+}
+
+// ---- The phone-sim program, as the end-to-end tests and demos run it ------------------
+
+// A running phone-sim with its standard output collected line by line.
+class PhoneSimProgram {
+  public:
+    explicit PhoneSimProgram(std::vector<std::string> args) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        args.insert(args.begin(), PHONE_SIM_PROGRAM);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, PHONE_SIM_PROGRAM, &actions, nullptr, argv.data(), environ) != 0) {
+            pid_ = 0;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        reader_ = std::thread([this, fd = out[0]] {
+            FILE* f = fdopen(fd, "r");
+            char line[512];
+            while (f && fgets(line, sizeof line, f)) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                lines_.emplace_back(line);
+            }
+            if (f) fclose(f);
+        });
+    }
+    ~PhoneSimProgram() { stop(); }
+
+    bool started() const { return pid_ != 0; }
+    bool said(const std::string& prefix, double seconds = 15) {
+        return eventually(
+            [&] {
+                std::lock_guard<std::mutex> lock(mutex_);
+                for (const auto& l : lines_) {
+                    if (l.rfind(prefix, 0) == 0) return true;
+                }
+                return false;
+            },
+            seconds);
+    }
+    // Stops it with SIGTERM; its exit status.
+    int stop() {
+        int status = -1;
+        if (pid_ != 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, &status, 0);
+            pid_ = 0;
+        }
+        if (reader_.joinable()) reader_.join();
+        return status;
+    }
+
+  private:
+    pid_t pid_ = 0;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST_F(RemoteLinkTest, PhoneSimProgramPairsFromTheInvitationUrl) {
+    makeService();
+    const std::string token = TBNCryptRnd::shareRnd().randomHexByLenght(16);
+    const Bytes key = TBNCryptAES::generateKey();
+    PhoneSimProgram program({"--air", socket_, "--address", kPhoneAddress, "--pair-url",
+                             pairingUrl(token, key), "--pair-secret", "PROGRAM-SECRET"});
+    ASSERT_TRUE(program.started());
+    ASSERT_TRUE(program.said("phone-sim ready"));
+    ASSERT_TRUE(program.said("phone-sim pairing: token " + token));
+
+    std::atomic<bool> paired{false};
+    service_->startPairWithAuthKey(
+        key, token, [](const std::string&) {}, [&](uint32_t) { paired = true; },
+        [](const std::shared_ptr<TBNError>&) { ADD_FAILURE() << "pairing failed"; });
+    ASSERT_TRUE(advanceUntil([&] { return paired.load(); }));
+    EXPECT_TRUE(program.said(std::string("phone-sim paired: client ") + kMacClientId));
+    EXPECT_EQ(settings_->clientSecret(), std::string("PROGRAM-SECRET"));
+
+    auto r = std::make_shared<TBNGetSiteDataListRequest>();
+    r->setInfo(info("program-1"));
+    r->setAuth(extensionAuth());
+    auto list = service_->getSiteDataList(r);
+    ASSERT_TRUE(list);
+    EXPECT_FALSE(list->info()->error());
+    EXPECT_EQ(program.stop(), 0);
+}
+
+TEST_F(RemoteLinkTest, PhoneSimProgramSleepsUntilThePushForItsTokenArrives) {
+    const auto fixture = phonesim::loadVaultFile(PHONE_SIM_FIXTURE);
+    auto record = std::make_shared<TBNOSXDeviceInfo>(
+        fixture.device.id, std::string(kPhoneAddress), 0, fixture.device.name, fixture.device.model,
+        fixture.device.token, 0, 0, fixture.device.osVersion, fixture.device.appVersion, 1, false,
+        false, nullptr, std::nullopt);
+    settings_->addPairedDevice(record);
+    settings_->setClientSecret(std::string("MAC-SECRET"));
+    settings_->waitForPendingSaves();
+    // A push for another phone must not wake it.
+    { std::ofstream(wakeFile_) << "FFEEDDCCBBAA9988 {}\n"; }
+    PhoneSimProgram program({"--air", socket_, "--address", kPhoneAddress, "--fixture",
+                             PHONE_SIM_FIXTURE, "--key", stringWithHexData(macSecretKey()),
+                             "--sleep-until-push", "--wake-file", wakeFile_});
+    ASSERT_TRUE(program.said("phone-sim ready"));
+    TBNThriftRemoteMobileSevice::Options o;
+    o.settings = settings_;
+    o.peripheralStore = &store_;
+    o.waitManager = &waits_;
+    o.clock = clock_;
+    BlecPhoneLinkOptions link;
+    link.centralFactory = *ble::bleCentralFactoryForSpec("sim:" + socket_);
+    link.peripheralStore = &store_;
+    o.clientFactory = makeBlecPhoneClientFactory(link);
+    o.pushConnector = *pushConnectorForSpec("file:" + wakeFile_);
+    o.connectPushAsync = false;
+    service_ = TBNThriftRemoteMobileSevice::create(recorder_, o);
+    service_->start();
+    EXPECT_FALSE(program.said("phone-sim woke", 1.0));
+    EXPECT_FALSE(online());
+
+    auto call = std::async(std::launch::async, [&] {
+        auto r = std::make_shared<TBNGetLoginDataRequest>();
+        r->setInfo(info("program-wake"));
+        r->setAuth(extensionAuth());
+        r->setSiteUrl(std::string("https://github.com/login"));
+        r->setDomain(std::string("github.com"));
+        r->setLogin(std::string("alice"));
+        return service_->getLoginData(r);
+    });
+    ASSERT_TRUE(advanceUntil(
+        [&] { return call.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    EXPECT_TRUE(program.said("phone-sim woke: push received"));
+    auto response = call.get();
+    ASSERT_TRUE(response && response->data());
+    EXPECT_EQ(response->data()->password(), std::string("correct horse battery staple"));
+    service_->stop();
+    EXPECT_EQ(program.stop(), 0);
 }
 
 }  // namespace
