@@ -10,7 +10,6 @@
 #include "runtime/BZip2.h"
 #include "blec/BLECDataManager.h"
 #include "blec/BLECLog.h"
-#include "blec/BLECPayloadCipher.h"
 #include "crypto/TBNCryptAES.h"
 
 namespace lumvane {
