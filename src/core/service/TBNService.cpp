@@ -207,7 +207,13 @@ void TBNService::start() {
         return;
     }
     auto& source = options_.identitySource;
-    const bool setUp = source.isSetuped && source.isSetuped();
+    if (!source.isSetuped) {
+        TBN_LOG_WARN(kTag, "no source of the local TLS identity: HTTPS servers not started");
+        startWithSSLIdentity(std::nullopt);
+        TBN_LOG_DEBUG_END(kTag);
+        return;
+    }
+    const bool setUp = source.isSetuped();
     const bool expired = setUp && source.isExpired && source.isExpired();
     if (setUp && !expired) {
         startWithSSLIdentity(source.identity ? source.identity() : std::nullopt);

@@ -9,7 +9,7 @@
 //
 //   TBNService::Options o;
 //   o.remoteOptions.clientFactory = ...;              // the phone link
-//   o.handlers = TBNServiceHandlers::standard();      // core/service/TBNServiceHandlers.h
+//   TBNServiceHandlers::applyStandard(o);             // handlers, extension logs, TLS identity
 //   o.sleepWake = std::make_shared<LogindSleepWakeSource>();
 //   auto service = TBNService::create(std::move(o));  // or configureSharedService + sharedService
 //   service->setUiService(ui);                        // held weakly; none: answered as cancelled
@@ -19,8 +19,8 @@
 //   ...
 //   service->stop();                                  // phone link, then the servers
 //
-// Threads. start() and startWithSSLIdentity() may run on any thread but the main loop's
-// when the identity has to be offered (the alert runs on the main loop). Questions run
+// Threads. start() and startWithSSLIdentity() may run on any thread (an identity offer
+// is shown on the main loop, and what follows it runs on the global queue). Questions run
 // on the servers' connection threads and block them until answered or timed out; they
 // must not be asked on the main loop's thread, which shows the questions. Notices and
 // pages are posted to the main loop. Every time-out reads the injected Clock.
@@ -112,8 +112,8 @@ struct TBNServiceHandlerFactories {
     std::function<void(TBNHostStorageService&)> openExtensionRegistration;
 };
 
-// Where the local TLS identity comes from; unset members use the shared
-// TBNBrowserExtensionManager.
+// Where the local TLS identity comes from (TBNServiceHandlers::identitySource() gives the
+// browser integration's). Without isSetuped, start() runs without identity.
 struct TBNServiceIdentitySource {
     std::function<bool()> isSetuped;  // exists, hosts line present, trusted
     std::function<bool()> isExpired;  // expires within 48 hours
@@ -162,8 +162,8 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
             std::weak_ptr<TBNThriftRemoteMobileServiceDelegate>)>
             remoteServiceFactory;
         TBNServiceHandlerFactories handlers;
-        // The extensions' logging service; default: TBNOSXLoggingService at the settings'
-        // log level.
+        // The extensions' logging service (TBNServiceHandlers::loggingService()); none: the
+        // servers run without the logging processor and 19524 is not built.
         std::shared_ptr<TBNLoggingService> loggingService;
         // Sleep and wake notices; none: the phone link runs through sleep.
         std::shared_ptr<SleepWakeSource> sleepWake;
@@ -255,7 +255,6 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     void startPairWithAuthUrl(PairURLHandler authUrl, PairProcessHandler process,
                               PairSuccessHandler success, PairFailHandler fail);
     void stopPair();
-
     // The pairing invitation: token, key and the URL the QR code carries.
     struct PairingInvitation {
         std::string authToken;  // 16 upper-case hex characters
