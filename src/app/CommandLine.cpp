@@ -20,6 +20,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
             headless = true;
         } else if (a == "--pair") {
             c.pair = true;
+        } else if (a == "--open-registration") {
+            c.openRegistration = true;
         } else if (a.rfind("--ble=", 0) == 0 || a == "--ble") {
             std::string spec;
             if (a == "--ble") {
@@ -69,7 +71,8 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
 
 std::string CommandLine::usage(const std::string& program) {
     return "usage: " + program +
-           " [--headless [--ble=sim:PATH|--ble=qt] [--push=file:PATH] [--pair]]\n"
+           " [--headless [--ble=sim:PATH|--ble=qt] [--push=file:PATH] [--pair]\n"
+           "        [--open-registration]]\n"
            "       [--version] [--help]\n"
            "  --headless        run the service without status item or windows; stops on\n"
            "                    SIGTERM or SIGINT; questions to the user count as cancelled\n"
@@ -77,7 +80,9 @@ std::string CommandLine::usage(const std::string& program) {
            "  --ble=qt          talk to phones through BlueZ (the default)\n"
            "  --push=file:PATH  append phone wake-ups to PATH (the simulated phone reads it)\n"
            "  --pair            start pairing a phone: print the invitation URL and its\n"
-           "                    QR code\n";
+           "                    QR code\n"
+           "  --open-registration  let a new browser extension register in the next 120 s\n"
+           "                    (SIGUSR1 opens the window again)\n";
 }
 
 }  // namespace lumvane

@@ -2,7 +2,7 @@
 // The command line of `lumvane` outside the native-messaging host mode:
 //
 //   lumvane                      the status-item application
-//   lumvane --headless [--ble=SPEC] [--push=SPEC] [--pair]
+//   lumvane --headless [--ble=SPEC] [--push=SPEC] [--pair] [--open-registration]
 //                                the service without status item or windows
 //   lumvane --version | --help
 //
@@ -22,6 +22,9 @@ struct CommandLine {
     // Where wake-up notifications go: "file:PATH" appends them to a file the simulated
     // phone reads; unset: Apple's push service (needs its certificate).
     std::optional<std::string> push;
+    // Opens at start the window in which a new browser extension may register (the
+    // status menu's install entries open it in the application; SIGUSR1 reopens it).
+    bool openRegistration = false;
     // Set when the arguments make no sense; the text says why.
     std::optional<std::string> error;
 

@@ -3,6 +3,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -89,6 +90,7 @@ int runHeadless(const CommandLine& commandLine) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
@@ -221,11 +223,27 @@ int runHeadless(const CommandLine& commandLine) {
             });
     }
 
-    std::thread signalThread([&stopSignals, mainLoop] {
-        int received = 0;
-        sigwait(&stopSignals, &received);
-        TBN_LOG_INFO(kTags, "signal {}: stopping", received);
-        mainLoop->stop();
+    if (commandLine.openRegistration) {
+        service->openExtensionRegistration();
+        sayLine("extension registration open for 120 s");
+    }
+
+    std::atomic<bool> stopping{false};
+    std::thread signalThread([&stopSignals, &stopping, mainLoop, service] {
+        for (;;) {
+            int received = 0;
+            if (sigwait(&stopSignals, &received) != 0) continue;
+            if (stopping.load()) return;
+            if (received == SIGUSR1) {
+                // Stands in for the status menu's install entries.
+                service->openExtensionRegistration();
+                sayLine("extension registration open for 120 s");
+                continue;
+            }
+            TBN_LOG_INFO(kTags, "signal {}: stopping", received);
+            mainLoop->stop();
+            return;
+        }
     });
     mainLoop->run();
 
@@ -236,6 +254,7 @@ int runHeadless(const CommandLine& commandLine) {
     TBNLogHelper::flushLog();
     sayLine("stopped");
     // The signal thread is still in sigwait when the loop stopped for another reason.
+    stopping.store(true);
     if (signalThread.joinable()) {
         pthread_kill(signalThread.native_handle(), SIGTERM);
         signalThread.join();

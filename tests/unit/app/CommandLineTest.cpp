@@ -55,6 +55,14 @@ TEST(CommandLine, PushSpecOnlyAsFileWithHeadless) {
     EXPECT_TRUE(CommandLine::parse({"--push=file:/tmp/wake"}).error);
 }
 
+TEST(CommandLine, RegistrationWindowOnlyWithHeadless) {
+    auto ok = CommandLine::parse({"--headless", "--open-registration"});
+    ASSERT_FALSE(ok.error);
+    EXPECT_TRUE(ok.openRegistration);
+    EXPECT_FALSE(CommandLine::parse({"--headless"}).openRegistration);
+    EXPECT_TRUE(CommandLine::parse({"--open-registration"}).error);
+}
+
 TEST(CommandLine, ArgvFormSkipsTheProgramName) {
     const char* argv[] = {"lumvane", "--headless", "--pair", nullptr};
     const auto line = CommandLine::parse(3, argv);
