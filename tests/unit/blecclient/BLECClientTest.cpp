@@ -542,6 +542,31 @@ TEST(BLECClientOnRadio, LookAlikeIsTriedAgainOnlyAfterItsPause) {
     EXPECT_EQ(rig.recorder->count("found"), 0u);
 }
 
+TEST(BLECClientOnRadio, BackgroundAdvertisementIsMatchedByItsManufacturerMask) {
+    ClientRig rig;
+    // A phone with the app in the background: no service list, only the 19-byte
+    // manufacturer data whose mask covers the device id's first bytes.
+    ble::AdvertisementData background;
+    background.manufacturerData = mask(0x6F, 0x1C, 0x2D, 0x3E);
+    background.isConnectable = true;
+    FakePeripheral phone(rig.path, "5A:12:9C:00:00:21", background, {appService(kPhoneId)});
+    // Anything whose mask has every bit set also matches, and is found out.
+    ble::AdvertisementData everyBit;
+    everyBit.manufacturerData = mask(0xFF, 0xFF, 0xFF, 0xFF);
+    everyBit.isConnectable = true;
+    FakePeripheral other(rig.path, "5A:12:9C:00:00:22", everyBit,
+                         {appService("99999999-8888-7777-6666-555555555555")});
+    ASSERT_TRUE(other.start());
+    rig.client->startForDeviceId(kPhoneId, std::string(kPhoneAddress));
+    ASSERT_TRUE(waitFor([&] { return rig.recorder->count("lost") >= 1; }));
+    EXPECT_EQ(rig.recorder->count("found"), 0u);
+    ASSERT_TRUE(phone.start());
+    ASSERT_TRUE(waitFor([&] { return rig.recorder->count("found") == 1; }));
+    EXPECT_EQ(rig.recorder->transports("found").front()->deviceInfo()->bleId(),
+              "5A:12:9C:00:00:21");
+    EXPECT_EQ(rig.recorder->count("invalidate"), 0u);
+}
+
 TEST(BLECClientOnRadio, PhoneOnAnotherIdentifierWithThePairedIdIsHandedOver) {
     ClientRig rig;
     // The paired phone now shows up under a new address (its radio address changed).
@@ -551,6 +576,18 @@ TEST(BLECClientOnRadio, PhoneOnAnotherIdentifierWithThePairedIdIsHandedOver) {
     ASSERT_TRUE(waitFor([&] { return rig.recorder->count("found") == 1; }));
     EXPECT_EQ(rig.recorder->transports("found").front()->deviceInfo()->bleId(),
               "5A:12:9C:00:00:99");
+    EXPECT_EQ(rig.recorder->count("invalidate"), 0u);
+    phone->stop();
+}
+
+TEST(BLECClientOnRadio, PairedIdStoredInLowerCaseIsStillThePairedPhone) {
+    ClientRig rig;
+    auto phone = rig.phone();
+    // Device ids are UUID texts: a difference in letter case is no other phone,
+    // and must not cost the pairing.
+    rig.client->startForDeviceId("6f1c2d3e-4a5b-4c6d-8e9f-a0b1c2d3e4f5",
+                                 std::string(kPhoneAddress));
+    ASSERT_TRUE(waitFor([&] { return rig.recorder->count("found") == 1; }));
     EXPECT_EQ(rig.recorder->count("invalidate"), 0u);
     phone->stop();
 }

@@ -23,7 +23,14 @@ class Owner : public ble::BleCentralDelegate, public TBNBlecPeriphialValidatorDe
         uint64_t from, to;
     };
 
-    std::shared_ptr<TBNBlecPeriphialValidator> validator;
+    void setValidator(std::shared_ptr<TBNBlecPeriphialValidator> v) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        validator_ = std::move(v);
+    }
+    std::shared_ptr<TBNBlecPeriphialValidator> validator() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return validator_;
+    }
 
     void centralManagerDidDiscoverPeripheral(ble::BleCentral&,
                                              const std::shared_ptr<ble::BlePeripheral>& p,
@@ -33,17 +40,17 @@ class Owner : public ble::BleCentralDelegate, public TBNBlecPeriphialValidatorDe
     }
     void centralManagerDidConnectPeripheral(ble::BleCentral& c,
                                             const std::shared_ptr<ble::BlePeripheral>& p) override {
-        if (auto v = validator) v->centralManagerDidConnectPeripheral(c, p);
+        if (auto v = validator()) v->centralManagerDidConnectPeripheral(c, p);
     }
     void centralManagerDidFailToConnectPeripheral(ble::BleCentral& c,
                                                   const std::shared_ptr<ble::BlePeripheral>& p,
                                                   const std::optional<ble::BleError>& e) override {
-        if (auto v = validator) v->centralManagerDidFailToConnectPeripheral(c, p, e);
+        if (auto v = validator()) v->centralManagerDidFailToConnectPeripheral(c, p, e);
     }
     void centralManagerDidDisconnectPeripheral(ble::BleCentral& c,
                                                const std::shared_ptr<ble::BlePeripheral>& p,
                                                const std::optional<ble::BleError>& e) override {
-        if (auto v = validator) v->centralManagerDidDisconnectPeripheral(c, p, e);
+        if (auto v = validator()) v->centralManagerDidDisconnectPeripheral(c, p, e);
     }
 
     void blecPeriphialValidatorDidDisconnectFrom(
@@ -87,6 +94,7 @@ class Owner : public ble::BleCentralDelegate, public TBNBlecPeriphialValidatorDe
     std::set<std::string> seen_;
     size_t finished_ = 0, infos_ = 0;
     std::vector<Change> changes_;
+    std::shared_ptr<TBNBlecPeriphialValidator> validator_;
 };
 
 struct ValidatorRig {
@@ -108,14 +116,14 @@ struct ValidatorRig {
         o.peripheralStore = &store;
         o.clock = clock;
         validator = TBNBlecPeriphialValidator::create(central, owner, o);
-        owner->validator = validator;
+        owner->setValidator(validator);
         EXPECT_TRUE(waitFor([&] {
             return central->centralManager()->state() == ble::CentralState::PoweredOn;
         }));
         central->centralManager()->scanForPeripherals({}, false);
     }
     ~ValidatorRig() {
-        owner->validator.reset();
+        owner->setValidator(nullptr);
         validator.reset();
         central.reset();
         clock->cancelAll();
