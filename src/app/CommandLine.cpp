@@ -60,11 +60,12 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
     if (c.mode == Mode::Help || c.mode == Mode::Version) return c;
     if (headless) {
         c.mode = Mode::Headless;
-    } else if (c.pair || c.ble || c.push) {
-        fail(std::string(c.pair  ? "--pair"
-                         : c.ble ? "--ble"
-                                 : "--push") +
-             " only goes with --headless");
+    } else if (c.pair || c.ble || c.push || c.openRegistration) {
+        const char* option = c.pair   ? "--pair"
+                             : c.ble  ? "--ble"
+                             : c.push ? "--push"
+                                      : "--open-registration";
+        fail(std::string(option) + " only goes with --headless");
     }
     return c;
 }
