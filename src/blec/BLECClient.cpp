@@ -262,8 +262,8 @@ void BLECClient::startForAuthToken(const std::string& authToken) {
         auto uuid = authTokenUuid(authToken);
         if (!uuid) {
             // Only a 16-byte token can be advertised as a service UUID.
-            logLine(blec::LogLevel::Error, "authToken has " + std::to_string(authToken.size()) +
-                                               " bytes, 16 expected");
+            logLine(blec::LogLevel::Error,
+                    "authToken has " + std::to_string(authToken.size()) + " bytes, 16 expected");
             return;
         }
         currentBleId_.reset();
@@ -407,8 +407,7 @@ void BLECClient::tick(bool* stop) {
             bool longScan;
             {
                 std::lock_guard<std::mutex> scan(scanLock_);
-                longScan = startScanTime_ &&
-                           clock_->now() - *startScanTime_ > Clock::seconds(10.0);
+                longScan = startScanTime_ && clock_->now() - *startScanTime_ > Clock::seconds(10.0);
             }
             if (longScan && validator_->blecPeripheral()) validator_->update();
         } else {
@@ -475,7 +474,8 @@ void BLECClient::centralManagerDidDiscoverPeripheral(
     if (rejectedLocked(bleId)) return;
     if (match == Match::ServiceUuid) {
         if (tokenUuid) {
-            logLine(blec::LogLevel::Info, "founded device to pair [serviceUuids]: " + phone(bleId, name));
+            logLine(blec::LogLevel::Info,
+                    "founded device to pair [serviceUuids]: " + phone(bleId, name));
         } else {
             logLine(blec::LogLevel::Info, "founded device to connect [serviceUuids]: did - '" +
                                               deviceId.value_or("") + "', " + phone(bleId, name));
@@ -549,9 +549,9 @@ void BLECClient::centralManagerDidFailToConnectPeripheral(
     if (!peripheral) return;
     const std::string bleId = peripheralId(*peripheral);
     logLine(blec::LogLevel::Debug, kBangs);
-    logLine(blec::LogLevel::Error, "did fail to connect to device: " +
-                                       phone(bleId, peripheral->name()) + " with " +
-                                       (error ? error->message : std::string("(null)")));
+    logLine(blec::LogLevel::Error,
+            "did fail to connect to device: " + phone(bleId, peripheral->name()) + " with " +
+                (error ? error->message : std::string("(null)")));
     logLine(blec::LogLevel::Debug, kBangs);
     std::lock_guard<std::recursive_mutex> lock(peripheralsLock_);
     if (auto record = validator_->blecPeripheral(); record && record->bleId() == bleId) {
@@ -568,9 +568,9 @@ void BLECClient::centralManagerDidDisconnectPeripheral(
     const std::string bleId = peripheralId(*peripheral);
     logLine(blec::LogLevel::Debug, kEquals);
     if (error) {
-        logLine(blec::LogLevel::Error, "did disconnect from device: " +
-                                           phone(bleId, peripheral->name()) + " with " +
-                                           error->message);
+        logLine(blec::LogLevel::Error,
+                "did disconnect from device: " + phone(bleId, peripheral->name()) + " with " +
+                    error->message);
     } else {
         logLine(blec::LogLevel::Debug,
                 "did disconnect from device: " + phone(bleId, peripheral->name()));
@@ -587,8 +587,8 @@ void BLECClient::centralManagerDidDisconnectPeripheral(
 // ---- connection reports -----------------------------------------------------------------------
 
 void BLECClient::blecThriftTransportFactoryDidFindDevice(BLECThriftTransportFactory& factory) {
-    auto transport = std::dynamic_pointer_cast<BLECMutableThriftFactoryTransport>(
-        factory.shared_from_this());
+    auto transport =
+        std::dynamic_pointer_cast<BLECMutableThriftFactoryTransport>(factory.shared_from_this());
     if (!transport) return;
     const auto info = transport->deviceInfo()->snapshot();
     const std::string bleId = info.bleId.value_or("");
@@ -603,8 +603,8 @@ void BLECClient::blecThriftTransportFactoryDidFindDevice(BLECThriftTransportFact
     if (!pairing) {
         if (pairedBleId && *pairedBleId == bleId) {
             if (!sameDeviceId(pairedDeviceId, info.did)) {
-                logLine(blec::LogLevel::Error, "paired phone " + phone(bleId, info.name) +
-                                                   " reports another device id");
+                logLine(blec::LogLevel::Error,
+                        "paired phone " + phone(bleId, info.name) + " reports another device id");
                 if (auto d = delegate()) d->blecClientDidInvalidateDeviceId(*this);
                 return;
             }
@@ -612,8 +612,8 @@ void BLECClient::blecThriftTransportFactoryDidFindDevice(BLECThriftTransportFact
             // Another peripheral that advertised the paired phone's id but is not
             // that phone: it must not take the paired phone's place, nor cost the
             // pairing. Drop it and leave it alone for a while.
-            logLine(blec::LogLevel::Warning, "peripheral " + phone(bleId, info.name) +
-                                                 " is not the paired phone, ignored");
+            logLine(blec::LogLevel::Warning,
+                    "peripheral " + phone(bleId, info.name) + " is not the paired phone, ignored");
             {
                 std::lock_guard<std::recursive_mutex> lock(peripheralsLock_);
                 rejected_[bleId] = clock_->deadlineAfter(options_.rejectedPeripheralPause);

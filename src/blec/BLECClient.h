@@ -30,8 +30,8 @@
 #include "blec/BLECDeviceInfo.h"
 #include "blec/BLECMutableThriftFactoryTransport.h"
 #include "blec/TBNBlecCentralManager.h"
-#include "blec/TBNBlecPeriphialValidator.h"
 #include "blec/TBNBlecPeripheralStore.h"
+#include "blec/TBNBlecPeriphialValidator.h"
 #include "platform/ble/BleCentral.h"
 #include "runtime/Clock.h"
 
@@ -57,11 +57,13 @@ class BLECClientDelegate {
     // blecClient:didFindTransportFactory: once per connection, when it has read the
     // phone's device id, started its handshake and passed the identity check.
     virtual void blecClientDidFindTransportFactory(
-        BLECClient& client, const std::shared_ptr<BLECMutableThriftFactoryTransport>& transport) = 0;
+        BLECClient& client,
+        const std::shared_ptr<BLECMutableThriftFactoryTransport>& transport) = 0;
     // blecClient:didLostTransportFactory: the connection was lost, disconnected or
     // stopped. Null for a late disconnection after the client dropped its phone.
     virtual void blecClientDidLostTransportFactory(
-        BLECClient& client, const std::shared_ptr<BLECMutableThriftFactoryTransport>& transport) = 0;
+        BLECClient& client,
+        const std::shared_ptr<BLECMutableThriftFactoryTransport>& transport) = 0;
     // The peripheral known as the paired phone reports another device id.
     virtual void blecClientDidInvalidateDeviceId(BLECClient& client) = 0;
     // Pairing mode only: the (localised) text of a pairing status key.

@@ -35,7 +35,8 @@ std::string describe(const ble::AdvertisementData& ad) {
     if (ad.manufacturerData) {
         out += " manufacturerData = " + std::to_string(ad.manufacturerData->size()) + " bytes;";
     }
-    if (ad.isConnectable) out += std::string(" connectable = ") + (*ad.isConnectable ? "1" : "0") + ";";
+    if (ad.isConnectable)
+        out += std::string(" connectable = ") + (*ad.isConnectable ? "1" : "0") + ";";
     if (ad.txPowerLevel) out += " txPower = " + std::to_string(*ad.txPowerLevel) + ";";
     return out + " }";
 }
@@ -184,8 +185,8 @@ void TBNBlecExplorer::stopExplorer() {
 void TBNBlecExplorer::centralManagerDidUpdateState(ble::BleCentral& central) {
     const int state = static_cast<int>(central.state());
     if (state >= 0 && state <= 5) {
-        logLine(blec::LogLevel::Debug, std::string("central.state = ") +
-                                           ble::centralStateName(central.state()));
+        logLine(blec::LogLevel::Debug,
+                std::string("central.state = ") + ble::centralStateName(central.state()));
     }
     std::lock_guard<std::recursive_mutex> lock(explorerLock_);
     if (starting_) {
@@ -210,8 +211,7 @@ bool TBNBlecExplorer::queuedLocked(const std::string& bleId) const {
 void TBNBlecExplorer::queueOrValidateLocked(const std::shared_ptr<TBNBlecPeripheral>& record,
                                             const std::shared_ptr<ble::BlePeripheral>& peripheral,
                                             const std::string& queuedText) {
-    if (peripheral->state() != ble::PeripheralState::Disconnected ||
-        validator_->blecPeripheral()) {
+    if (peripheral->state() != ble::PeripheralState::Disconnected || validator_->blecPeripheral()) {
         logLine(blec::LogLevel::Debug, queuedText + ": " + phone(*peripheral));
         connectQueue_.push_back(record->bleId());
     } else {
@@ -227,9 +227,9 @@ void TBNBlecExplorer::centralManagerDidDiscoverPeripheral(
     if ((ad.isConnectable && !*ad.isConnectable) || ad.manufacturerData) return;
     if (!(ad.entryCount() == 1 && ad.isConnectable)) {
         logLine(blec::LogLevel::Verbose, kDashes);
-        logLine(blec::LogLevel::Verbose, "advertisementData = " + describe(ad) + ", peripheral = " +
-                                             phone(*peripheral) + ", RSSI = " +
-                                             std::to_string(rssi));
+        logLine(blec::LogLevel::Verbose, "advertisementData = " + describe(ad) +
+                                             ", peripheral = " + phone(*peripheral) +
+                                             ", RSSI = " + std::to_string(rssi));
         logLine(blec::LogLevel::Verbose, kDashes);
     }
     const std::string bleId = peripheralId(*peripheral);
@@ -237,8 +237,8 @@ void TBNBlecExplorer::centralManagerDidDiscoverPeripheral(
     if (auto record = store_->blePeripheralByBleId(bleId)) {
         const uint64_t state = record->state();
         logLine(blec::LogLevel::Verbose,
-                "discover exist peripheral: " + phone(*peripheral) + " state = " +
-                    TBNBlecPeripheral::strBlecPeripheralStateByState(state));
+                "discover exist peripheral: " + phone(*peripheral) +
+                    " state = " + TBNBlecPeripheral::strBlecPeripheralStateByState(state));
         if (state != TBNBlecPeripheralStateUnknown && state != TBNBlecPeripheralStateAvailable &&
             state != TBNBlecPeripheralStateSupported) {
             return;

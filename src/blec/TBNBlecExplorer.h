@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "blec/TBNBlecCentralManager.h"
-#include "blec/TBNBlecPeriphialValidator.h"
 #include "blec/TBNBlecPeripheralStore.h"
+#include "blec/TBNBlecPeriphialValidator.h"
 #include "platform/ble/BleCentral.h"
 #include "runtime/Clock.h"
 

@@ -45,8 +45,8 @@ size_t characterCount(const std::string& text) {
 
 std::string stateLogText(uint64_t state, const std::string& bleId) {
     static const char* const kTexts[] = {
-        "unknown peripheral", "not available peripheral", "availabled peripheral",
-        "unsupported peripheral", "supported peripheral", "found peripheral",
+        "unknown peripheral",     "not available peripheral", "availabled peripheral",
+        "unsupported peripheral", "supported peripheral",     "found peripheral",
     };
     if (state > 5) return {};
     return std::string(kTexts[state]) + ": '<" + bleId + ">'";
@@ -73,9 +73,9 @@ TBNBlecPeriphialValidator::TBNBlecPeriphialValidator(
       store_(options.peripheralStore ? options.peripheralStore
                                      : &TBNBlecPeripheralStore::sharedStore()),
       clock_(options.clock ? options.clock : Clock::steady()),
-      notifyQueue_(options.notifyQueue
-                       ? options.notifyQueue
-                       : DispatchQueue::create("com.tobrin.ios.validator.notify")) {}
+      notifyQueue_(options.notifyQueue ? options.notifyQueue
+                                       : DispatchQueue::create("com.tobrin.ios.validator.notify")) {
+}
 
 double TBNBlecPeriphialValidator::now() const {
     return blecNowSeconds(*clock_);
@@ -209,8 +209,8 @@ void TBNBlecPeriphialValidator::peripheralDidDiscoverCharacteristicsForService(
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!isCurrent(peripheral) || !service) return;
     if (service->uuid() == kDeviceInformationService) {
-        auto model = error ? nullptr
-                           : service->characteristicByCharacteristicId(kModelNumberCharacteristic);
+        auto model =
+            error ? nullptr : service->characteristicByCharacteristicId(kModelNumberCharacteristic);
         if (error) logLine(blec::LogLevel::Error, "error = " + errorText(error));
         if (model) {
             peripheral.readValue(model);
@@ -226,8 +226,7 @@ void TBNBlecPeriphialValidator::peripheralDidDiscoverCharacteristicsForService(
         return;
     }
     if (blecPeripheral_->state() == TBNBlecPeripheralStateFound) {
-        readFirst(peripheral, service,
-                  {kAuthTokenCharacteristic, kAuthResponseDataCharacteristic});
+        readFirst(peripheral, service, {kAuthTokenCharacteristic, kAuthResponseDataCharacteristic});
     } else {
         readFirst(peripheral, service, {kDeviceIdCharacteristic});
     }
@@ -294,8 +293,8 @@ void TBNBlecPeriphialValidator::peripheralDidUpdateValueForCharacteristic(
             logLine(blec::LogLevel::Error, "error = " + errorText(error));
         } else {
             record->setAuthResponseData(value.value_or(Bytes{}));
-            logLine(blec::LogLevel::Debug, "authResponseData.length = " +
-                                               std::to_string(value ? value->size() : 0));
+            logLine(blec::LogLevel::Debug,
+                    "authResponseData.length = " + std::to_string(value ? value->size() : 0));
             deliver([self = shared_from_this(), record](TBNBlecPeriphialValidatorDelegate& d) {
                 d.blecPeriphialValidatorUpdatePeriphealInfo(self.get(), record);
             });
@@ -329,10 +328,9 @@ void TBNBlecPeriphialValidator::peripheralDidUpdateValueForCharacteristic(
 void TBNBlecPeriphialValidator::disconnectFromPeripheral() {
     std::lock_guard<std::recursive_mutex> lock(lock_);
     if (!blecPeripheral_) return;
-    logLine(blec::LogLevel::Debug, "self.currentPeripheral = '<" + blecPeripheral_->bleId() +
-                                       ">' state = " +
-                                       TBNBlecPeripheral::strBlecPeripheralStateByState(
-                                           blecPeripheral_->state()));
+    logLine(blec::LogLevel::Debug,
+            "self.currentPeripheral = '<" + blecPeripheral_->bleId() + ">' state = " +
+                TBNBlecPeripheral::strBlecPeripheralStateByState(blecPeripheral_->state()));
     connectingTime_ = 0;
     processingTime_ = 0;
     disconnectingTime_ = now();
@@ -524,8 +522,7 @@ void TBNBlecPeriphialValidator::peripheralDidUpdateNotificationStateForCharacter
 }
 
 void TBNBlecPeriphialValidator::peripheralDidUpdateName(ble::BlePeripheral& peripheral) {
-    logLine(blec::LogLevel::Debug, "peripheral: '<" + peripheralId(peripheral) + ">'",
-            kUnusedTags);
+    logLine(blec::LogLevel::Debug, "peripheral: '<" + peripheralId(peripheral) + ">'", kUnusedTags);
 }
 
 void TBNBlecPeriphialValidator::peripheralDidUpdateRSSI(ble::BlePeripheral& peripheral, int,

@@ -64,7 +64,6 @@ class TBNBlecPeriphialValidator : public ble::BleCentralDelegate,
   public:
     using Options = TBNBlecPeriphialValidatorOptions;
 
-
     // initWithBlecCentralManager:andDelegate:
     static std::shared_ptr<TBNBlecPeriphialValidator> create(
         std::weak_ptr<TBNBlecCentralManager> blecCentralManager,
@@ -119,7 +118,8 @@ class TBNBlecPeriphialValidator : public ble::BleCentralDelegate,
         ble::BlePeripheral&, const std::shared_ptr<ble::BleCharacteristic>&,
         const std::optional<ble::BleError>&) override;
     void peripheralDidUpdateName(ble::BlePeripheral&) override;
-    void peripheralDidUpdateRSSI(ble::BlePeripheral&, int, const std::optional<ble::BleError>&) override;
+    void peripheralDidUpdateRSSI(ble::BlePeripheral&, int,
+                                 const std::optional<ble::BleError>&) override;
 
     // Service and characteristic identifiers the validator looks at.
     static constexpr const char* kDeviceInformationService = "180A";

@@ -204,23 +204,35 @@ TEST(BLECClientAdvertisementRule, MatchesServiceUuidsAndManufacturerMasks) {
     withBoth.manufacturerData = mask(0x6F, 0x1C, 0x2D, 0x3E);
     const std::vector<Case> cases = {
         {"service list with the id", advertising({"180A", kPhoneId}), id, {}, M::ServiceUuid},
-        {"id in lower case", advertising({"6f1c2d3e-4a5b-4c6d-8e9f-a0b1c2d3e4f5"}), id, {},
+        {"id in lower case",
+         advertising({"6f1c2d3e-4a5b-4c6d-8e9f-a0b1c2d3e4f5"}),
+         id,
+         {},
          M::ServiceUuid},
         {"service list without the id", advertising({"180A"}), id, {}, M::None},
         {"list without the id beats matching manufacturer data", withBoth, id, {}, M::None},
         {"token uuid in pairing mode", advertising({*token}), {}, token, M::ServiceUuid},
         {"device id while pairing", advertising({kPhoneId}), {}, token, M::None},
         {"exact mask", manufacturer(mask(0x6F, 0x1C, 0x2D, 0x3E)), id, {}, M::ManufacturerData},
-        {"mask with extra bits", manufacturer(mask(0xFF, 0x1D, 0xFF, 0x3F)), id, {},
+        {"mask with extra bits",
+         manufacturer(mask(0xFF, 0x1D, 0xFF, 0x3F)),
+         id,
+         {},
          M::ManufacturerData},
         {"mask missing one bit", manufacturer(mask(0x6F, 0x1C, 0x2D, 0x3C)), id, {}, M::None},
         {"18 bytes", manufacturer(mask(0x6F, 0x1C, 0x2D, 0x3E, 18)), id, {}, M::None},
         {"20 bytes", manufacturer(mask(0x6F, 0x1C, 0x2D, 0x3E, 20)), id, {}, M::None},
         {"other company", manufacturer(mask(0x6F, 0x1C, 0x2D, 0x3E, 19, 0x4D)), id, {}, M::None},
-        {"zero id bytes accept any mask", manufacturer(mask(0x00, 0x5B, 0x4C, 0x6D)), zeroId, {},
+        {"zero id bytes accept any mask",
+         manufacturer(mask(0x00, 0x5B, 0x4C, 0x6D)),
+         zeroId,
+         {},
          M::ManufacturerData},
         {"pairing mode never reads manufacturer data",
-         manufacturer(mask(0xFF, 0xFF, 0xFF, 0xFF)), {}, token, M::None},
+         manufacturer(mask(0xFF, 0xFF, 0xFF, 0xFF)),
+         {},
+         token,
+         M::None},
         {"nothing looked for", advertising({kPhoneId}), {}, {}, M::None},
     };
     for (const auto& c : cases) {
@@ -341,8 +353,8 @@ class PhoneSimProcess {
         close(out[1]);
         out_ = fdopen(out[0], "r");
         char line[256] = {};
-        ready_ = fgets(line, sizeof line, out_) &&
-                 std::string(line).rfind("phone-sim ready", 0) == 0;
+        ready_ =
+            fgets(line, sizeof line, out_) && std::string(line).rfind("phone-sim ready", 0) == 0;
     }
     ~PhoneSimProcess() {
         kill(SIGKILL);
@@ -503,7 +515,8 @@ TEST(BLECClientOnRadio, PairingModeTakesOnlySixteenByteTokensAndLocalisesStatuse
     EXPECT_EQ(rig.recorder->statuses().front(), "L:PAIR_STATE_SEARCH_FOR_PHONE");
 }
 
-// ---- identity of the phone ------------------------------------------------------------------------
+// ---- identity of the phone
+// ------------------------------------------------------------------------
 
 TEST(BLECClientOnRadio, LookAlikeCopyingTheAdvertisementIsNotHandedOverAndCostsNoPairing) {
     ClientRig rig;
@@ -603,7 +616,8 @@ TEST(BLECClientOnRadio, PairedIdentifierReportingAnotherDeviceIdInvalidatesThePa
     EXPECT_EQ(rig.recorder->count("found"), 0u);
 }
 
-// ---- stop and late reports -------------------------------------------------------------------------
+// ---- stop and late reports
+// -------------------------------------------------------------------------
 
 TEST(BLECClientOnRadio, StopDemotesFoundRecordsAndIgnoresLateReports) {
     ClientRig rig;
@@ -676,9 +690,10 @@ TEST(BLECClientOnRadio, LogLinesNameThePhoneButCarryNoKeys) {
     std::lock_guard<std::mutex> lock(m);
     bool named = false;
     for (const auto& l : lines) {
-        named = named || l == std::string("core|blec|client founded device to connect "
-                                          "[serviceUuids]: did - '") +
-                                 kPhoneId + "', '<" + kPhoneAddress + "> Alice's iPhone'";
+        named = named || l == std::string(
+                                  "core|blec|client founded device to connect "
+                                  "[serviceUuids]: did - '") +
+                                  kPhoneId + "', '<" + kPhoneAddress + "> Alice's iPhone'";
         EXPECT_EQ(l.find("private-key"), std::string::npos) << l;
         EXPECT_EQ(l.find("certificate"), std::string::npos) << l;
     }

@@ -17,9 +17,7 @@ constexpr const char* kId = "0A1B2C3D-4E5F-4061-8293-A4B5C6D7E8F9";
 
 class ExplorerRecorder : public TBNBlecExplorerDelegate {
   public:
-    void blecExplorerOnStateChange(TBNBlecExplorer&, bool on) override {
-        add(on ? "on" : "off");
-    }
+    void blecExplorerOnStateChange(TBNBlecExplorer&, bool on) override { add(on ? "on" : "off"); }
     void blecExplorerOnDidFindDevice(TBNBlecExplorer&,
                                      const std::optional<std::string>& id) override {
         add("find " + id.value_or("-"));
@@ -140,8 +138,7 @@ TEST(BlecExplorer, FindsThePhoneAmongOtherDevicesAndLosesItAtStop) {
                           {deviceInformation("iPad2,1")});
     auto beacon = advertising({});
     beacon.manufacturerData = Bytes{0x4C, 0x00, 0x02, 0x15};
-    FakePeripheral withManufacturerData(rig.path, "77:00:00:00:00:03", beacon,
-                                        {appService(kId)});
+    FakePeripheral withManufacturerData(rig.path, "77:00:00:00:00:03", beacon, {appService(kId)});
     auto silent = advertising({});
     silent.isConnectable = false;
     FakePeripheral notConnectable(rig.path, "77:00:00:00:00:04", silent, {appService(kId)});
@@ -222,9 +219,8 @@ TEST(BlecExplorer, StateChangesOfRecordsBecomeFindAndLost) {
     rig.explorer->setBlecPeripheralState(TBNBlecPeripheralStateSupported, record);
     ASSERT_TRUE(waitFor([&] { return rig.recorder->events().size() == 3; }));
     settle(std::chrono::milliseconds(100));
-    EXPECT_EQ(rig.recorder->events(),
-              (std::vector<std::string>{"off", "find " + std::string(kId),
-                                        "lost " + std::string(kId)}));
+    EXPECT_EQ(rig.recorder->events(), (std::vector<std::string>{"off", "find " + std::string(kId),
+                                                                "lost " + std::string(kId)}));
 }
 
 }  // namespace

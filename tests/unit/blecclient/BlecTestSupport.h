@@ -70,15 +70,16 @@ inline ble::sim::SimService appService(const std::string& deviceId,
                  blec::encodeUInt32(50)});
     c.push_back({characteristicUuid(blec::code::kBatteryState), P::Read | P::Notify,
                  blec::encodeUInt32(1)});
-    c.push_back({characteristicUuid(blec::code::kAppState), P::Read | P::Notify,
-                 blec::encodeUInt32(1)});
+    c.push_back(
+        {characteristicUuid(blec::code::kAppState), P::Read | P::Notify, blec::encodeUInt32(1)});
     c.push_back({characteristicUuid(blec::code::kDbUpdated), P::Notify, std::nullopt});
     c.push_back({characteristicUuid(blec::code::kCommunicate),
                  P::Write | P::WriteWithoutResponse | P::Notify, std::nullopt});
-    if (authToken) c.push_back(readable(TBNBlecPeriphialValidator::kAuthTokenCharacteristic, *authToken));
+    if (authToken)
+        c.push_back(readable(TBNBlecPeriphialValidator::kAuthTokenCharacteristic, *authToken));
     if (authResponse) {
-        c.push_back({TBNBlecPeriphialValidator::kAuthResponseDataCharacteristic, P::Read,
-                     *authResponse});
+        c.push_back(
+            {TBNBlecPeriphialValidator::kAuthResponseDataCharacteristic, P::Read, *authResponse});
     }
     return s;
 }
@@ -99,8 +100,7 @@ class FakePeripheral {
     ~FakePeripheral() { device_->close(); }
 
     bool start() {
-        return device_->open() && device_->setServices(services_) &&
-               device_->startAdvertising(ad_);
+        return device_->open() && device_->setServices(services_) && device_->startAdvertising(ad_);
     }
     void stopAdvertising() { device_->stopAdvertising(); }
     void close() { device_->close(); }

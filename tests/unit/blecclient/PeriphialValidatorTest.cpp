@@ -117,9 +117,8 @@ struct ValidatorRig {
         o.clock = clock;
         validator = TBNBlecPeriphialValidator::create(central, owner, o);
         owner->setValidator(validator);
-        EXPECT_TRUE(waitFor([&] {
-            return central->centralManager()->state() == ble::CentralState::PoweredOn;
-        }));
+        EXPECT_TRUE(waitFor(
+            [&] { return central->centralManager()->state() == ble::CentralState::PoweredOn; }));
         central->centralManager()->scanForPeripherals({}, false);
     }
     ~ValidatorRig() {
@@ -149,10 +148,10 @@ using S = TBNBlecPeripheralState;
 
 TEST(PeriphialValidator, PhoneRunningTheAppIsFoundWithItsIdAndToken) {
     ValidatorRig rig;
-    FakePeripheral phone(rig.path, "11:22:33:44:55:01", advertising({}),
-                         {deviceInformation("iPhone9,3"),
-                          appService("0a1b2c3d-4e5f-4061-8293-a4b5c6d7e8f9", "tok-1234",
-                                     Bytes{1, 2, 3})});
+    FakePeripheral phone(
+        rig.path, "11:22:33:44:55:01", advertising({}),
+        {deviceInformation("iPhone9,3"),
+         appService("0a1b2c3d-4e5f-4061-8293-a4b5c6d7e8f9", "tok-1234", Bytes{1, 2, 3})});
     ASSERT_TRUE(phone.start());
     ASSERT_TRUE(waitFor([&] { return rig.owner->seen(phone.address()); }));
     auto record = std::make_shared<TBNBlecPeripheral>(phone.address());
@@ -209,8 +208,8 @@ TEST(PeriphialValidator, ClassifiesDevicesByTheirModelText) {
          S::TBNBlecPeripheralStateAvailable, 1, 10},
         // The fourth failure in a row backs off for 30 s; the disconnection that
         // ends the run keeps that back-off.
-        {"fourth failure of an available phone", "iPhone3,1", S::TBNBlecPeripheralStateAvailable,
-         3, S::TBNBlecPeripheralStateSupported, 0, 30},
+        {"fourth failure of an available phone", "iPhone3,1", S::TBNBlecPeripheralStateAvailable, 3,
+         S::TBNBlecPeripheralStateSupported, 0, 30},
     };
     ValidatorRig rig;
     int n = 0;
@@ -218,8 +217,8 @@ TEST(PeriphialValidator, ClassifiesDevicesByTheirModelText) {
         std::vector<ble::sim::SimService> services;
         if (c.model) services.push_back(deviceInformation(*c.model));
         services.push_back({"180F", {readable("2A19", "x")}});  // a battery service
-        FakePeripheral device(rig.path, "22:00:00:00:00:0" + std::to_string(n++),
-                              advertising({}), services);
+        FakePeripheral device(rig.path, "22:00:00:00:00:0" + std::to_string(n++), advertising({}),
+                              services);
         ASSERT_TRUE(device.start());
         ASSERT_TRUE(waitFor([&] { return rig.owner->seen(device.address()); })) << c.name;
         auto record = std::make_shared<TBNBlecPeripheral>(device.address());
@@ -229,8 +228,7 @@ TEST(PeriphialValidator, ClassifiesDevicesByTheirModelText) {
         EXPECT_EQ(record->state(), c.state) << c.name;
         EXPECT_EQ(record->failConnectCount(), c.fails) << c.name;
         EXPECT_EQ(record->nextConnectTime(), rig.now() + c.next) << c.name;
-        EXPECT_EQ(record->deviceModel(),
-                  c.model && c.model->size() >= 3 ? c.model : std::nullopt)
+        EXPECT_EQ(record->deviceModel(), c.model && c.model->size() >= 3 ? c.model : std::nullopt)
             << c.name;
         EXPECT_EQ(record->deviceId(), std::nullopt) << c.name;
     }
@@ -288,8 +286,8 @@ TEST(PeriphialValidator, FailureScheduleByStateAndCount) {
          5},
         {"fourth failure", TBNBlecPeripheralStateSupported, 3, TBNBlecPeripheralStateSupported, 0,
          30},
-        {"fourth failure, unknown", TBNBlecPeripheralStateUnknown, 3,
-         TBNBlecPeripheralStateUnknown, 0, 60},
+        {"fourth failure, unknown", TBNBlecPeripheralStateUnknown, 3, TBNBlecPeripheralStateUnknown,
+         0, 60},
         {"found: first failure is the last", TBNBlecPeripheralStateFound, 0,
          TBNBlecPeripheralStateSupported, 0, 30},
     };
