@@ -211,6 +211,17 @@ RemotePhoneClientFactory makeBlecPhoneClientFactory(BlecPhoneLinkOptions options
     };
 }
 
+std::function<std::shared_ptr<TBNBlecExplorer>(std::weak_ptr<TBNBlecExplorerDelegate>)>
+makeBlecExplorerFactory(BlecPhoneLinkOptions options) {
+    return [options](std::weak_ptr<TBNBlecExplorerDelegate> delegate) {
+        TBNBlecExplorerOptions o;
+        o.centralFactory = options.centralFactory;
+        o.peripheralStore = options.peripheralStore;
+        o.clock = options.clock;
+        return TBNBlecExplorer::create(std::move(delegate), std::move(o));
+    };
+}
+
 // ---- File push client ------------------------------------------------------------------
 
 namespace {

@@ -16,6 +16,8 @@
 //   ble::setDefaultBleCentralFactory(*ble::makeBleCentralFactory("sim:/tmp/air.sock"));
 //   TBNThriftRemoteMobileSevice::Options o;
 //   o.clientFactory = makeBlecPhoneClientFactory();
+//   o.explorerFactory = makeBlecExplorerFactory();
+//   if (auto push = pushConnectorForSpec("file:/tmp/wake")) o.pushConnector = *push;
 //   auto remote = TBNThriftRemoteMobileSevice::create(delegate, std::move(o));
 //   remote->start();   // looks for the paired phone, when there is one
 #include <functional>
@@ -26,6 +28,7 @@
 
 #include "blec/BLECClient.h"
 #include "blec/BLECThriftTransportFactory.h"
+#include "blec/TBNBlecExplorer.h"
 #include "core/remote/RemotePhoneLink.h"
 #include "core/remote/TBNPushClient.h"
 #include "platform/ble/BleCentral.h"
@@ -135,6 +138,11 @@ class BlecPhoneClient : public RemotePhoneClient,
 using RemotePhoneClientFactory = std::function<std::shared_ptr<RemotePhoneClient>(
     const std::optional<std::string>& privateKey, const std::optional<std::string>& cert)>;
 RemotePhoneClientFactory makeBlecPhoneClientFactory(BlecPhoneLinkOptions options = {});
+
+// What TBNThriftRemoteMobileSevice::Options::explorerFactory takes: an explorer on its own
+// central (made by the same central factory), which the service never starts.
+std::function<std::shared_ptr<TBNBlecExplorer>(std::weak_ptr<TBNBlecExplorerDelegate>)>
+makeBlecExplorerFactory(BlecPhoneLinkOptions options = {});
 
 // A push client for the simulated phone: appends each notification as one line
 // "<device token hex> <payload>" to the file at `path` (phone-sim --wake-file PATH reads

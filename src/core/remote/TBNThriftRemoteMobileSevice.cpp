@@ -169,6 +169,10 @@ void TBNThriftRemoteMobileSevice::init() {
     } else {
         TBN_LOG_ERROR(kTag, "no phone client: the phone cannot be reached");
     }
+    if (options_.explorerFactory) {
+        blecExplorer_ =
+            options_.explorerFactory(std::weak_ptr<TBNBlecExplorerDelegate>(shared_from_this()));
+    }
     bluetoothOn_ = true;
     TBN_LOG_DEBUG_END(kTag);
     TBN_LOG_TIME_END(DEBUG, kTag, "init");
@@ -941,6 +945,54 @@ void TBNThriftRemoteMobileSevice::settingsDidUpdated(TBNSettings&,
 
 void TBNThriftRemoteMobileSevice::blecPeripheralStoreDidUpdate(TBNBlecPeripheralStore&) {
     storeBlePeripherals();
+}
+
+// ---- Explorer callbacks: phones seen around the Mac become the session's online records.
+
+void TBNThriftRemoteMobileSevice::blecExplorerOnStateChange(TBNBlecExplorer&, bool on) {
+    TBN_LOG_DEBUG(kTag, "running = {}", on);
+}
+
+void TBNThriftRemoteMobileSevice::blecExplorerOnDidFindDevice(
+    TBNBlecExplorer&, const std::optional<std::string>& deviceId) {
+    auto bleId = deviceId ? store_->bleIdByDeviceId(*deviceId) : std::nullopt;
+    TBN_LOG_DEBUG(kTag, "deviceId = {}, bleId = {}", show(deviceId), show(bleId));
+    // Without the radio address there is no record to key: nothing to add.
+    if (!bleId || settings_->onlineDeviceByHardwareId(bleId)) return;
+    auto record = std::make_shared<TBNOSXDeviceInfo>(
+        deviceId, bleId, 0, store_->deviceNameByDeviceId(*deviceId),
+        store_->deviceModelNameByDeviceId(*deviceId), std::nullopt, 0, 0,
+        store_->osVersionByDeviceId(*deviceId), std::nullopt, 0, true, true, nullptr,
+        std::nullopt);
+    settings_->addOnlineDevice(record);
+}
+
+void TBNThriftRemoteMobileSevice::blecExplorerOnDidUpdateDevice(
+    TBNBlecExplorer&, const std::optional<std::string>& deviceId) {
+    auto bleId = deviceId ? store_->bleIdByDeviceId(*deviceId) : std::nullopt;
+    TBN_LOG_DEBUG(kTag, "deviceId = {}, bleId = {}", show(deviceId), show(bleId));
+    if (!bleId) return;
+    auto name = store_->deviceNameByDeviceId(*deviceId);
+    auto model = store_->deviceModelNameByDeviceId(*deviceId);
+    auto osVersion = store_->osVersionByDeviceId(*deviceId);
+    TBN_LOG_DEBUG(kTag, "deviceName = {}, deviceModel = {}, osVersion = {}", show(name),
+                  show(model), show(osVersion));
+    // The explorer learns no push token, app version, battery or app state: what the
+    // record already holds stays (a paired phone keeps its token, so it can be woken).
+    auto known = settings_->pairedDeviceByHardwareId(bleId);
+    if (!known) known = settings_->onlineDeviceByHardwareId(bleId);
+    settings_->updateDeviceInfoWithDeviceId(
+        deviceId, bleId, known ? known->rssi() : 0, name, model,
+        known ? known->token() : std::nullopt, known ? known->batteryLevel() : 0,
+        known ? known->batteryState() : 0, osVersion,
+        known ? known->appVersion() : std::nullopt, known ? known->appState() : 0, true);
+}
+
+void TBNThriftRemoteMobileSevice::blecExplorerOnDidLostDevice(
+    TBNBlecExplorer&, const std::optional<std::string>& deviceId) {
+    auto bleId = deviceId ? store_->bleIdByDeviceId(*deviceId) : std::nullopt;
+    TBN_LOG_DEBUG(kTag, "deviceId = {}, bleId = {}", show(deviceId), show(bleId));
+    if (bleId) settings_->removeOnlineDeviceAtHardwareId(bleId);
 }
 
 }  // namespace lumvane

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "blec/TBNBlecExplorer.h"
 #include "blec/TBNBlecPeripheralStore.h"
 #include "core/remote/RemotePhoneLink.h"
 #include "core/remote/TBNPushClient.h"
@@ -80,6 +81,7 @@ class TBNThriftRemoteMobileSevice
       public RemotePhoneTransportDelegate,
       public TBNSettingsDelegate,
       public TBNBlecPeripheralStoreDelegate,
+      public TBNBlecExplorerDelegate,
       public std::enable_shared_from_this<TBNThriftRemoteMobileSevice> {
   public:
     using ProcessHandler = std::function<void(const std::string&)>;
@@ -108,6 +110,10 @@ class TBNThriftRemoteMobileSevice
         std::string clientModel;  // default: the host name
         std::string osVersion;    // default: "OSX %02lu.%02lu" from /etc/os-release
         std::function<void(std::function<void()>)> runAsync;  // default: global queue
+        // Makes the explorer (with the service as its delegate); it is never started.
+        // Empty: the service has no explorer.
+        std::function<std::shared_ptr<TBNBlecExplorer>(std::weak_ptr<TBNBlecExplorerDelegate>)>
+            explorerFactory;
     };
 
     // The wait names and their time-outs in seconds.
@@ -211,12 +217,20 @@ class TBNThriftRemoteMobileSevice
         const std::shared_ptr<RemotePhoneTransport>& transport) override;
     void settingsDidUpdated(TBNSettings& settings, TBNSettingsComponents components) override;
     void blecPeripheralStoreDidUpdate(TBNBlecPeripheralStore& store) override;
+    void blecExplorerOnStateChange(TBNBlecExplorer& explorer, bool on) override;
+    void blecExplorerOnDidFindDevice(TBNBlecExplorer& explorer,
+                                     const std::optional<std::string>& deviceId) override;
+    void blecExplorerOnDidUpdateDevice(TBNBlecExplorer& explorer,
+                                       const std::optional<std::string>& deviceId) override;
+    void blecExplorerOnDidLostDevice(TBNBlecExplorer& explorer,
+                                     const std::optional<std::string>& deviceId) override;
 
     // ---- State ----
     std::shared_ptr<TBNThriftRemoteMobileServiceDelegate> delegate() const {
         return delegate_.lock();
     }
     const std::shared_ptr<RemotePhoneClient>& client() const { return client_; }
+    const std::shared_ptr<TBNBlecExplorer>& blecExplorer() const { return blecExplorer_; }
     std::shared_ptr<TBNAuthentication> clientAuth() const;
     std::shared_ptr<RemotePhoneTransport> onlinedTransportFactory() const;
     std::shared_ptr<PushClient> pusher() const;
@@ -270,6 +284,7 @@ class TBNThriftRemoteMobileSevice
     TBNWaitManager* waits_;
     std::shared_ptr<Clock> clock_;
     std::shared_ptr<RemotePhoneClient> client_;
+    std::shared_ptr<TBNBlecExplorer> blecExplorer_;
     std::shared_ptr<DispatchQueue> backupRestoreQueue_;
 
     mutable std::mutex mutex_;  // guards the members below

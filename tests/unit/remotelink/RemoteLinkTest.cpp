@@ -160,6 +160,7 @@ class RemoteLinkTest : public ::testing::Test {
         link.centralFactory = *ble::bleCentralFactoryForSpec("sim:" + socket_);
         link.peripheralStore = &store_;
         o.clientFactory = makeBlecPhoneClientFactory(link);
+        o.explorerFactory = makeBlecExplorerFactory(link);
         o.pushConnector = *pushConnectorForSpec("file:" + wakeFile_);
         o.connectPushAsync = false;
         o.osVersion = "OSX 12.00";
@@ -618,6 +619,53 @@ TEST_F(RemoteLinkTest, EveryStorageCallReachesThePhoneWithTheMacCredentialsAndIt
     EXPECT_TRUE(settings_->firstPairedDevice());
     EXPECT_EQ(recorder_->notAuthorized, 0);
     EXPECT_TRUE(pushes().empty());
+}
+
+TEST_F(RemoteLinkTest, ExplorerReportsKeepOnlineRecordsAndNeverEraseThePairedPhonesToken) {
+    startPhone();
+    pairDirectly();
+    makeService();
+    ASSERT_TRUE(service_->blecExplorer());
+    auto& explorer = *service_->blecExplorer();
+    auto remember = [&](const std::string& bleId, const std::string& deviceId,
+                        const std::string& name) {
+        auto record = std::make_shared<TBNBlecPeripheral>(bleId);
+        record->setDeviceId(deviceId);
+        record->setDeviceName(name);
+        record->setOsVersion(std::string("11.0"));
+        store_.setBlePeripheral(record, bleId);
+        store_.setBleId(bleId, deviceId);
+    };
+
+    // A phone nearby that is not paired.
+    const std::string otherBle = "5A:12:9C:00:00:99";
+    const std::string otherId = "11111111-2222-3333-4444-555555555555";
+    remember(otherBle, otherId, "Other Phone");
+    service_->blecExplorerOnDidFindDevice(explorer, otherId);
+    auto seen = settings_->onlineDeviceByHardwareId(otherBle);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(seen->deviceId(), otherId);
+    EXPECT_EQ(seen->name(), std::string("Other Phone"));
+    EXPECT_TRUE(seen->online());
+    EXPECT_TRUE(seen->deviceIsNear());
+    EXPECT_FALSE(seen->token());
+    service_->blecExplorerOnDidLostDevice(explorer, otherId);
+    EXPECT_FALSE(settings_->onlineDeviceByHardwareId(otherBle));
+
+    // The paired phone seen by the explorer keeps what only its own link reports.
+    remember(kPhoneAddress, phone_->deviceId(), "Renamed iPhone");
+    service_->blecExplorerOnDidUpdateDevice(explorer, phone_->deviceId());
+    auto paired = settings_->firstPairedDevice();
+    ASSERT_TRUE(paired);
+    EXPECT_EQ(paired->name(), std::string("Renamed iPhone"));
+    EXPECT_EQ(paired->token(), std::string("0011223344556677"));
+    EXPECT_EQ(paired->appVersion(), std::string("1.2.0"));
+
+    // A device id the store cannot place adds nothing.
+    service_->blecExplorerOnDidFindDevice(explorer,
+                                          std::string("99999999-0000-0000-0000-000000000000"));
+    service_->blecExplorerOnDidFindDevice(explorer, std::nullopt);
+    EXPECT_FALSE(settings_->onlineDeviceByHardwareId(std::string("")));
 }
 
 // ---- The phone-sim program, as the end-to-end tests and demos run it ------------------
