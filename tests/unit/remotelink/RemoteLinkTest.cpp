@@ -621,6 +621,23 @@ TEST_F(RemoteLinkTest, EveryStorageCallReachesThePhoneWithTheMacCredentialsAndIt
     EXPECT_TRUE(pushes().empty());
 }
 
+TEST_F(RemoteLinkTest, PairedPhoneReportingAnOldAppVersionStillGetsAnEncryptedLink) {
+    // An app below 0.8.14.7 runs the link in the clear, but a phone this Mac paired has
+    // the secret key: a report of an old version never turns encryption off.
+    vault_.device.appVersion = std::string("0.8.0");
+    startPhone();
+    pairDirectly();
+    makeService();
+    service_->start();
+    ASSERT_TRUE(eventually([&] { return online(); }));
+    auto response = service_->getLoginData(loginRequest("old-app"));
+    ASSERT_TRUE(response && response->data());
+    EXPECT_EQ(response->data()->password(), std::string("pa55word"));
+    const auto stats = phone_->stats();
+    EXPECT_TRUE(stats.lastRequestEncrypted);
+    EXPECT_EQ(stats.failedRequests, 0u);
+}
+
 TEST_F(RemoteLinkTest, ExplorerReportsKeepOnlineRecordsAndNeverEraseThePairedPhonesToken) {
     startPhone();
     pairDirectly();
