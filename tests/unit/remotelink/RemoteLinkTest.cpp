@@ -31,6 +31,7 @@
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptRnd.h"
+#include "extension/handlers/TBNThriftProxy.h"
 #include "platform/ble/SimBleAir.h"
 #include "protocol/PasswordEncoding.h"
 #include "runtime/Clock.h"
@@ -387,17 +388,26 @@ TEST_F(RemoteLinkTest, NoPhoneGivesNothingAfterTheBoundedWaitAndTheNextCallPushe
     phone_->stop();  // the phone is gone: pushes reach nobody
     makeService();
     service_->start();
+    // The extension's road: the storage handler in front of the service.
+    settings_->approveExtForClientId(std::string("EXTENSION"), std::string("EXT-SECRET"));
+    TBNThriftProxyOptions proxyOptions;
+    proxyOptions.settings = settings_;
+    auto proxy = TBNThriftProxy::initWithLocalSevice({}, service_, proxyOptions);
 
-    auto call = std::async(std::launch::async,
-                           [&] { return service_->getLoginData(loginRequest("gone-1")); });
+    auto call =
+        std::async(std::launch::async, [&] { return proxy->getLoginData(loginRequest("gone-1")); });
     ASSERT_TRUE(eventually([&] { return pushes().size() == 1; }));
     ASSERT_TRUE(clock_->waitForSleepers(1));
     clock_->advance(TBNThriftRemoteMobileSevice::kWakeUpTimeout - 1);
     EXPECT_EQ(call.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     clock_->advance(2);
     ASSERT_EQ(call.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    // Nothing: the storage handler answers "no paired phone or phone not online" (3, 7).
-    EXPECT_FALSE(call.get());
+    // "No paired phone or phone not online".
+    auto response = call.get();
+    ASSERT_TRUE(response && response->info() && response->info()->error());
+    EXPECT_EQ(response->info()->error()->category(), 3);
+    EXPECT_EQ(response->info()->error()->id(), 7);
+    EXPECT_FALSE(response->data());
     EXPECT_FALSE(settings_->expectedDeviceId());
 
     // The timed-out wake-up is forgotten: the next call pushes again.
