@@ -34,7 +34,8 @@ void RoadTest::TearDown() {
         }
     }
     if (lumvane_) {
-        lumvane_->stop();
+        // Every run ends the way a service manager ends it: SIGTERM, a clean stop.
+        EXPECT_EQ(lumvane_->stop(Seconds(30)), 0) << "lumvane did not stop cleanly";
         lumvaneOutputs_.push_back(lumvane_->output());
         if (failed) std::cerr << "--- lumvane errors:\n" << lumvane_->errors();
     }
@@ -48,9 +49,10 @@ void RoadTest::TearDown() {
     home_.reset();
 }
 
-void RoadTest::startLumvane(bool pair, const std::string& uiAnswers) {
+void RoadTest::startLumvane(bool pair, const std::string& uiAnswers, bool openRegistration) {
     std::vector<std::string> argv = {Programs::lumvane(), "--headless",
-                                     "--ble=sim:" + airSocket().string(), "--open-registration"};
+                                     "--ble=sim:" + airSocket().string()};
+    if (openRegistration) argv.push_back("--open-registration");
     if (pair) argv.push_back("--pair");
     std::vector<std::string> extra;
     if (!uiAnswers.empty()) extra.push_back("LUMVANE_TEST_UI_ANSWERS=" + uiAnswers);

@@ -29,7 +29,7 @@ class RoadTest : public ::testing::Test {
     // Starts hub, lumvane and phone-sim, pairs them and registers `client`.
     void startRoad(const RoadOptions& options = RoadOptions());
     // Starts lumvane alone on the home folder as it is (paired before, or not).
-    void startLumvane(bool pair, const std::string& uiAnswers = {});
+    void startLumvane(bool pair, const std::string& uiAnswers = {}, bool openRegistration = true);
     // SIGTERM; expects a clean stop.
     void stopLumvane();
     void startPhone(const std::optional<std::string>& pairUrl);

@@ -1,6 +1,7 @@
 // The whole road: extension -> 127.0.0.1:19521 -> lumvane --headless -> simulated radio
 // -> phone-sim's vault, and back.
 #include <curl/curl.h>
+#include <signal.h>
 
 #include <chrono>
 #include <ctime>
@@ -129,6 +130,34 @@ TEST_F(RoadTest, ScriptedSaveAnswerAddsTheLoginAndACancelledOneDoesNot) {
     expectNoError(found->info());
     ASSERT_TRUE(found->data());
     EXPECT_EQ(found->data()->login(), std::optional<std::string>("carol"));
+}
+
+TEST_F(RoadTest, PingsRegisterOnlyInsideTheRegistrationWindow) {
+    ASSERT_NO_FATAL_FAILURE(startRoad());
+    ASSERT_NO_FATAL_FAILURE(stopLumvane());
+    ASSERT_NO_FATAL_FAILURE(startLumvane(false, "", false));
+
+    // Window closed: a new client is handed no secret and stays unapproved.
+    ExtensionClient late;
+    late.setCredentials(ExtensionClient::Credentials{"E2E-LATE-CLIENT", ""});
+    auto refused = late.sendPing("com.tobrin.lumvane.e2e", "1.0.0");
+    ASSERT_TRUE(refused);
+    EXPECT_FALSE(refused->clientSecret() && !refused->clientSecret()->empty());
+    expectError(refused->info(), 1, 1);
+
+    // The client registered before the restart is still approved.
+    auto pong = client_.sendPing("com.tobrin.lumvane.e2e", "1.0.0");
+    ASSERT_TRUE(pong);
+    expectNoError(pong->info());
+
+    // SIGUSR1 opens the window, as the status menu's install entries do.
+    lumvane_->signal(SIGUSR1);
+    ASSERT_TRUE(lumvane_->waitForLine("registration open", Seconds(10)));
+    auto registered = late.sendPing("com.tobrin.lumvane.e2e", "1.0.0");
+    ASSERT_TRUE(registered);
+    expectNoError(registered->info());
+    ASSERT_TRUE(registered->clientSecret());
+    EXPECT_FALSE(registered->clientSecret()->empty());
 }
 
 TEST_F(RoadTest, UnapprovedClientsAreRefused) {
