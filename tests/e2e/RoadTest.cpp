@@ -1,7 +1,11 @@
 // The whole road: extension -> 127.0.0.1:19521 -> lumvane --headless -> simulated radio
 // -> phone-sim's vault, and back.
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <ctime>
@@ -276,6 +280,53 @@ TEST_F(RoadTest, HttpsAnswersWithTheLocalIdentity) {
     // The same request to the plain port is not TLS: the HTTPS port refuses plain HTTP.
     ExtensionClient plainToTls(19523);
     EXPECT_NE(plainToTls.post(request, Seconds(10)).value_or(""), reply);
+}
+
+}  // namespace
+}  // namespace lumvane::e2e
+
+namespace lumvane::e2e {
+namespace {
+
+// Runs lumvane to its end; its exit status and standard output.
+std::pair<int, std::string> runToEnd(const TempHome& home, std::vector<std::string> args) {
+    args.insert(args.begin(), Programs::lumvane());
+    Process p(Process::Options{args, home.environment(), home.path() / "run.err", false});
+    const int status = p.waitExit(Seconds(60)).value_or(-1);
+    p.waitForOutput([](const std::string&) { return false; }, Seconds(5));  // until EOF
+    return {status, p.output()};
+}
+
+TEST(HeadlessRun, ATakenPortEndsTheRunWithAClearMessage) {
+    const std::string busy = busyPorts({19521});
+    if (!busy.empty()) GTEST_FAIL() << busy;
+    TempHome home;
+    // Someone else holds the plain-HTTP port.
+    const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_GE(s, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(19521);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::listen(s, 1), 0);
+    const auto [status, out] =
+        runToEnd(home, {"--headless", "--ble=sim:" + (home.path() / "none.sock").string()});
+    ::close(s);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(out.find("lumvane: cannot listen on 127.0.0.1:19521"), std::string::npos) << out;
+}
+
+TEST(HeadlessRun, MistakesOnTheCommandLineEndWithUsage) {
+    TempHome home;
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"--headless", "--ble=carrier-pigeon"}, {"--pair"}, {"--headless", "--bogus"}}) {
+        const auto [status, out] = runToEnd(home, args);
+        EXPECT_EQ(status, 2) << args.back();
+        EXPECT_EQ(out, "") << "usage goes to standard error";
+    }
+    // Nothing of the user's is created by a refused command line.
+    EXPECT_FALSE(fs::exists(home.settingsFolder()));
 }
 
 }  // namespace
