@@ -23,6 +23,14 @@ void RoadTest::SetUp() {
     ASSERT_TRUE(air_->waitForLine("listening on", kStartTime)) << air_->errors();
 }
 
+// A sanitizer report on standard error is a failure even when the run went on.
+void RoadTest::expectNoSanitizerReport(const Process& process, const char* name) {
+    const std::string errors = process.errors();
+    for (const char* mark : {"runtime error:", "ERROR: AddressSanitizer", "ERROR: LeakSanitizer"}) {
+        EXPECT_EQ(errors.find(mark), std::string::npos) << name << ": " << errors;
+    }
+}
+
 void RoadTest::TearDown() {
     const bool failed = HasFailure();
     if (phone_) {
@@ -36,6 +44,7 @@ void RoadTest::TearDown() {
     if (lumvane_) {
         // Every run ends the way a service manager ends it: SIGTERM, a clean stop.
         EXPECT_EQ(lumvane_->stop(Seconds(30)), 0) << "lumvane did not stop cleanly";
+        expectNoSanitizerReport(*lumvane_, "lumvane");
         lumvaneOutputs_.push_back(lumvane_->output());
         if (failed) std::cerr << "--- lumvane errors:\n" << lumvane_->errors();
     }
@@ -66,6 +75,7 @@ void RoadTest::startLumvane(bool pair, const std::string& uiAnswers, bool openRe
 
 void RoadTest::stopLumvane() {
     ASSERT_TRUE(lumvane_);
+    expectNoSanitizerReport(*lumvane_, "lumvane");
     lumvane_->signal(SIGTERM);
     const auto status = lumvane_->waitExit(Seconds(30));
     ASSERT_TRUE(status) << "lumvane did not stop within 30 s of SIGTERM";

@@ -304,6 +304,9 @@ TEST(HeadlessRun, ATakenPortEndsTheRunWithAClearMessage) {
     // Someone else holds the plain-HTTP port.
     const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     ASSERT_GE(s, 0);
+    // Connections of earlier tests may linger in TIME_WAIT on the port.
+    int one = 1;
+    ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(19521);
