@@ -176,8 +176,41 @@ std::shared_ptr<BLECClientDelegate> BLECClient::delegate() const {
 }
 
 void BLECClient::setDelegate(std::weak_ptr<BLECClientDelegate> delegate) {
-    std::lock_guard<std::mutex> lock(idsLock_);
-    delegate_ = std::move(delegate);
+    {
+        std::lock_guard<std::mutex> lock(idsLock_);
+        delegate_ = std::move(delegate);
+        reportedOn_.reset();
+    }
+    // The central may have told its state before there was a delegate to hear it.
+    switch (central_->centralManager()->state()) {
+        case ble::CentralState::PoweredOn:
+            reportBluetooth(true);
+            break;
+        case ble::CentralState::PoweredOff:
+        case ble::CentralState::Resetting:
+            reportBluetooth(false);
+            break;
+        default:
+            break;
+    }
+}
+
+void BLECClient::reportBluetooth(bool on) {
+    std::weak_ptr<BLECClient> weak = weak_from_this();
+    delegateQueue_->async([weak, on] {
+        auto self = weak.lock();
+        if (!self) return;
+        std::shared_ptr<BLECClientDelegate> d;
+        {
+            // Reports run in order on the delegate queue; one that repeats the last
+            // value told to this delegate tells it nothing.
+            std::lock_guard<std::mutex> lock(self->idsLock_);
+            if (self->reportedOn_ == on) return;
+            d = self->delegate_.lock();
+            if (d) self->reportedOn_ = on;
+        }
+        if (d) d->blecClientDidBluetoothStateChange(*self, on);
+    });
 }
 
 // ---- read-outs ----------------------------------------------------------------------------
@@ -438,12 +471,7 @@ void BLECClient::centralManagerDidUpdateState(ble::BleCentral& central) {
             on = false;
             break;
     }
-    std::weak_ptr<BLECClient> weak = weak_from_this();
-    delegateQueue_->async([weak, on] {
-        auto self = weak.lock();
-        if (!self) return;
-        if (auto d = self->delegate()) d->blecClientDidBluetoothStateChange(*self, on);
-    });
+    reportBluetooth(on);
 }
 
 bool BLECClient::rejectedLocked(const std::string& bleId) {

@@ -107,6 +107,8 @@ class BLECClient : public ble::BleCentralDelegate,
     ~BLECClient() override;
 
     std::shared_ptr<BLECClientDelegate> delegate() const;
+    // A new delegate hears the central's current power state (on or off) at once:
+    // the first report may have come before it was set.
     void setDelegate(std::weak_ptr<BLECClientDelegate> delegate);
 
     // Looks for the paired phone; ignored while running.
@@ -204,6 +206,7 @@ class BLECClient : public ble::BleCentralDelegate,
     void tick(bool* stop);
     void pickLocked(const std::string& bleId, const std::optional<std::string>& name);
     void reportPairingStatus(const std::string& key);
+    void reportBluetooth(bool on);
     bool rejectedLocked(const std::string& bleId);
     std::shared_ptr<BLECMutableThriftFactoryTransport> currentTransportFor(
         const std::string& bleId) const;
@@ -223,6 +226,7 @@ class BLECClient : public ble::BleCentralDelegate,
     mutable std::mutex idsLock_;                    // the ids the found check reads
 
     std::weak_ptr<BLECClientDelegate> delegate_;
+    std::optional<bool> reportedOn_;  // the power state last told to the delegate
     bool running_ = false;
     uint64_t runGeneration_ = 0;
     std::optional<std::string> currentBleId_;

@@ -223,6 +223,8 @@ void TBNBlecExplorer::centralManagerDidDiscoverPeripheral(
     ble::BleCentral&, const std::shared_ptr<ble::BlePeripheral>& peripheral,
     const ble::AdvertisementData& ad, int rssi) {
     if (!peripheral) return;
+    // Results still on their way when the scan stopped start nothing.
+    if (!explorering()) return;
     // Phones running the app advertise connectable, without manufacturer data.
     if ((ad.isConnectable && !*ad.isConnectable) || ad.manufacturerData) return;
     if (!(ad.entryCount() == 1 && ad.isConnectable)) {
@@ -354,6 +356,8 @@ void TBNBlecExplorer::blecPeriphialValidatorDidDisconnectFrom(
     if (!record) return;
     std::lock_guard<std::recursive_mutex> lock(queueLock_);
     logLine(blec::LogLevel::Debug, "blecPeripheral = '<" + record->bleId() + ">'");
+    // A run that ends after exploring stopped leaves the emptied queue empty.
+    if (!explorering()) return;
     const uint64_t state = record->state();
     if (state != TBNBlecPeripheralStateNotAvailable && state != TBNBlecPeripheralStateUnsupported) {
         logLine(blec::LogLevel::Debug, "readd device to connect");

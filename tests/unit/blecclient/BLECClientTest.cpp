@@ -110,9 +110,10 @@ struct ClientRig {
     std::shared_ptr<BLECClient> client;
 
     explicit ClientRig(bool poweredOn = true) {
+        // Before start: the radio reads it without a lock while it runs.
+        air.setAdvertisingInterval(std::chrono::milliseconds(20));
         EXPECT_TRUE(air.start());
         if (!poweredOn) air.setCentralState(ble::CentralState::PoweredOff);
-        air.setAdvertisingInterval(std::chrono::milliseconds(20));
         store.setNotifier([](std::function<void()> f) { f(); });
         BLECClient::Options o;
         o.centralFactory = *ble::bleCentralFactoryForSpec("sim:" + path);
@@ -451,6 +452,27 @@ TEST(BLECClientOnRadio, WaitsForBluetoothAndFollowsItsPower) {
     rig.air.setCentralState(ble::CentralState::PoweredOn);
     ASSERT_TRUE(waitFor([&] { return rig.recorder->count("found") == 2; }));
     phone->stop();
+}
+
+TEST(BLECClientOnRadio, DelegateSetAfterTheFirstStateReportStillHearsIt) {
+    ClientRig rig;
+    BLECClient::Options o;
+    o.centralFactory = *ble::bleCentralFactoryForSpec("sim:" + rig.path);
+    o.peripheralStore = &rig.store;
+    o.clock = rig.clock;
+    auto client = BLECClient::create("k", "c", o);
+    ASSERT_TRUE(waitFor([&] {
+        return client->blecCentralManager()->centralManager()->state() ==
+               ble::CentralState::PoweredOn;
+    }));
+    settle(std::chrono::milliseconds(100));  // the first report went to no one
+    auto late = std::make_shared<Recorder>();
+    client->setDelegate(late);
+    ASSERT_TRUE(waitFor([&] { return late->count("on") == 1; }));
+    rig.air.setCentralState(ble::CentralState::PoweredOff);
+    ASSERT_TRUE(waitFor([&] { return late->count("off") == 1; }));
+    settle(std::chrono::milliseconds(100));
+    EXPECT_EQ(late->count("on"), 1u);
 }
 
 TEST(BLECClientOnRadio, UnsupportedAndUnauthorizedStatesAreNotReported) {

@@ -57,9 +57,10 @@ struct ExplorerRig {
     std::shared_ptr<TBNBlecExplorer> explorer;
 
     explicit ExplorerRig(bool poweredOn = true) {
+        // Before start: the radio reads it without a lock while it runs.
+        air.setAdvertisingInterval(std::chrono::milliseconds(20));
         EXPECT_TRUE(air.start());
         if (!poweredOn) air.setCentralState(ble::CentralState::PoweredOff);
-        air.setAdvertisingInterval(std::chrono::milliseconds(20));
         store.setNotifier([](std::function<void()> f) { f(); });
         TBNBlecExplorer::Options o;
         o.centralFactory = *ble::bleCentralFactoryForSpec("sim:" + path);

@@ -107,8 +107,9 @@ struct ValidatorRig {
     std::shared_ptr<TBNBlecPeriphialValidator> validator;
 
     ValidatorRig() {
-        EXPECT_TRUE(air.start());
+        // Before start: the radio reads it without a lock while it runs.
         air.setAdvertisingInterval(std::chrono::milliseconds(20));
+        EXPECT_TRUE(air.start());
         store.setNotifier([](std::function<void()> f) { f(); });
         central = std::make_shared<TBNBlecCentralManager>(
             owner, "test.validator", *ble::bleCentralFactoryForSpec("sim:" + path), clock);
