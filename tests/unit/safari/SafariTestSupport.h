@@ -1,0 +1,196 @@
+#pragma once
+// Shared fixtures of the Safari extension tests: a loopback main application with
+// scriptable storage and host-storage services, captured log lines and a temp folder.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "SafariLog.h"
+#include "extension/ThriftHTTPServer.h"
+#include "extension/ThriftJSONProtocol.h"
+#include "idl/protocols.h"
+
+namespace lumvane::safaritest {
+
+struct FakeMainApp : public TBNStorageService, public TBNHostStorageService {
+    std::mutex mutex;
+    std::vector<std::string> calls;
+    std::shared_ptr<TBNPingTestRequest> lastPing;
+    std::shared_ptr<TBNGetSiteDataRequest> lastSiteData;
+    std::shared_ptr<TBNChooseSiteDataRequest> lastChoose;
+    std::shared_ptr<TBNGetLoginDataRequest> lastLogin;
+    std::shared_ptr<TBNGet2FACodeRequest> last2FA;
+    std::vector<std::shared_ptr<TBNAddLoginDataRequest>> adds;
+    std::vector<std::shared_ptr<TBNUpdateLoginDataRequest>> updates;
+    std::vector<std::string> requestIds;
+
+    std::function<std::shared_ptr<TBNPongTestResponse>()> pong = [] {
+        return std::make_shared<TBNPongTestResponse>();
+    };
+    std::shared_ptr<TBNGetSiteDataResponse> siteData = std::make_shared<TBNGetSiteDataResponse>();
+    std::shared_ptr<TBNChooseSiteDataResponse> choose = std::make_shared<TBNChooseSiteDataResponse>();
+    std::shared_ptr<TBNGetLoginDataResponse> loginData = std::make_shared<TBNGetLoginDataResponse>();
+    std::shared_ptr<TBNGet2FACodeResponse> code = std::make_shared<TBNGet2FACodeResponse>();
+
+    template <class R>
+    void note(const char* name, const R& request) {
+        calls.push_back(name);
+        if (request && request->info() && request->info()->id()) {
+            requestIds.push_back(*request->info()->id());
+        }
+    }
+
+    std::shared_ptr<TBNPongTestResponse> sendPing(std::shared_ptr<TBNPingTestRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("sendPing", r);
+        lastPing = r;
+        return pong();
+    }
+    std::shared_ptr<TBNChooseSiteDataResponse> chooseSiteData(
+        std::shared_ptr<TBNChooseSiteDataRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("chooseSiteData", r);
+        lastChoose = r;
+        return choose;
+    }
+    std::shared_ptr<TBNImportSiteDataFromGoogleResponse> importSiteDataFromGoogle(
+        std::shared_ptr<TBNImportSiteDataFromGoogleRequest>) override {
+        return std::make_shared<TBNImportSiteDataFromGoogleResponse>();
+    }
+    std::shared_ptr<TBNGeneratePasswordResponse> generatePassword(
+        std::shared_ptr<TBNGeneratePasswordRequest>) override {
+        return std::make_shared<TBNGeneratePasswordResponse>();
+    }
+    std::shared_ptr<TBNGetLoginDataResponse> getLoginData(std::shared_ptr<TBNGetLoginDataRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("getLoginData", r);
+        lastLogin = r;
+        return loginData;
+    }
+    std::shared_ptr<TBNAddLoginDataResponse> addLoginData(std::shared_ptr<TBNAddLoginDataRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("addLoginData", r);
+        adds.push_back(r);
+        return std::make_shared<TBNAddLoginDataResponse>();
+    }
+    std::shared_ptr<TBNDeleteLoginDataResponse> deleteLoginData(
+        std::shared_ptr<TBNDeleteLoginDataRequest>) override {
+        return std::make_shared<TBNDeleteLoginDataResponse>();
+    }
+    std::shared_ptr<TBNUpdateLoginDataResponse> updateLoginData(
+        std::shared_ptr<TBNUpdateLoginDataRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("updateLoginData", r);
+        updates.push_back(r);
+        return std::make_shared<TBNUpdateLoginDataResponse>();
+    }
+    std::shared_ptr<TBNGetSiteDataResponse> getSiteData(std::shared_ptr<TBNGetSiteDataRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("getSiteData", r);
+        lastSiteData = r;
+        return siteData;
+    }
+    std::shared_ptr<TBNGetSiteDataListResponse> getSiteDataList(
+        std::shared_ptr<TBNGetSiteDataListRequest>) override {
+        return std::make_shared<TBNGetSiteDataListResponse>();
+    }
+    std::shared_ptr<TBNDeleteSiteDataResponse> deleteSiteData(
+        std::shared_ptr<TBNDeleteSiteDataRequest>) override {
+        return std::make_shared<TBNDeleteSiteDataResponse>();
+    }
+    std::shared_ptr<TBNGet2FACodeResponse> get2FACode(std::shared_ptr<TBNGet2FACodeRequest> r) override {
+        std::lock_guard<std::mutex> l(mutex);
+        note("get2FACode", r);
+        last2FA = r;
+        return code;
+    }
+
+    std::vector<std::string> callNames() {
+        std::lock_guard<std::mutex> l(mutex);
+        return calls;
+    }
+};
+
+// The fake application served on a free loopback port.
+class MainAppServer {
+  public:
+    MainAppServer() : app(std::make_shared<FakeMainApp>()) {
+        std::shared_ptr<TBNStorageService> storage(app, static_cast<TBNStorageService*>(app.get()));
+        std::shared_ptr<TBNHostStorageService> host(app, static_cast<TBNHostStorageService*>(app.get()));
+        server = ThriftHTTPServer::initAsConcurrentWithPort(
+            0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(),
+            {std::make_shared<TBNHostStorageServiceProcessor>(host),
+             std::make_shared<TBNStorageServiceProcessor>(storage)});
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(server->port()) + "/thrift"; }
+
+    std::shared_ptr<FakeMainApp> app;
+    std::unique_ptr<ThriftHTTPServer> server;
+};
+
+// A loopback URL on which nothing listens.
+inline std::string deadURL() {
+    return "http://127.0.0.1:1/thrift";
+}
+
+class LogCapture {
+  public:
+    LogCapture() {
+        prevSystem_ = SafariLog::setSystemSink([this](const std::string& l) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            system_.push_back(l);
+        });
+        prevPrint_ = SafariLog::setPrintSink([this](const std::string& l) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            print_.push_back(l);
+        });
+    }
+    ~LogCapture() {
+        SafariLog::setSystemSink(prevSystem_);
+        SafariLog::setPrintSink(prevPrint_);
+    }
+    std::vector<std::string> system() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return system_;
+    }
+    std::vector<std::string> printed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return print_;
+    }
+    bool systemContains(const std::string& text) {
+        for (const auto& l : system()) {
+            if (l.find(text) != std::string::npos) return true;
+        }
+        return false;
+    }
+    std::string allSystem() {
+        std::string out;
+        for (const auto& l : system()) out += l + "\n";
+        return out;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> system_, print_;
+    SafariLog::Sink prevSystem_, prevPrint_;
+};
+
+class TempDir {
+  public:
+    TempDir() {
+        char tmpl[] = "/tmp/lumvane-safari-XXXXXX";
+        path = mkdtemp(tmpl);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        std::filesystem::remove_all(path, ec);
+    }
+    std::string path;
+};
+
+}  // namespace lumvane::safaritest
