@@ -3,12 +3,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <string>
 
 #include "uninstaller/Uninstaller.h"
 #include "uninstaller/UninstallerOptions.h"
+
+#ifdef LUMVANE_UNINSTALL_WINDOW
+#include <QApplication>
+
+#include "uninstaller/ViewController.h"
+#endif
 
 namespace {
 
@@ -46,6 +53,7 @@ void printUsage(const lumvane::UninstallEnvironment& environment) {
         "                        program, and every running lumvane of this user is stopped)\n"
         "  --hosts-file PATH     the hosts file to take the line out of (for tests)\n"
         "  -h, --help            show this text\n\n"
+        "Without options on a desktop, a window offers the same choices.\n"
         "Exit status: 0 when everything chosen was removed, 1 when something could not\n"
         "be removed, 2 for a wrong command line.\n");
 }
@@ -62,6 +70,15 @@ bool askConfirmation(const char* question) {
 
 int main(int argc, char** argv) {
     lumvane::UninstallEnvironment environment = lumvane::UninstallEnvironment::fromProcess();
+#ifdef LUMVANE_UNINSTALL_WINDOW
+    // Without options, on a desktop: the window.
+    if (argc == 1 && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY"))) {
+        QApplication application(argc, argv);
+        lumvane::ViewController controller(environment);
+        controller.show();
+        return application.exec();
+    }
+#endif
     bool removeApp = false, removeSettings = false, keepLogs = false, removeBackups = false;
     bool confirmed = false;
     for (int i = 1; i < argc; ++i) {
