@@ -59,8 +59,7 @@ Removal clearFolderExcept(const fs::path& folder, const std::set<std::string>& k
     if (!code && !fs::is_directory(status)) code = std::make_error_code(std::errc::not_a_directory);
     std::vector<fs::path> entries;
     if (!code) {
-        for (fs::directory_iterator it(folder, code), end; !code && it != end;
-             it.increment(code)) {
+        for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
             entries.push_back(it->path());
         }
     }

@@ -100,8 +100,7 @@ HostsRemoval removeHostsRecord(const std::string& hostsFile, std::string* error)
     int out = mkostemp(temporary.data(), O_CLOEXEC);
     if (out < 0) return fail(error, "cannot create a temporary file in", folder);
     bool ok = fchmod(out, info.st_mode & 07777) == 0 &&
-              fchown(out, info.st_uid, info.st_gid) == 0 && writeAll(out, kept) &&
-              fsync(out) == 0;
+              fchown(out, info.st_uid, info.st_gid) == 0 && writeAll(out, kept) && fsync(out) == 0;
     int writeErrno = errno;
     ok = close(out) == 0 && ok;
     if (!ok) {

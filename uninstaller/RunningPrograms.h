@@ -20,13 +20,13 @@ struct RunningProgram {
 
 // Processes of this user, other than this one and not yet ended, whose executable is
 // named `name`; with `folder` only those whose executable lies directly in that folder.
-std::vector<RunningProgram> findRunningPrograms(
-    const std::string& name, const std::optional<std::filesystem::path>& folder,
-    const std::filesystem::path& procRoot = "/proc");
+std::vector<RunningProgram> findRunningPrograms(const std::string& name,
+                                                const std::optional<std::filesystem::path>& folder,
+                                                const std::filesystem::path& procRoot = "/proc");
 
 struct StopResult {
-    std::vector<RunningProgram> stopped;       // ended (or were gone already)
-    std::vector<RunningProgram> stillRunning;  // did not end within the time-out
+    std::vector<RunningProgram> stopped;                         // ended (or were gone already)
+    std::vector<RunningProgram> stillRunning;                    // did not end within the time-out
     std::vector<std::pair<RunningProgram, std::string>> failed;  // could not be signalled
 };
 

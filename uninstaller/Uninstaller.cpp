@@ -65,11 +65,12 @@ bool exists(const fs::path& path) {
 
 }  // namespace
 
-Uninstaller::Uninstaller(UninstallEnvironment environment)
-    : environment_(std::move(environment)) {}
+Uninstaller::Uninstaller(UninstallEnvironment environment) : environment_(std::move(environment)) {}
 
 UninstallReport Uninstaller::performUninstall(const UninstallChoices& choices) {
     UninstallReport report;
+    // First the program, so that it cannot write its files or keys back behind us.
+    if (choices.removeApp || choices.removeSettings) stopRunningProgram(report);
     if (choices.removeApp) removeApplication(report);
     if (choices.removeSettings) removeSettings(choices.leaveLogs, report);
     if (choices.removeBackups) removeBackups(report);
@@ -79,8 +80,6 @@ UninstallReport Uninstaller::performUninstall(const UninstallChoices& choices) {
 // --- Application ---
 
 void Uninstaller::removeApplication(UninstallReport& report) {
-    // First the program, so that it cannot write anything back behind us.
-    stopRunningProgram(report);
     removeBrowserManifests(report);
     removeStartAtLogin(report);
     removeCertificateTrust(report);
@@ -111,13 +110,12 @@ void Uninstaller::stopRunningProgram(UninstallReport& report) {
 void Uninstaller::removeBrowserManifests(UninstallReport& report) {
     TBNBrowserExtensionManager manager(environment_.browser);
     std::set<fs::path> seen;
-    for (TBNBrowser browser : {TBNBrowser::Chrome, TBNBrowser::Chromium, TBNBrowser::Edge,
-                               TBNBrowser::Firefox, TBNBrowser::Opera, TBNBrowser::Brave,
-                               TBNBrowser::Vivaldi}) {
+    for (TBNBrowser browser :
+         {TBNBrowser::Chrome, TBNBrowser::Chromium, TBNBrowser::Edge, TBNBrowser::Firefox,
+          TBNBrowser::Opera, TBNBrowser::Brave, TBNBrowser::Vivaldi}) {
         std::string folder = manager.manifestFolder(browser);
         if (folder.empty()) continue;
-        fs::path manifest =
-            fs::path(folder) / TBNBrowserExtensionManager::kManifestFileName;
+        fs::path manifest = fs::path(folder) / TBNBrowserExtensionManager::kManifestFileName;
         if (!seen.insert(manifest).second) continue;
         // Only the manifest goes: the folder holds other programs' manifests too.
         std::error_code error;
@@ -155,8 +153,9 @@ void Uninstaller::removeStartAtLogin(UninstallReport& report) {
         if (program.empty() || fs::path(program).filename() != environment_.programName) continue;
         std::error_code removeError;
         if (!fs::remove(entry, removeError) && removeError) {
-            report.failures.push_back(fmt::format("Could not remove the start-at-login entry {}: {}",
-                                                  entry.string(), removeError.message()));
+            report.failures.push_back(
+                fmt::format("Could not remove the start-at-login entry {}: {}", entry.string(),
+                            removeError.message()));
             continue;
         }
         report.removed.push_back("Removed " + entry.string());
@@ -208,9 +207,9 @@ void Uninstaller::removeHostsRecord(UninstallReport& report) {
             fmt::format("Removed the line '{}' from {}", hostsRecordLine(), hostsFile));
         return;
     }
-    std::string reason = !result.started ? "the helper could not be started"
-                                         : fmt::format("the helper ended with status {}",
-                                                       result.exitStatus);
+    std::string reason = !result.started
+                             ? "the helper could not be started"
+                             : fmt::format("the helper ended with status {}", result.exitStatus);
     if (!result.errors.empty()) {
         std::string errors = result.errors;
         while (!errors.empty() && (errors.back() == '\n' || errors.back() == '\r')) {
@@ -273,8 +272,8 @@ void Uninstaller::removeKeychainItems(UninstallReport& report) {
         } else if (status != kKeychainItemNotFound) {
             auto exception = TBNKeyChainManager::exceptionByStatus(status, "");
             report.failures.push_back(fmt::format(
-                "Could not remove the keychain item {} from the {} keychain: {} (status {})",
-                item, store->storeName(),
+                "Could not remove the keychain item {} from the {} keychain: {} (status {})", item,
+                store->storeName(),
                 exception ? std::string(exception->what()).substr(1) : "unknown error", status));
         }
     }
@@ -286,9 +285,8 @@ void Uninstaller::clearSettingsFolderKeepingLogs(UninstallReport& report) {
     std::string error;
     switch (clearFolderExcept(folder, kept, error)) {
         case Removal::Removed:
-            report.removed.push_back(
-                fmt::format("Removed {} except {}", folder.string(),
-                            environment_.logsFolder.filename().string()));
+            report.removed.push_back(fmt::format("Removed {} except {}", folder.string(),
+                                                 environment_.logsFolder.filename().string()));
             break;
         case Removal::Missing:
             break;

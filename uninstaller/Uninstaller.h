@@ -3,9 +3,11 @@
 // never stops the next one, and every failure ends up in the report; something that is
 // already gone is no failure, so a second run is harmless.
 //
-//   application  stop the running program, then remove its browser manifests, its
-//                start-at-login entry, the trust of its local certificate in the NSS
-//                databases, its loopback line in the hosts file and its program files
+//   (first)      stop the running program when the application or the settings go, so
+//                that it cannot write them back
+//   application  the program's browser manifests, its start-at-login entry, the trust
+//                of its local certificate in the NSS databases, its loopback line in
+//                the hosts file and its program files
 //   settings     the keychain items of the settings key and the extension credentials,
 //                then the settings folder (all of it, or all but the logs folder) and the
 //                folder older versions used

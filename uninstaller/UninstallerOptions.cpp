@@ -10,8 +10,7 @@ UninstallerOptions::Labels UninstallerOptions::optionLabels(
     const UninstallEnvironment& environment) {
     const auto& home = environment.home;
     Labels labels;
-    labels.removeApp =
-        labelText(kRemoveAppText, pathWithTilde(environment.installFolder(), home));
+    labels.removeApp = labelText(kRemoveAppText, pathWithTilde(environment.installFolder(), home));
     labels.removePreferences =
         labelText(kRemovePreferencesText, pathWithTilde(environment.settingsFolder, home));
     labels.keepLogs = labelText(kKeepLogsText, pathWithTilde(environment.logsFolder, home));

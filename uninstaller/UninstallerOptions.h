@@ -21,7 +21,8 @@ struct UninstallChoices {
 class UninstallerOptions {
   public:
     static constexpr const char* kRemoveAppText = "remove Lumvane.app from";
-    static constexpr const char* kRemovePreferencesText = "remove application preferences directory";
+    static constexpr const char* kRemovePreferencesText =
+        "remove application preferences directory";
     static constexpr const char* kKeepLogsText = "leave application logs in";
     static constexpr const char* kRemoveBackupsText = "remove backup directory";
     static constexpr const char* kConfirmBackupsText =

@@ -34,12 +34,14 @@ void indentedLabel(const std::string& option, const std::string& label) {
 
 void printUsage(const lumvane::UninstallEnvironment& environment) {
     auto labels = UninstallerOptions::optionLabels(environment);
-    std::printf("Usage: lumvane-uninstall [OPTION]...\n"
-                "Stops Lumvane and removes what it put on this computer.\n\n");
+    std::printf(
+        "Usage: lumvane-uninstall [OPTION]...\n"
+        "Stops Lumvane and removes what it put on this computer.\n\n");
     indentedLabel("--remove-app", labels.removeApp);
-    std::printf("%24s(also its browser manifests, start-at-login entry, the trust of its\n"
-                "%24slocal certificate and its line in the hosts file)\n",
-                "", "");
+    std::printf(
+        "%24s(also its browser manifests, start-at-login entry, the trust of its\n"
+        "%24slocal certificate and its line in the hosts file)\n",
+        "", "");
     indentedLabel("--remove-settings", labels.removePreferences);
     std::printf("%24s(also its keychain items)\n", "");
     indentedLabel("--keep-logs", labels.keepLogs);

@@ -68,9 +68,9 @@ TEST(HostsLineRemovalTest, HelperUndoesWhatTheAddingHelperDid) {
     // Elevated, only the system hosts file may be named; wrong use is refused.
     ChildOptions elevated;
     elevated.environment = std::vector<std::string>{"PKEXEC_UID=1000"};
-    EXPECT_EQ(
-        runChildProcess({LUMVANE_UNINSTALL_HOSTS_HELPER, "--hosts-file", hosts}, elevated).exitStatus,
-        2);
+    EXPECT_EQ(runChildProcess({LUMVANE_UNINSTALL_HOSTS_HELPER, "--hosts-file", hosts}, elevated)
+                  .exitStatus,
+              2);
     EXPECT_EQ(runChildProcess({LUMVANE_UNINSTALL_HOSTS_HELPER, "--other"}).exitStatus, 2);
 }
 

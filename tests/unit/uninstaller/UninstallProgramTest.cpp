@@ -49,8 +49,9 @@ TEST_F(UninstallProgramTest, RemovesEverythingAndASecondRunIsHarmless) {
               std::string::npos)
         << first.output;
     EXPECT_FALSE(processAlive(running));
-    for (const fs::path& gone : {install.settings(), install.backups(), install.program(),
-                                 install.chromeManifest(), install.autostart() / "lumvane.desktop"}) {
+    for (const fs::path& gone :
+         {install.settings(), install.backups(), install.program(), install.chromeManifest(),
+          install.autostart() / "lumvane.desktop"}) {
         EXPECT_FALSE(present(gone)) << gone;
     }
     EXPECT_EQ(readText(install.hosts()), FakeInstall::kUserHosts);

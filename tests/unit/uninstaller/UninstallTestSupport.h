@@ -17,13 +17,13 @@
 
 #include <gtest/gtest.h>
 
-#include "keychain/FakeKeychain.h"
 #include "app/StartupSteps.h"
 #include "extension/browser/ChildProcess.h"
 #include "extension/browser/HostsRecord.h"
 #include "extension/browser/NSSTrust.h"
 #include "extension/browser/TBNBrowserExtensionManager.h"
 #include "extension/browser/TLSIdentity.h"
+#include "keychain/FakeKeychain.h"
 #include "runtime/Paths.h"
 #include "uninstaller/UninstallEnvironment.h"
 
@@ -166,8 +166,9 @@ class FakeInstall {
         return environment;
     }
 
-    static constexpr const char* kUserHosts = "127.0.0.1 localhost\n::1 localhost ip6-localhost\n"
-                                              "192.168.1.7 nas.local\n";
+    static constexpr const char* kUserHosts =
+        "127.0.0.1 localhost\n::1 localhost ip6-localhost\n"
+        "192.168.1.7 nas.local\n";
 
     // Everything the program makes, and the user's things beside it.
     void populate(bool withTrust = true) {
@@ -199,9 +200,9 @@ class FakeInstall {
         writeText(home / ".config/google-chrome/NativeMessagingHosts/org.other.host.json", "{}");
 
         // Start at login: the program's entry and another one.
-        writeText(autostart() / "lumvane.desktop",
-                  "[Desktop Entry]\nType=Application\nName=Lumvane\nExec=" + program().string() +
-                      "\n");
+        writeText(
+            autostart() / "lumvane.desktop",
+            "[Desktop Entry]\nType=Application\nName=Lumvane\nExec=" + program().string() + "\n");
         writeText(autostart() / "other.desktop",
                   "[Desktop Entry]\nType=Application\nName=Other\nExec=/usr/bin/other --tray\n");
 
@@ -217,10 +218,12 @@ class FakeInstall {
                       0);
             EXPECT_TRUE(manager.writeTrustSSLIdentity());
             EXPECT_TRUE(manager.writeTrustSSLIdentityForFirefox());
-            TLSIdentityPem other = makeSelfSignedIdentity("other.example", 3600, std::time(nullptr));
+            TLSIdentityPem other =
+                makeSelfSignedIdentity("other.example", 3600, std::time(nullptr));
             writeText(home / "other.pem", other.certificate);
             NSSTrust nss;
-            EXPECT_TRUE(nss.importTrusted(nssdb().string(), "Other CA", (home / "other.pem").string()));
+            EXPECT_TRUE(
+                nss.importTrusted(nssdb().string(), "Other CA", (home / "other.pem").string()));
         } else {
             writeText(hosts(), std::string(kUserHosts) + hostsRecordLine() + "\n");
         }

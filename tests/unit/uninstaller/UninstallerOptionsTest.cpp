@@ -12,11 +12,10 @@ TEST(UninstallerOptionsTest, UninstallNeedsOneRemovalAndLeaveLogsFollowsTheSetti
         bool app, settings, backups;
         bool uninstallEnabled, leaveLogsEnabled;
     };
-    for (const Case& c : {Case{false, false, false, false, false},
-                          Case{true, false, false, true, false},
-                          Case{false, true, false, true, true},
-                          Case{false, false, true, true, false},
-                          Case{true, true, true, true, true}}) {
+    for (const Case& c :
+         {Case{false, false, false, false, false}, Case{true, false, false, true, false},
+          Case{false, true, false, true, true}, Case{false, false, true, true, false},
+          Case{true, true, true, true, true}}) {
         SCOPED_TRACE(::testing::Message() << c.app << c.settings << c.backups);
         UninstallerOptions options;
         options.setRemoveApp(c.app);

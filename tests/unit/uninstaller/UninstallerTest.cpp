@@ -79,11 +79,15 @@ TEST_F(UninstallerTest, EverythingTheProgramMadeGoesAndTheUsersThingsStay) {
 TEST_F(UninstallerTest, KeepingLogsEmptiesTheSettingsFolderButForItsLogs) {
     install.populate(false);
     writeText(install.settings() / ".DS_Store", "finder");
+    pid_t running = install.startProgram();
     Uninstaller uninstaller(install.environment());
     UninstallReport report = uninstaller.performUninstall({false, true, true, false});
     EXPECT_TRUE(report.succeeded()) << joined(report.failures);
+    // A running program would write its settings back: it is stopped first.
+    EXPECT_FALSE(processAlive(running));
 
-    EXPECT_EQ(readText(install.settings() / "logs/Lumvane 1.0.0.0 2026-12-11.tbnlog"), "log line\n");
+    EXPECT_EQ(readText(install.settings() / "logs/Lumvane 1.0.0.0 2026-12-11.tbnlog"),
+              "log line\n");
     EXPECT_EQ(readText(install.settings() / "logs/extensions/chrome-lumvane.log"), "ext line\n");
     EXPECT_TRUE(present(install.settings() / ".DS_Store"));
     // The settings file, the file keychain and the TLS identity with its private key go.
@@ -104,11 +108,11 @@ TEST_F(UninstallerTest, EachChoiceTouchesOnlyWhatItNames) {
         UninstallChoices choices;
         bool appGone, settingsGone, backupsGone;
     };
-    for (const Case& c : {Case{"app", {true, false, false, false}, true, false, false},
-                          Case{"settings", {false, true, false, false}, false, true, false},
-                          Case{"backups", {false, false, false, true}, false, false, true},
-                          Case{"logs switch alone", {false, false, true, false}, false, false,
-                               false}}) {
+    for (const Case& c :
+         {Case{"app", {true, false, false, false}, true, false, false},
+          Case{"settings", {false, true, false, false}, false, true, false},
+          Case{"backups", {false, false, false, true}, false, false, true},
+          Case{"logs switch alone", {false, false, true, false}, false, false, false}}) {
         SCOPED_TRACE(c.name);
         FakeInstall fresh;
         fresh.populate(false);
@@ -120,9 +124,9 @@ TEST_F(UninstallerTest, EachChoiceTouchesOnlyWhatItNames) {
         EXPECT_EQ(hostsTextHasRecord(readText(fresh.hosts())), !c.appGone);
         EXPECT_EQ(present(fresh.settings()), !c.settingsGone);
         std::vector<uint8_t> value;
-        EXPECT_EQ(fresh.keychain->copyItem(StartupSteps::kSettingsKeyItem, value) ==
-                      kKeychainSuccess,
-                  !c.settingsGone);
+        EXPECT_EQ(
+            fresh.keychain->copyItem(StartupSteps::kSettingsKeyItem, value) == kKeychainSuccess,
+            !c.settingsGone);
         EXPECT_EQ(present(fresh.backups()), !c.backupsGone);
     }
 }
@@ -159,32 +163,38 @@ TEST_F(UninstallerTest, FailuresAreReportedAndTheOtherStepsStillRun) {
              f.startProgram(true);
              e.stopTimeout = std::chrono::milliseconds(300);
          },
-         {true, false, false, false}, "Could not stop Lumvane: process"},
+         {true, false, false, false},
+         "Could not stop Lumvane: process"},
         {"hosts helper fails",
          [](FakeInstall&, UninstallEnvironment& e) { e.hostsRemovalHelper = "/bin/false"; },
-         {true, false, false, false}, "Could not remove the line '127.0.0.1 local.lumvane.io'"},
+         {true, false, false, false},
+         "Could not remove the line '127.0.0.1 local.lumvane.io'"},
         {"hosts helper missing",
          [](FakeInstall& f, UninstallEnvironment& e) {
              e.hostsRemovalHelper = (f.home / "no-such-helper").string();
          },
-         {true, false, false, false}, "the helper could not be started"},
+         {true, false, false, false},
+         "the helper could not be started"},
         {"keychain refuses",
          [](FakeInstall& f, UninstallEnvironment&) {
              f.keychain->failNextWith(FakeKeychain::Operation::remove, kKeychainIOError);
          },
-         {false, true, false, false}, "Could not remove the keychain item com.tobrin.lumvane.passcode"},
+         {false, true, false, false},
+         "Could not remove the keychain item com.tobrin.lumvane.passcode"},
         {"settings folder cannot be listed",
          [](FakeInstall& f, UninstallEnvironment&) {
              fs::remove_all(f.settings());
              writeText(f.settings(), "not a folder");
          },
-         {false, true, true, false}, "Could not clear settings folder: cannot list"},
+         {false, true, true, false},
+         "Could not clear settings folder: cannot list"},
         {"manifest path is a folder",
          [](FakeInstall& f, UninstallEnvironment&) {
              fs::remove(f.firefoxManifest());
              fs::create_directories(f.firefoxManifest());
          },
-         {true, false, false, false}, "Could not remove the browser manifest"},
+         {true, false, false, false},
+         "Could not remove the browser manifest"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
