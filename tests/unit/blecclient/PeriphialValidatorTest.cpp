@@ -307,13 +307,16 @@ TEST(PeriphialValidator, FailureScheduleByStateAndCount) {
 
 TEST(PeriphialValidator, OneRunAtATimeAndDisconnectionsSetTheNextTry) {
     ValidatorRig rig;
-    auto held = std::make_shared<TBNBlecPeripheral>("55:00:00:00:00:01");
-    {
-        FakePeripheral gone(rig.path, held->bleId(), advertising({}), {deviceInformation("x")});
-        ASSERT_TRUE(gone.start());
-        ASSERT_TRUE(waitFor([&] { return rig.owner->seen(gone.address()); }));
-    }
     for (bool withError : {true, false}) {
+        // A peripheral of its own per round: the radio's answer to the previous
+        // round's cancelled connect must not end this one.
+        auto held = std::make_shared<TBNBlecPeripheral>(withError ? "55:00:00:00:00:01"
+                                                                  : "55:00:00:00:00:03");
+        {
+            FakePeripheral gone(rig.path, held->bleId(), advertising({}), {deviceInformation("x")});
+            ASSERT_TRUE(gone.start());
+            ASSERT_TRUE(waitFor([&] { return rig.owner->seen(gone.address()); }));
+        }
         rig.validator->validate(held);
         ASSERT_EQ(rig.validator->blecPeripheral(), held);
         auto other = std::make_shared<TBNBlecPeripheral>("55:00:00:00:00:02");
