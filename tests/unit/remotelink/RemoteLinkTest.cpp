@@ -380,6 +380,19 @@ TEST_F(RemoteLinkTest, SleepingPhoneIsWokenByOnePushAndTheCallReturnsItsAnswer) 
     ASSERT_TRUE(service_->getLoginData(loginRequest("wake-2")));
     EXPECT_EQ(pushes().size(), 1u);
     EXPECT_EQ(phoneCalls("getLoginData"), 2u);
+
+    // Asleep again, the phone is lost; the next call wakes it with a second push.
+    phone_->sleep();
+    ASSERT_TRUE(eventually([&] { return !online(); }));
+    EXPECT_FALSE(settings_->firstPairedDevice()->online());
+    auto third = std::async(std::launch::async,
+                            [&] { return service_->getLoginData(loginRequest("wake-3")); });
+    ASSERT_TRUE(advanceUntil(
+        [&] { return third.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+    auto again = third.get();
+    ASSERT_TRUE(again && again->data());
+    EXPECT_EQ(pushes().size(), 2u);
+    EXPECT_EQ(phone_->wakeUps(), 2u);
 }
 
 TEST_F(RemoteLinkTest, NoPhoneGivesNothingAfterTheBoundedWaitAndTheNextCallPushesAgain) {
