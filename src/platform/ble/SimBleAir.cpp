@@ -670,7 +670,12 @@ size_t SimBleAir::connectionCount() const {
 
 void SimBleAir::run() {
     State& s = *state_;
-    auto nextTick = std::chrono::steady_clock::now() + s.interval;
+    auto nextTick = std::chrono::steady_clock::now();
+    {
+        // The interval may be changed from other threads while the hub runs.
+        std::lock_guard<std::mutex> lock(s.mutex);
+        nextTick += s.interval;
+    }
     while (!s.stopping) {
         std::vector<pollfd> fds;
         {
