@@ -57,7 +57,8 @@ Communication::Communication(CommunicationEnvironment environment) : env_(std::m
 template <class Client>
 std::shared_ptr<Client> Communication::makeClient() {
     if (!endpoint_) return nullptr;
-    auto transport = std::make_shared<THttpClient>(endpoint_->host, endpoint_->port, endpoint_->path);
+    auto transport =
+        std::make_shared<THttpClient>(endpoint_->host, endpoint_->port, endpoint_->path);
     auto protocol = std::make_shared<ThriftJSONProtocol>(transport);
     return std::make_shared<Client>(protocol);
 }
@@ -104,16 +105,18 @@ const TBNError* replyError(const Reply& reply) {
     return reply.info()->error().get();
 }
 
-void logError(const TBNError& error) { SafariLog::system("error: " + error.description()); }
+void logError(const TBNError& error) {
+    SafariLog::system("error: " + error.description());
+}
 
 }  // namespace
 
 PingStatus Communication::sendPing() {
     auto client = makeClient<TBNHostStorageServiceClient>();
     if (!client) return PingWord::kNoReply;
-    auto request = std::make_shared<TBNPingTestRequest>(makeRequestInfo(), makeAuthentication(),
-                                                        std::string(kAppIdentifier),
-                                                        std::string(kAppVersion));
+    auto request =
+        std::make_shared<TBNPingTestRequest>(makeRequestInfo(), makeAuthentication(),
+                                             std::string(kAppIdentifier), std::string(kAppVersion));
     std::shared_ptr<TBNPongTestResponse> reply;
     if (!guarded([&] {
             client->outputProtocol()->getTransport()->open();
@@ -238,7 +241,8 @@ JSAccount Communication::accountFromLoginData(const TBNLoginData& data) {
     return account;
 }
 
-std::optional<JSAccount> Communication::getLoginData(const SafariURL& url, const std::string& login) {
+std::optional<JSAccount> Communication::getLoginData(const SafariURL& url,
+                                                     const std::string& login) {
     auto client = makeClient<TBNStorageServiceClient>();
     if (!client) return std::nullopt;
     auto info = makeRequestInfo();
@@ -292,11 +296,11 @@ std::optional<JS2FACode> Communication::get2FACode(const SafariURL& url, const s
 std::shared_ptr<TBNLoginData> Communication::loginDataFromAccount(const JSAccount& a) {
     std::optional<std::string> password;
     if (a.password) password = base64Encode(*a.password);
-    return std::make_shared<TBNLoginData>(
-        a.login, false, password, a.email, std::nullopt, a.phone, 0, a.userName, a.firstName,
-        a.lastName, a.fullName, a.company, a.account, a.applicantId, a.zipcode,
-        a.isLoginFinal.value_or(true), std::nullopt, false, false, 0, std::nullopt, std::nullopt,
-        0, 0, 0, nullptr, nullptr);
+    return std::make_shared<TBNLoginData>(a.login, false, password, a.email, std::nullopt, a.phone,
+                                          0, a.userName, a.firstName, a.lastName, a.fullName,
+                                          a.company, a.account, a.applicantId, a.zipcode,
+                                          a.isLoginFinal.value_or(true), std::nullopt, false, false,
+                                          0, std::nullopt, std::nullopt, 0, 0, 0, nullptr, nullptr);
 }
 
 void Communication::addLoginData(const JSAccount& account, const SafariURL& url) {

@@ -55,7 +55,8 @@ class Communication {
     static constexpr const char* kAppVersion = "20.5.28.1";
     static constexpr const char* kCredentialsItem = "com.tobrin.lumvane.safariauth";
 
-    explicit Communication(CommunicationEnvironment environment = CommunicationEnvironment::system());
+    explicit Communication(
+        CommunicationEnvironment environment = CommunicationEnvironment::system());
 
     PingStatus sendPing();
     std::vector<JSAccount> getSiteData(const SafariURL& url);

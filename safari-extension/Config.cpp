@@ -22,7 +22,8 @@ ConfigEnvironment ConfigEnvironment::system() {
     };
     env.settingsKey = []() -> std::optional<Bytes> {
         try {
-            return TBNKeyChainManager::sharedManager().dataForKey(std::string(Config::kSettingsKeyItem));
+            return TBNKeyChainManager::sharedManager().dataForKey(
+                std::string(Config::kSettingsKeyItem));
         } catch (...) {
             return std::nullopt;
         }
@@ -39,15 +40,23 @@ Config::Config(ConfigEnvironment environment) : env_(std::move(environment)) {
     saveLockQueue_ = DispatchQueue::create("com.lumvane.safari.config.saveLockQueue");
 }
 
-Config::~Config() { flush(); }
+Config::~Config() {
+    flush();
+}
 
 std::string Config::siteKey(const SafariURL& url) {
     return siteDomainOfText(url.absoluteString).value_or("");
 }
 
-bool Config::isBlocked(const SafariURL& url) { return isBlockedKey(siteKey(url)); }
-void Config::blockSite(const SafariURL& url) { addBlockedKey(siteKey(url)); }
-void Config::unblockSite(const SafariURL& url) { removeBlockedKey(siteKey(url)); }
+bool Config::isBlocked(const SafariURL& url) {
+    return isBlockedKey(siteKey(url));
+}
+void Config::blockSite(const SafariURL& url) {
+    addBlockedKey(siteKey(url));
+}
+void Config::unblockSite(const SafariURL& url) {
+    removeBlockedKey(siteKey(url));
+}
 
 bool Config::isBlockedKey(const std::string& key) {
     return blockLockQueue_->sync([&] {
@@ -119,9 +128,8 @@ StoreConfig Config::load() {
     if (!readWholeFile(*path, bytes)) return defaults;
     auto key = settingsKey();
     if (!key) return defaults;
-    Bytes plain = TBNCryptAES::decryptData(ByteView(reinterpret_cast<const uint8_t*>(bytes.data()),
-                                                    bytes.size()),
-                                           *key);
+    Bytes plain = TBNCryptAES::decryptData(
+        ByteView(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()), *key);
     auto parsed = nlohmann::json::parse(plain.begin(), plain.end(), nullptr, false);
     if (parsed.is_discarded() || !parsed.is_object()) return defaults;
     try {
@@ -149,9 +157,8 @@ void Config::writeFile() {
     auto path = configFilePath();
     if (!path) return;
     // Replaced atomically and kept private, so a crash never leaves a torn settings file.
-    writeFileAtomically(*path,
-                        std::string_view(reinterpret_cast<const char*>(cipher.data()), cipher.size()),
-                        0600);
+    writeFileAtomically(
+        *path, std::string_view(reinterpret_cast<const char*>(cipher.data()), cipher.size()), 0600);
 }
 
 }  // namespace lumvane

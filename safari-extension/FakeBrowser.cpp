@@ -13,7 +13,8 @@ void FakePage::getContainingTab(std::function<void(std::shared_ptr<SafariTab>)> 
     completion(tab);
 }
 
-void FakePage::getPageProperties(std::function<void(std::optional<SafariPageProperties>)> completion) {
+void FakePage::getPageProperties(
+    std::function<void(std::optional<SafariPageProperties>)> completion) {
     std::optional<SafariPageProperties> props;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -133,7 +134,8 @@ void FakeWindow::getActiveTab(std::function<void(std::shared_ptr<SafariTab>)> co
     completion(tab);
 }
 
-void FakeWindow::getAllTabs(std::function<void(std::vector<std::shared_ptr<SafariTab>>)> completion) {
+void FakeWindow::getAllTabs(
+    std::function<void(std::vector<std::shared_ptr<SafariTab>>)> completion) {
     std::vector<std::shared_ptr<SafariTab>> tabs;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -144,7 +146,8 @@ void FakeWindow::getAllTabs(std::function<void(std::vector<std::shared_ptr<Safar
     completion(tabs);
 }
 
-void FakeWindow::getToolbarItem(std::function<void(std::shared_ptr<SafariToolbarItem>)> completion) {
+void FakeWindow::getToolbarItem(
+    std::function<void(std::shared_ptr<SafariToolbarItem>)> completion) {
     std::shared_ptr<SafariToolbarItem> item;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -183,7 +186,8 @@ int FakeWindow::tabListings() const {
     return tabListings_;
 }
 
-void FakeSafariApplication::getActiveWindow(std::function<void(std::shared_ptr<SafariWindow>)> completion) {
+void FakeSafariApplication::getActiveWindow(
+    std::function<void(std::shared_ptr<SafariWindow>)> completion) {
     std::shared_ptr<FakeWindow> window;
     {
         std::lock_guard<std::mutex> lock(mutex_);

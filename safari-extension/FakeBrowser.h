@@ -50,7 +50,8 @@ class FakeTab : public SafariTab, public std::enable_shared_from_this<FakeTab> {
   public:
     explicit FakeTab(int64_t hash) : hash_(hash) {}
     int64_t hash() const override { return hash_; }
-    void getContainingWindow(std::function<void(std::shared_ptr<SafariWindow>)> completion) override;
+    void getContainingWindow(
+        std::function<void(std::shared_ptr<SafariWindow>)> completion) override;
     void getActivePage(std::function<void(std::shared_ptr<SafariPage>)> completion) override;
 
     // Makes the page this tab's active page.
@@ -80,11 +81,14 @@ class FakeToolbarItem : public SafariToolbarItem {
 
 class FakeWindow : public SafariWindow, public std::enable_shared_from_this<FakeWindow> {
   public:
-    explicit FakeWindow(int64_t hash) : hash_(hash), toolbarItem_(std::make_shared<FakeToolbarItem>()) {}
+    explicit FakeWindow(int64_t hash)
+        : hash_(hash), toolbarItem_(std::make_shared<FakeToolbarItem>()) {}
     int64_t hash() const override { return hash_; }
     void getActiveTab(std::function<void(std::shared_ptr<SafariTab>)> completion) override;
-    void getAllTabs(std::function<void(std::vector<std::shared_ptr<SafariTab>>)> completion) override;
-    void getToolbarItem(std::function<void(std::shared_ptr<SafariToolbarItem>)> completion) override;
+    void getAllTabs(
+        std::function<void(std::vector<std::shared_ptr<SafariTab>>)> completion) override;
+    void getToolbarItem(
+        std::function<void(std::shared_ptr<SafariToolbarItem>)> completion) override;
 
     // Adds a tab (with a page at the URL) and makes it active.
     std::shared_ptr<FakeTab> addTab(int64_t tabHash, std::optional<std::string> url);

@@ -162,8 +162,8 @@ T decodeValue(const nlohmann::json& v, const std::string& path) {
         if (!v.is_boolean()) mismatch(path, "boolean", v);
         return v.get<bool>();
     } else if constexpr (std::is_integral_v<T>) {
-        return static_cast<T>(readInteger(v, path, std::numeric_limits<T>::min(),
-                                          std::numeric_limits<T>::max()));
+        return static_cast<T>(
+            readInteger(v, path, std::numeric_limits<T>::min(), std::numeric_limits<T>::max()));
     } else {
         static_assert(std::is_same_v<T, nlohmann::json>, "unsupported field type");
         return v;

@@ -221,7 +221,8 @@ void SafariExtensionHandler::storeCredentials(const JSAccount& account,
         }
     }
     if (!pageURL) {
-        SafariLog::system("error: the submitted form names no address with a site; login not saved");
+        SafariLog::system(
+            "error: the submitted form names no address with a site; login not saved");
         return;
     }
     {

@@ -34,8 +34,9 @@ JSDictionary SafariExtensionHandler::redactedForLog(const JSDictionary& value) {
         JSDictionary out = JSDictionary::object();
         for (auto it = value.begin(); it != value.end(); ++it) {
             if (kSecretKeys.count(it.key()) && it.value().is_string()) {
-                out[it.key()] =
-                    "<" + std::to_string(it.value().get_ref<const std::string&>().size()) + " chars>";
+                out[it.key()] = "<" +
+                                std::to_string(it.value().get_ref<const std::string&>().size()) +
+                                " chars>";
             } else {
                 out[it.key()] = redactedForLog(it.value());
             }
@@ -139,11 +140,11 @@ void SafariExtensionHandler::resolveTabKey(const std::shared_ptr<SafariTab>& tab
                                            std::function<void(const std::string&)> completion) {
     if (!tab) return;
     int64_t tabHash = tab->hash();
-    tab->getContainingWindow([tabHash, completion = std::move(completion)](
-                                 std::shared_ptr<SafariWindow> window) {
-        if (!window) return;
-        completion(std::to_string(window->hash()) + "_" + std::to_string(tabHash));
-    });
+    tab->getContainingWindow(
+        [tabHash, completion = std::move(completion)](std::shared_ptr<SafariWindow> window) {
+            if (!window) return;
+            completion(std::to_string(window->hash()) + "_" + std::to_string(tabHash));
+        });
 }
 
 void SafariExtensionHandler::tabKeyOfPage(const PagePtr& page,

@@ -29,9 +29,9 @@ class SafariExtensionHandler {
     // Called by the browser.
     void messageReceived(const std::string& name, const std::shared_ptr<SafariPage>& page,
                          const std::optional<JSDictionary>& userInfo);
-    void validateToolbarItem(const std::shared_ptr<SafariWindow>& window,
-                             const std::function<void(bool enabled, const std::string& badge)>&
-                                 validationHandler);
+    void validateToolbarItem(
+        const std::shared_ptr<SafariWindow>& window,
+        const std::function<void(bool enabled, const std::string& badge)>& validationHandler);
     SafariExtensionViewController& popoverViewController();
 
     // Runs the dispatcher synchronously on the message queue.
@@ -72,7 +72,8 @@ class SafariExtensionHandler {
                           const JSContext& context);
 
     // Ping loop and toolbar icon.
-    static void runWindowPingLoop(SessionStorage& session, const std::shared_ptr<SafariWindow>& window);
+    static void runWindowPingLoop(SessionStorage& session,
+                                  const std::shared_ptr<SafariWindow>& window);
     static LumvaneServiceState stateForPing(PingStatus word);
     static const char* toolbarImageName(LumvaneServiceState state);
     static void setToolbarIcon(const std::shared_ptr<SafariToolbarItem>& item,

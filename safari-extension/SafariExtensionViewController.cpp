@@ -11,7 +11,9 @@ namespace lumvane {
 SafariExtensionViewController::SafariExtensionViewController(SessionStorage& session)
     : session_(session) {}
 
-SafariExtensionViewController::~SafariExtensionViewController() { shutdown(); }
+SafariExtensionViewController::~SafariExtensionViewController() {
+    shutdown();
+}
 
 void SafariExtensionViewController::shutdown() {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -66,7 +68,8 @@ void SafariExtensionViewController::sendToPopup(const std::string& function,
 void SafariExtensionViewController::userContentControllerDidReceiveScriptMessage(
     const std::string& handlerName, const JSDictionary& body) {
     if (handlerName == "log") {
-        SafariLog::print("popup log: " + (body.is_string() ? body.get<std::string>() : printedForm(body)));
+        SafariLog::print("popup log: " +
+                         (body.is_string() ? body.get<std::string>() : printedForm(body)));
         return;
     }
     if (handlerName != "service") {
@@ -161,7 +164,8 @@ void SafariExtensionViewController::sendStateForURL(const std::optional<SafariUR
     popup.serviceState = state;
     popup.autoLogin = session_.config().autoLogin();
     popup.autoLogout = session_.config().autoLogout();
-    popup.blockPage = url ? session_.config().isBlockedKey(SafariExtensionHandler::pageKey(*url)) : false;
+    popup.blockPage =
+        url ? session_.config().isBlockedKey(SafariExtensionHandler::pageKey(*url)) : false;
     popup.blockSite = url ? session_.config().isBlocked(*url) : false;
     onMain([this, popup] { sendToPopup("gcGetStateResult", popup.dictionary()); });
 }
@@ -209,7 +213,8 @@ void SafariExtensionViewController::sendAccounts(const std::vector<std::string>&
 // ---- selecting an account ----
 
 void SafariExtensionViewController::selectAccount(const std::string& login) {
-    activeWindowPage([this, login](std::shared_ptr<SafariPage> page) { selectAccountInPage(page, login); });
+    activeWindowPage(
+        [this, login](std::shared_ptr<SafariPage> page) { selectAccountInPage(page, login); });
     onMain([this] {
         std::shared_ptr<PopupWebView> webView;
         {

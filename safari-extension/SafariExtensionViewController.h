@@ -37,7 +37,8 @@ class SafariExtensionViewController {
     void userContentControllerDidReceiveScriptMessage(const std::string& handlerName,
                                                       const JSDictionary& body);
     // A page script's report of its focused input ("tbn-active-element").
-    void onActiveElement(const JSContext& context, const std::optional<JSDictionary>& activeElementInfo,
+    void onActiveElement(const JSContext& context,
+                         const std::optional<JSDictionary>& activeElementInfo,
                          const std::shared_ptr<SafariPage>& page);
 
     // Calls the page function with the dictionary (or no argument). Main queue only.

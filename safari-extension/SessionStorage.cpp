@@ -59,9 +59,9 @@ SessionStorage& SessionStorage::shared() {
 
 SessionStorage::SessionStorage(SessionEnvironment environment) : env_(std::move(environment)) {
     clock_ = env_.clock ? env_.clock : Clock::steady();
-    messageQueue_ = DispatchQueue::create("com.lumvane.safari.lockQueue",
-                                          DispatchQueue::Kind::Serial,
-                                          DispatchQueue::Priority::Default, clock_);
+    messageQueue_ =
+        DispatchQueue::create("com.lumvane.safari.lockQueue", DispatchQueue::Kind::Serial,
+                              DispatchQueue::Priority::Default, clock_);
     mainQueue_ = env_.mainQueue ? env_.mainQueue
                                 : DispatchQueue::create("com.lumvane.safari.popover",
                                                         DispatchQueue::Kind::Serial,
@@ -139,10 +139,10 @@ void SessionStorage::scheduleSave(const JSContext& context, double delaySeconds,
     std::lock_guard<std::mutex> lock(timersMutex_);
     if (timers_.count(key)) return;
     std::weak_ptr<DispatchQueue> queue = messageQueue_;
-    auto id = clock_->callAt(clock_->deadlineAfter(delaySeconds),
-                             [queue, action = std::move(action)] {
-                                 if (auto q = queue.lock()) q->async(action);
-                             });
+    auto id =
+        clock_->callAt(clock_->deadlineAfter(delaySeconds), [queue, action = std::move(action)] {
+            if (auto q = queue.lock()) q->async(action);
+        });
     timers_[key] = id;
 }
 

@@ -39,10 +39,13 @@ bool SafariExtensionHandler::isTopFrame(const std::optional<std::string>& frameI
     return integerTextIsZero(frameId).value_or(false);
 }
 
-std::string SafariExtensionHandler::pageKey(const SafariURL& url) { return url.pageKey(); }
+std::string SafariExtensionHandler::pageKey(const SafariURL& url) {
+    return url.pageKey();
+}
 
-void SafariExtensionHandler::activePageURL(const std::shared_ptr<SafariApplication>& application,
-                                           std::function<void(std::optional<SafariURL>)> completion) {
+void SafariExtensionHandler::activePageURL(
+    const std::shared_ptr<SafariApplication>& application,
+    std::function<void(std::optional<SafariURL>)> completion) {
     if (!application) {
         completion(std::nullopt);
         return;

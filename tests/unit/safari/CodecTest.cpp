@@ -33,25 +33,75 @@ TEST(SafariCodec, TypeRulesFailTheWholeRecord) {
         bool ok;
     };
     std::vector<Case> cases = {
-        {"fid text 0", [] { JSContext::fromDictionary(json{{"tbn_fid", "0"}}); }, true},
-        {"fid number 0", [] { JSContext::fromDictionary(json{{"tbn_fid", 0}, {"tbn_tid", "7"}}); }, false},
-        {"executing true", [] { JSPermissionRequest::fromDictionary(json{{"enableExecuting", true}}); }, true},
-        {"executing 1", [] { JSPermissionRequest::fromDictionary(json{{"enableExecuting", 1}}); }, false},
-        {"pause 1500", [] { JSSaveLoginFormRequest::fromDictionary(json{{"pause", 1500}}); }, true},
-        {"pause 1500.5", [] { JSSaveLoginFormRequest::fromDictionary(json{{"pause", 1500.5}, {"urls", {"x"}}}); }, false},
-        {"pause text", [] { JSSaveLoginFormRequest::fromDictionary(json{{"pause", "1"}}); }, false},
+        {"fid text 0",
+         [] {
+             JSContext::fromDictionary(json{{"tbn_fid", "0"}});
+         },
+         true},
+        {"fid number 0",
+         [] {
+             JSContext::fromDictionary(json{{"tbn_fid", 0}, {"tbn_tid", "7"}});
+         },
+         false},
+        {"executing true",
+         [] {
+             JSPermissionRequest::fromDictionary(json{{"enableExecuting", true}});
+         },
+         true},
+        {"executing 1",
+         [] {
+             JSPermissionRequest::fromDictionary(json{{"enableExecuting", 1}});
+         },
+         false},
+        {"pause 1500",
+         [] {
+             JSSaveLoginFormRequest::fromDictionary(json{{"pause", 1500}});
+         },
+         true},
+        {"pause 1500.5",
+         [] {
+             JSSaveLoginFormRequest::fromDictionary(json{{"pause", 1500.5}, {"urls", {"x"}}});
+         },
+         false},
+        {"pause text",
+         [] {
+             JSSaveLoginFormRequest::fromDictionary(json{{"pause", "1"}});
+         },
+         false},
         {"nested isLoginFinal yes",
          [] {
              JSSaveLoginFormRequest::fromDictionary(
-                 json{{"pause", 1}, {"urls", {"https://a.b"}}, {"credentials", {{"isLoginFinal", "yes"}}}});
+                 json{{"pause", 1},
+                      {"urls", {"https://a.b"}},
+                      {"credentials", {{"isLoginFinal", "yes"}}}});
          },
          false},
-        {"period fits 16 bits", [] { JS2FACode::fromDictionary(json{{"period", 32767}}); }, true},
-        {"period beyond 16 bits", [] { JS2FACode::fromDictionary(json{{"period", 32768}}); }, false},
-        {"tags not a list", [] { JSGetFormsInfoRequest::fromDictionary(json{{"tags", "login"}}); }, false},
-        {"list element not text", [] { JSGetFormsInfoRequest::fromDictionary(json{{"tags", {"login", 3}}}); }, false},
+        {"period fits 16 bits",
+         [] {
+             JS2FACode::fromDictionary(json{{"period", 32767}});
+         },
+         true},
+        {"period beyond 16 bits",
+         [] {
+             JS2FACode::fromDictionary(json{{"period", 32768}});
+         },
+         false},
+        {"tags not a list",
+         [] {
+             JSGetFormsInfoRequest::fromDictionary(json{{"tags", "login"}});
+         },
+         false},
+        {"list element not text",
+         [] {
+             JSGetFormsInfoRequest::fromDictionary(json{{"tags", {"login", 3}}});
+         },
+         false},
         {"not a dictionary", [] { JSContext::fromDictionary(json::array()); }, false},
-        {"integer from bool", [] { JSInitRequest::fromDictionary(json{{"navigation_type", true}}); }, false},
+        {"integer from bool",
+         [] {
+             JSInitRequest::fromDictionary(json{{"navigation_type", true}});
+         },
+         false},
     };
     for (const auto& c : cases) {
         if (c.ok) {
@@ -120,9 +170,11 @@ TEST(SafariCodec, ContextDebugDescription) {
     JSContext c;
     c.tabId = "7";
     c.url = "about:blank";
-    EXPECT_EQ(c.debugDescription(), "tid: 7, fid: nil, sid: nil, src: nil, dst: nil, url: about:blank");
+    EXPECT_EQ(c.debugDescription(),
+              "tid: 7, fid: nil, sid: nil, src: nil, dst: nil, url: about:blank");
     c.source = "";
-    EXPECT_EQ(c.debugDescription(), "tid: 7, fid: nil, sid: nil, src: , dst: nil, url: about:blank");
+    EXPECT_EQ(c.debugDescription(),
+              "tid: 7, fid: nil, sid: nil, src: , dst: nil, url: about:blank");
 }
 
 TEST(SafariCodec, GenericLogFormNamesTypeAndFields) {
@@ -156,7 +208,8 @@ TEST(SafariExceptionGuard, NormalReturnKeepsCapturedResultAndOtherExceptionsPass
     int value = 0;
     EXPECT_NO_THROW(ExceptionGuard::tryCatch([&] { value = 42; }));
     EXPECT_EQ(value, 42);
-    EXPECT_THROW(ExceptionGuard::tryCatch([] { throw std::runtime_error("x"); }), std::runtime_error);
+    EXPECT_THROW(ExceptionGuard::tryCatch([] { throw std::runtime_error("x"); }),
+                 std::runtime_error);
 }
 
 TEST(SafariExceptionGuard, MessageErrorsCompareByCaseAndPrintTheirNames) {

@@ -12,7 +12,8 @@ using safaritest::MainAppServer;
 
 class SafariCommunicationTest : public ::testing::Test {
   protected:
-    CommunicationEnvironment env(std::string url, std::optional<std::string> creds = "cid:csecret") {
+    CommunicationEnvironment env(std::string url,
+                                 std::optional<std::string> creds = "cid:csecret") {
         CommunicationEnvironment e;
         e.url = std::move(url);
         e.credentialsText = [this, creds] {
@@ -22,7 +23,8 @@ class SafariCommunicationTest : public ::testing::Test {
         e.nowSeconds = [] { return int64_t(1700000000); };
         return e;
     }
-    std::shared_ptr<TBNPongTestResponse> pongWith(std::optional<int64_t> flags, std::optional<bool> ext) {
+    std::shared_ptr<TBNPongTestResponse> pongWith(std::optional<int64_t> flags,
+                                                  std::optional<bool> ext) {
         auto p = std::make_shared<TBNPongTestResponse>();
         if (flags) p->setFlags(*flags);
         if (ext) p->setExtendedMode(*ext);

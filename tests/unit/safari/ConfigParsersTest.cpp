@@ -16,7 +16,9 @@ using nlohmann::json;
 using safaritest::LogCapture;
 using safaritest::TempDir;
 
-Bytes testKey() { return Bytes(32, 0x5a); }
+Bytes testKey() {
+    return Bytes(32, 0x5a);
+}
 
 class SafariConfigTest : public ::testing::Test {
   protected:
@@ -61,8 +63,9 @@ TEST_F(SafariConfigTest, NoFileGivesDefaultsAndTheFirstChangeWritesAllKeys) {
     config.addBlockedKey("a.b/x/y");
     EXPECT_TRUE(config.isBlockedKey("a.b/x/y"));  // queued change seen by the later lookup
     config.flush();
-    EXPECT_EQ(readFile(), (json{{"autoLogin", false}, {"autoLogout", false},
-                                {"blockedSites", {{"a.b/x/y", true}}}}));
+    EXPECT_EQ(
+        readFile(),
+        (json{{"autoLogin", false}, {"autoLogout", false}, {"blockedSites", {{"a.b/x/y", true}}}}));
     EXPECT_EQ(std::filesystem::status(file()).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
     // Every load and save prints the folder.
@@ -88,10 +91,10 @@ TEST_F(SafariConfigTest, SettingsSurviveARestartAndTheKeyIsReadOnce) {
 }
 
 TEST_F(SafariConfigTest, BadFilesFallBackToDefaultsWhole) {
-    for (const char* text : {R"({"autoLogin":true,"blockedSites":{}})",
-                             R"({"autoLogin":1,"autoLogout":false,"blockedSites":{}})",
-                             R"({"autoLogin":true,"autoLogout":false,"blockedSites":{"a":1}})",
-                             "not json", "[]"}) {
+    for (const char* text :
+         {R"({"autoLogin":true,"blockedSites":{}})",
+          R"({"autoLogin":1,"autoLogout":false,"blockedSites":{}})",
+          R"({"autoLogin":true,"autoLogout":false,"blockedSites":{"a":1}})", "not json", "[]"}) {
         writePlain(text);
         Config config(env());
         EXPECT_FALSE(config.autoLogin()) << text;

@@ -79,8 +79,9 @@ TEST_F(SafariDispatcherTest, ParameterErrorsAndPagesWithoutWindow) {
 }
 
 TEST_F(SafariDispatcherTest, ErrorLinesNeverCarrySecrets) {
-    send("saveLoginForm",
-         withParam(tabCtx(), {{"credentials", {{"password", "hunter2"}, {"isLoginFinal", "yes"}}}}));
+    send(
+        "saveLoginForm",
+        withParam(tabCtx(), {{"credentials", {{"password", "hunter2"}, {"isLoginFinal", "yes"}}}}));
     EXPECT_TRUE(log.systemContains("error: "));
     EXPECT_FALSE(log.systemContains("hunter2"));
 }
@@ -158,8 +159,16 @@ TEST_F(SafariDispatcherTest, NavigationTable) {
     std::vector<NavCase> cases = {
         {"same site", "https://login.example.com/next", {{"navigation_type", 0}}, true, true},
         {"other site", "https://other.org/", {{"navigation_type", 0}}, false, false},
-        {"other site redirected", "https://other.org/", {{"navigation_type", 0}, {"redirect_count", 1}}, true, true},
-        {"other site with referrer", "https://other.org/", {{"navigation_type", 0}, {"referrer", "r"}}, true, true},
+        {"other site redirected",
+         "https://other.org/",
+         {{"navigation_type", 0}, {"redirect_count", 1}},
+         true,
+         true},
+        {"other site with referrer",
+         "https://other.org/",
+         {{"navigation_type", 0}, {"referrer", "r"}},
+         true,
+         true},
         {"type 2", "https://www.example.com/x", {{"navigation_type", 2}}, false, false},
         {"no type", "https://www.example.com/x", json::object(), false, false},
     };
@@ -254,9 +263,7 @@ TEST_F(SafariDispatcherTest, StartCancelsTheSaveOnlyFromTheTopFrame) {
 
 TEST_F(SafariDispatcherTest, ParserInfoNeedsAKnownPage) {
     std::string path = tmp.path + "/parserdb.json";
-    {
-        std::ofstream(path) << R"({"sites":{"default":{"paths":{"":{"parser":"generic"}}}}})";
-    }
+    { std::ofstream(path) << R"({"sites":{"default":{"paths":{"":{"parser":"generic"}}}}})"; }
     *parsers = Parsers(path);
     openTab();
     send("getParserInfo", bare(tabCtx()));

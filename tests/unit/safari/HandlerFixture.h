@@ -65,7 +65,9 @@ class HandlerFixture : public ::testing::Test {
     static JSDictionary withParam(const JSDictionary& context, const JSDictionary& param) {
         return JSDictionary{{"context", context}, {"message", {{"param", param}}}};
     }
-    static JSDictionary bare(const JSDictionary& context) { return JSDictionary{{"context", context}}; }
+    static JSDictionary bare(const JSDictionary& context) {
+        return JSDictionary{{"context", context}};
+    }
 
     void send(const std::string& name, const std::optional<JSDictionary>& userInfo,
               std::shared_ptr<FakePage> to = nullptr) {
@@ -81,7 +83,9 @@ class HandlerFixture : public ::testing::Test {
         session->tabState(tabKey())->url = url;
     }
     std::shared_ptr<TabState> tabState() { return session->tabState(tabKey()); }
-    void drainQueue() { session->messageQueue()->sync([] {}); }
+    void drainQueue() {
+        session->messageQueue()->sync([] {});
+    }
 
     LogCapture log;
     TempDir tmp;

@@ -40,7 +40,8 @@ TEST_F(SafariLoginFlowsTest, FormsInfoOffersOrAppliesAccounts) {
     siteLogins({});
     page->clearMessages();
     send("getFormsInfo", withParam(tabCtx(), {{"tags", {"login"}}}));
-    EXPECT_EQ(page->messagesNamed("chooseAccount").at(0).userInfo["message"], (json{{"login", json::array()}}));
+    EXPECT_EQ(page->messagesNamed("chooseAccount").at(0).userInfo["message"],
+              (json{{"login", json::array()}}));
 
     siteLogins({"only", std::nullopt});
     page->clearMessages();
@@ -67,7 +68,8 @@ TEST_F(SafariLoginFlowsTest, ForcedChoiceAmongSeveralAsksTheApplication) {
     page->clearMessages();
     send("chooseUserAccount", withParam(tabCtx(), {{"accounts", {"a"}}, {"tag", "login"}}));
     EXPECT_FALSE(server.app->lastChoose->noCache());
-    EXPECT_EQ(page->messagesNamed("done").at(0).userInfo["message"], "extManager.chooseUserAccounts login");
+    EXPECT_EQ(page->messagesNamed("done").at(0).userInfo["message"],
+              "extManager.chooseUserAccounts login");
 }
 
 TEST_F(SafariLoginFlowsTest, FormsInfoTagsDecideTheReply) {
@@ -173,7 +175,8 @@ TEST_F(SafariLoginFlowsTest, DelayedSaveRunsOnceAndTheLatestFormWins) {
 
     // A form without password cancels the pending save and saves nothing.
     send("saveLoginForm", withParam(tabCtx(), form("third")));
-    send("saveLoginForm", withParam(tabCtx(), {{"pause", 10}, {"credentials", {{"login", "x"}}},
+    send("saveLoginForm", withParam(tabCtx(), {{"pause", 10},
+                                               {"credentials", {{"login", "x"}}},
                                                {"urls", {"https://a.com"}}}));
     clock->advance(5.0);
     drainQueue();
@@ -188,15 +191,27 @@ TEST_F(SafariLoginFlowsTest, AddOrUpdateDecision) {
     };
     std::vector<Case> cases = {
         {{{"login", "u"}, {"password", "p"}}, false},
-        {{{"login", "u"}, {"password", "p"}, {"currentLogin", "old"}, {"currentPassword", "q"}}, false},
-        {{{"login", "e@x"}, {"email", "e@x"}, {"password", "p"}, {"currentLogin", "old"}, {"currentPassword", "p"}}, true},
+        {{{"login", "u"}, {"password", "p"}, {"currentLogin", "old"}, {"currentPassword", "q"}},
+         false},
+        {{{"login", "e@x"},
+          {"email", "e@x"},
+          {"password", "p"},
+          {"currentLogin", "old"},
+          {"currentPassword", "p"}},
+         true},
         {{{"login", "u"}, {"password", "p"}, {"currentLogin", ""}, {"currentPassword", "p"}}, true},
-        {{{"login", "u"}, {"userName", "v"}, {"password", "p"}, {"currentLogin", "old"}, {"currentPassword", "p"}}, false},
+        {{{"login", "u"},
+          {"userName", "v"},
+          {"password", "p"},
+          {"currentLogin", "old"},
+          {"currentPassword", "p"}},
+         false},
     };
     for (size_t i = 0; i < cases.size(); ++i) {
         size_t adds = server.app->adds.size(), updates = server.app->updates.size();
-        send("saveLoginForm", withParam(tabCtx(), {{"credentials", cases[i].account},
-                                                   {"urls", {"about:blank", "https://x.example.com/a"}}}));
+        send("saveLoginForm",
+             withParam(tabCtx(), {{"credentials", cases[i].account},
+                                  {"urls", {"about:blank", "https://x.example.com/a"}}}));
         EXPECT_EQ(server.app->updates.size() - updates, cases[i].update ? 1u : 0u) << i;
         EXPECT_EQ(server.app->adds.size() - adds, cases[i].update ? 0u : 1u) << i;
     }

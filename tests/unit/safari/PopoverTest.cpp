@@ -38,7 +38,8 @@ class SafariPopoverTest : public HandlerFixture {
     }
     // The page reports its focused input after the popover asked for it.
     void reportInputs(json info) {
-        send("tbn-active-element", json{{"context", tabCtx()}, {"message", {{"activeElementInfo", info}}}});
+        send("tbn-active-element",
+             json{{"context", tabCtx()}, {"message", {{"activeElementInfo", info}}}});
         drainMain();
     }
     std::shared_ptr<FakePopupWebView> webView;
@@ -46,9 +47,11 @@ class SafariPopoverTest : public HandlerFixture {
 
 TEST_F(SafariPopoverTest, StateReplyFollowsTheWindowAndTheBlocks) {
     command("getState");
-    EXPECT_EQ(lastCall("gcGetStateResult"),
-              (json{{"serviceState", "online"}, {"blockPage", false}, {"blockSite", false},
-                    {"autoLogin", false}, {"autoLogout", false}}));
+    EXPECT_EQ(lastCall("gcGetStateResult"), (json{{"serviceState", "online"},
+                                                  {"blockPage", false},
+                                                  {"blockSite", false},
+                                                  {"autoLogin", false},
+                                                  {"autoLogout", false}}));
     for (auto s : {LumvaneServiceState::offline, LumvaneServiceState::deviceNotPaired}) {
         session->setServiceState(*window, s);
         command("getState");

@@ -33,8 +33,10 @@ struct FakeMainApp : public TBNStorageService, public TBNHostStorageService {
         return std::make_shared<TBNPongTestResponse>();
     };
     std::shared_ptr<TBNGetSiteDataResponse> siteData = std::make_shared<TBNGetSiteDataResponse>();
-    std::shared_ptr<TBNChooseSiteDataResponse> choose = std::make_shared<TBNChooseSiteDataResponse>();
-    std::shared_ptr<TBNGetLoginDataResponse> loginData = std::make_shared<TBNGetLoginDataResponse>();
+    std::shared_ptr<TBNChooseSiteDataResponse> choose =
+        std::make_shared<TBNChooseSiteDataResponse>();
+    std::shared_ptr<TBNGetLoginDataResponse> loginData =
+        std::make_shared<TBNGetLoginDataResponse>();
     std::shared_ptr<TBNGet2FACodeResponse> code = std::make_shared<TBNGet2FACodeResponse>();
 
     template <class R>
@@ -66,13 +68,15 @@ struct FakeMainApp : public TBNStorageService, public TBNHostStorageService {
         std::shared_ptr<TBNGeneratePasswordRequest>) override {
         return std::make_shared<TBNGeneratePasswordResponse>();
     }
-    std::shared_ptr<TBNGetLoginDataResponse> getLoginData(std::shared_ptr<TBNGetLoginDataRequest> r) override {
+    std::shared_ptr<TBNGetLoginDataResponse> getLoginData(
+        std::shared_ptr<TBNGetLoginDataRequest> r) override {
         std::lock_guard<std::mutex> l(mutex);
         note("getLoginData", r);
         lastLogin = r;
         return loginData;
     }
-    std::shared_ptr<TBNAddLoginDataResponse> addLoginData(std::shared_ptr<TBNAddLoginDataRequest> r) override {
+    std::shared_ptr<TBNAddLoginDataResponse> addLoginData(
+        std::shared_ptr<TBNAddLoginDataRequest> r) override {
         std::lock_guard<std::mutex> l(mutex);
         note("addLoginData", r);
         adds.push_back(r);
@@ -89,7 +93,8 @@ struct FakeMainApp : public TBNStorageService, public TBNHostStorageService {
         updates.push_back(r);
         return std::make_shared<TBNUpdateLoginDataResponse>();
     }
-    std::shared_ptr<TBNGetSiteDataResponse> getSiteData(std::shared_ptr<TBNGetSiteDataRequest> r) override {
+    std::shared_ptr<TBNGetSiteDataResponse> getSiteData(
+        std::shared_ptr<TBNGetSiteDataRequest> r) override {
         std::lock_guard<std::mutex> l(mutex);
         note("getSiteData", r);
         lastSiteData = r;
@@ -103,7 +108,8 @@ struct FakeMainApp : public TBNStorageService, public TBNHostStorageService {
         std::shared_ptr<TBNDeleteSiteDataRequest>) override {
         return std::make_shared<TBNDeleteSiteDataResponse>();
     }
-    std::shared_ptr<TBNGet2FACodeResponse> get2FACode(std::shared_ptr<TBNGet2FACodeRequest> r) override {
+    std::shared_ptr<TBNGet2FACodeResponse> get2FACode(
+        std::shared_ptr<TBNGet2FACodeRequest> r) override {
         std::lock_guard<std::mutex> l(mutex);
         note("get2FACode", r);
         last2FA = r;
@@ -121,13 +127,16 @@ class MainAppServer {
   public:
     MainAppServer() : app(std::make_shared<FakeMainApp>()) {
         std::shared_ptr<TBNStorageService> storage(app, static_cast<TBNStorageService*>(app.get()));
-        std::shared_ptr<TBNHostStorageService> host(app, static_cast<TBNHostStorageService*>(app.get()));
+        std::shared_ptr<TBNHostStorageService> host(app,
+                                                    static_cast<TBNHostStorageService*>(app.get()));
         server = ThriftHTTPServer::initAsConcurrentWithPort(
             0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(),
             {std::make_shared<TBNHostStorageServiceProcessor>(host),
              std::make_shared<TBNStorageServiceProcessor>(storage)});
     }
-    std::string url() const { return "http://127.0.0.1:" + std::to_string(server->port()) + "/thrift"; }
+    std::string url() const {
+        return "http://127.0.0.1:" + std::to_string(server->port()) + "/thrift";
+    }
 
     std::shared_ptr<FakeMainApp> app;
     std::unique_ptr<ThriftHTTPServer> server;
