@@ -708,6 +708,45 @@ TEST_F(RemoteLinkTest, ExplorerReportsKeepOnlineRecordsAndNeverEraseThePairedPho
     EXPECT_FALSE(settings_->onlineDeviceByHardwareId(std::string("")));
 }
 
+TEST(PhonePairingInvitation, OnlyAWellFormedInvitationIsTaken) {
+    const std::string token = "0123456789ABCDEF";
+    const Bytes key(32, 0x11);
+    auto good = phonesim::readPairingUrl(pairingUrl(token, key));
+    ASSERT_TRUE(good);
+    EXPECT_EQ(good->token, token);
+    EXPECT_EQ(good->key, key);
+    EXPECT_EQ(good->clientName, "Test Mac");
+    EXPECT_EQ(phonesim::tokenServiceUuid(token), "30313233-3435-3637-3839-414243444546");
+    EXPECT_EQ(BLECClient::authTokenUuid(token), phonesim::tokenServiceUuid(token));
+
+    auto sealedUnder = [&](const std::string& phrase, const Bytes& plain) {
+        const Bytes sealed =
+            TBNCryptAES::encryptData(plain, TBNCryptHash::sha256FromString(phrase));
+        return "https://lumvane.io/auth/appinstall.html?client=eA==&auth=" +
+               base64Encode(std::string(sealed.begin(), sealed.end()));
+    };
+    Bytes plain(token.begin(), token.end());
+    plain.insert(plain.end(), key.begin(), key.end());
+    Bytes shortKey(token.begin(), token.end());
+    shortKey.insert(shortKey.end(), 16, 0x11);
+    Bytes notHex(plain);
+    notHex[0] = 'Z';
+    const std::vector<std::pair<std::string, std::string>> bad = {
+        {"no query", "https://lumvane.io/auth/appinstall.html"},
+        {"no auth value", "https://lumvane.io/auth/appinstall.html?client=eA=="},
+        {"not Base64", "https://lumvane.io/auth/appinstall.html?auth=%%%%"},
+        {"another phrase", sealedUnder("not.the.phrase", plain)},
+        {"short key", sealedUnder("nu.bafrimo.tosxwed", shortKey)},
+        {"token not hex", sealedUnder("nu.bafrimo.tosxwed", notHex)},
+    };
+    for (const auto& [what, url] : bad) {
+        SCOPED_TRACE(what);
+        std::string reason;
+        EXPECT_FALSE(phonesim::readPairingUrl(url, &reason));
+        EXPECT_FALSE(reason.empty());
+    }
+}
+
 // ---- The phone-sim program, as the end-to-end tests and demos run it ------------------
 
 // A running phone-sim with its standard output collected line by line.
