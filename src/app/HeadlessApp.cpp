@@ -4,8 +4,10 @@
 #include <signal.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <future>
 #include <iostream>
 #include <mutex>
 #include <string>
@@ -38,6 +40,8 @@ namespace lumvane {
 namespace {
 
 constexpr const char* kTags = "ui|app";
+// How long a stop waits for requests under way before the run ends without them.
+constexpr std::chrono::seconds kStopGrace{5};
 
 // Lines on standard output come from several threads (pairing runs on a global queue);
 // one lock keeps each line whole.
@@ -248,8 +252,18 @@ int runHeadless(const CommandLine& commandLine) {
     mainLoop->run();
 
     TBN_LOG_INFO(kTags, "headless stop");
-    service->stopPair();
-    service->stop();
+    // A request may be blocked for minutes waiting for the phone; nothing is saved at
+    // quit, so the run ends once the link and servers had a fair chance to stop.
+    auto stopped = std::make_shared<std::promise<void>>();
+    auto stoppedFuture = stopped->get_future();
+    std::thread([service, stopped] {
+        service->stopPair();
+        service->stop();
+        stopped->set_value();
+    }).detach();
+    if (stoppedFuture.wait_for(kStopGrace) != std::future_status::ready) {
+        TBN_LOG_WARN(kTags, "requests still waiting for the phone are dropped");
+    }
     settings.waitForPendingSaves();
     TBNLogHelper::flushLog();
     sayLine("stopped");

@@ -380,7 +380,7 @@ std::string ExtensionClient::unwrap(const std::string& body) {
 void ExtensionClient::roundTrip() {
     const std::string message = out_->getBufferAsString();
     out_->resetBuffer();
-    auto body = post(wrap(message));
+    auto body = post(wrap(message), timeout_);
     if (!body) throw std::runtime_error("no HTTP answer from 127.0.0.1:" + std::to_string(port_));
     const std::string reply = unwrap(*body);
     in_->resetBuffer(reinterpret_cast<uint8_t*>(const_cast<char*>(reply.data())),

@@ -125,6 +125,8 @@ class ExtensionClient {
     const std::optional<Credentials>& credentials() const { return credentials_; }
     // Encrypted envelope on every call (needs credentials).
     void setEncrypted(bool on) { encrypted_ = on; }
+    // How long a call waits for its answer (60 s unless set).
+    void setTimeout(Seconds timeout) { timeout_ = timeout; }
 
     // The raw POST: the answer body, nothing when no answer came.
     std::optional<std::string> post(const std::string& body, Seconds timeout = Seconds(60));
@@ -158,6 +160,7 @@ class ExtensionClient {
     uint16_t port_;
     std::optional<Credentials> credentials_;
     bool encrypted_ = false;
+    Seconds timeout_{60};
     int counter_ = 0;
     std::shared_ptr<apache::thrift::transport::TMemoryBuffer> out_;
     std::shared_ptr<apache::thrift::transport::TMemoryBuffer> in_;

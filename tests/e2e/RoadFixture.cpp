@@ -2,6 +2,9 @@
 
 #include <signal.h>
 
+#include <fstream>
+#include <iostream>
+
 #include "extension/browser/TBNBrowserExtensionManager.h"
 
 namespace lumvane::e2e {
@@ -31,6 +34,21 @@ void RoadTest::expectNoSanitizerReport(const Process& process, const char* name)
     }
 }
 
+// The end of each log file of the runs, to see what the service was doing.
+void RoadTest::dumpLumvaneLogs() const {
+    std::error_code ec;
+    const fs::path logs = home_->settingsFolder() / "logs";
+    for (fs::directory_iterator it(logs, ec), end; !ec && it != end; it.increment(ec)) {
+        std::ifstream in(it->path());
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        const size_t from = lines.size() > 200 ? lines.size() - 200 : 0;
+        std::cerr << "--- " << it->path().filename().string() << " (last " << lines.size() - from
+                  << " lines)\n";
+        for (size_t i = from; i < lines.size(); ++i) std::cerr << lines[i] << "\n";
+    }
+}
+
 void RoadTest::TearDown() {
     const bool failed = HasFailure();
     if (phone_) {
@@ -51,6 +69,7 @@ void RoadTest::TearDown() {
     if (failed) {
         for (const auto& out : lumvaneOutputs_) std::cerr << "--- lumvane output:\n" << out;
     }
+    if (failed && home_) dumpLumvaneLogs();
     phone_.reset();
     lumvane_.reset();
     if (air_) air_->stop();

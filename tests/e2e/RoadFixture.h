@@ -34,6 +34,7 @@ class RoadTest : public ::testing::Test {
     void stopLumvane();
     void startPhone(const std::optional<std::string>& pairUrl);
     void stopPhone();
+    void dumpLumvaneLogs() const;
     static void expectNoSanitizerReport(const Process& process, const char* name);
 
     // The site and logins of the vault fixture.
