@@ -587,7 +587,7 @@ std::shared_ptr<TBNStorageService> PhoneVault::storageService() {
 }
 
 std::shared_ptr<TBNMobileStorageService> PhoneVault::mobileStorageService() {
-    return std::make_shared<MobileStorageHandler>(*this);
+    return mobileStorage_->wrap(std::make_shared<MobileStorageHandler>(*this));
 }
 
 }  // namespace lumvane::phonesim

@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "PhoneMobileStorage.h"
 #include "idl/protocols.h"
 #include "runtime/Bytes.h"
 
@@ -90,6 +91,8 @@ class PhoneVault {
 
     std::shared_ptr<TBNStorageService> storageService();
     std::shared_ptr<TBNMobileStorageService> mobileStorageService();
+    // The phone's side of the Mac's own calls (backups, clipboard, import, export, U2F).
+    PhoneMobileStorage& mobileStorage() { return *mobileStorage_; }
 
     // Helpers the services share.
     std::shared_ptr<TBNResponseInfo> responseFor(const std::shared_ptr<TBNRequestInfo>& info,
@@ -105,6 +108,8 @@ class PhoneVault {
     mutable std::mutex mutex_;
     VaultContent content_;
     std::optional<std::pair<int32_t, int64_t>> forcedError_;
+    const std::unique_ptr<PhoneMobileStorage> mobileStorage_ =
+        std::make_unique<PhoneMobileStorage>(*this);
 };
 
 }  // namespace lumvane::phonesim

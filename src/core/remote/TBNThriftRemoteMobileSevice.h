@@ -303,6 +303,77 @@ class TBNThriftRemoteMobileSevice
     std::atomic<bool> backupRestoreProcessing_{false};
     std::atomic<bool> needCancelImport_{false};
     std::atomic<bool> needCancelExport_{false};
+
+    // ==== Calls for the user and the phone's own requests ================================
+    // Account, password, import/export hand-overs and U2F forwarding; their bodies, and
+    // those of the cache, backup, clipboard and URL calls above, live in
+    // TBNThriftRemoteMobileSeviceCalls.cpp. Keep this block together.
+  public:
+    using SiteList = std::vector<std::shared_ptr<TBNSiteData>>;
+    using U2FList = std::vector<std::shared_ptr<TBNU2FData>>;
+    using ErrorBlock = std::function<void(const std::shared_ptr<TBNError>&)>;
+    using ExportBlock = std::function<void(std::shared_ptr<SiteList> sites,
+                                           std::shared_ptr<U2FList> u2fRecords,
+                                           const std::shared_ptr<TBNError>& error)>;
+
+    // The security-key authenticator as the service sees it (the U2F subsystem adapts its
+    // bridge to this).
+    class U2FBridge {
+      public:
+        // Answers a raw U2F request with the raw response; nothing: no answer.
+        using Answer = std::function<std::optional<Bytes>(const Bytes& raw)>;
+        virtual ~U2FBridge() = default;
+        virtual void setupRegisterCallback(Answer answer) = 0;
+        virtual void setupAuthenticationCallback(Answer answer) = 0;
+        virtual bool running() const = 0;
+        virtual bool start() = 0;
+        virtual void stop() = 0;
+    };
+
+    static constexpr double kYubiKeyTimeout = 300.0;
+    static constexpr double kBackupRetryDelay = 300.0;
+
+    // In the background; nothing is reported back.
+    void createAccount(const std::string& login, const std::string& password,
+                       const std::string& siteUrl, const std::string& siteName, bool secure);
+    // In the background; `completion` (if given) always comes: true once the phone took
+    // the password, false when it refused or could not be reached.
+    void sendPasswordToPairedDevice(const std::string& password,
+                                    std::function<void(bool sent)> completion);
+    // In the background. `approved` once with the phone's answer to the request (an error
+    // also when no phone answered); only when that was no error, `completion` once with the
+    // outcome of the transfer. A cancelled hand-over calls neither.
+    void importRecords(SiteList sites, std::shared_ptr<U2FList> u2fRecords,
+                       const std::string& sourceName, const std::string& sourceDetail,
+                       ErrorBlock approved, ErrorBlock completion);
+    void cancelImport();
+    // The same rules; `completion` gets the records, or null lists and the error.
+    void exportRecordsTo(const std::string& destinationName, const std::string& destinationDetail,
+                         ErrorBlock approved, ExportBlock completion);
+    void cancelExport();
+    // Block their caller until the phone answered this very request (up to
+    // kYubiKeyTimeout on the clock, plus a wake-up); nothing when the feature is off, no
+    // phone answered or the phone refused.
+    std::optional<Bytes> registerYubikeyWithRaw(const Bytes& raw);
+    std::optional<Bytes> authenticationYubikeyWithRaw(const Bytes& raw);
+    // Installs the two answer blocks on the bridge (each holds the service weakly) and
+    // starts the bridge when the security-key feature is on.
+    void setU2FBridge(std::shared_ptr<U2FBridge> bridge);
+    std::shared_ptr<U2FBridge> u2fBridge() const;
+
+  protected:
+    std::optional<Bytes> forwardYubikey(bool registering, const Bytes& raw);
+    void fetchBackup(const std::shared_ptr<RemotePhoneTransport>& transport,
+                     const std::optional<std::string>& hardwareId);
+    // The online transport for a call made for the user (wakes the phone), when it is the
+    // paired phone's; null otherwise.
+    std::shared_ptr<RemotePhoneTransport> userCallTransport();
+
+    mutable std::mutex callsMutex_;  // guards the members below
+    std::set<std::string> updateSitesCasheFlags_;
+    std::set<std::string> updateAccountsCasheFlags_;
+    std::shared_ptr<U2FBridge> u2fBridge_;
+    // ==== end of the calls block ==========================================================
 };
 
 }  // namespace lumvane

@@ -42,6 +42,22 @@ TEST_F(ImportTest, LastPassExportWithEntitiesMultiLineNotesAndFavourites) {
     EXPECT_FALSE(shop->isFavorited());
 }
 
+TEST_F(ImportTest, LastPassSavedOnWindowsWithBomCrlfAndEntitiesDecodedOnce) {
+    EXPECT_EQ(runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass_windows.csv")),
+              kImportSucceeded);
+    EXPECT_EQ(phone_->recordCount, 1);  // the secure note has neither login nor password
+    ASSERT_EQ(phone_->vault.size(), 1u);
+    const auto& site = phone_->vault[0];
+    EXPECT_EQ(site->domain(), "example.net");
+    EXPECT_EQ(*site->formUrls(), std::set<std::string>{"https://portal.example.net/"});
+    auto login = site->loginData()->at(0);
+    EXPECT_EQ(login->login(), "erin@example.net");
+    // "&amp;amp;" is a literal "&amp;" in the vault: one decoding pass, not two.
+    EXPECT_EQ(login->password(), "R&D&amp;more");
+    EXPECT_EQ(login->notes(), "Door code: 1234\r\nParking: B2, level -1");
+    EXPECT_TRUE(login->isFavorited());
+}
+
 TEST_F(ImportTest, LastPassHeaderWithoutFavFallsBackToColumnNumbers) {
     // The header line becomes a data line; "name" has no dot and "url" gives no host, so
     // it yields nothing, and the one real line is read by position.
