@@ -1,4 +1,5 @@
 // The popover's commands against the in-memory browser and the loopback application.
+#include <fstream>
 #include <thread>
 
 #include "HandlerFixture.h"
@@ -191,6 +192,17 @@ TEST_F(SafariPopoverTest, AddCredentialSendsAnEmptyAccountAndCloses) {
     EXPECT_EQ(server.app->adds[0]->siteUrl(), "https://www.example.com/login?x=1");
     EXPECT_FALSE(server.app->adds[0]->loginData()->login().has_value());
     EXPECT_EQ(webView->dismissals(), 1);
+}
+
+TEST_F(SafariPopoverTest, EveryAppearanceReloadsThePageWhenTheBundleHasIt) {
+    SafariBundle::setResourceDirectory(tmp.path);
+    popover().viewDidAppear();
+    EXPECT_TRUE(webView->loads().empty());
+    { std::ofstream(tmp.path + "/popup-view.html") << "<html></html>"; }
+    popover().viewDidAppear();
+    popover().viewDidAppear();
+    EXPECT_EQ(webView->loads(), (std::vector<std::string>(2, tmp.path + "/popup-view.html")));
+    SafariBundle::setResourceDirectory(std::nullopt);
 }
 
 TEST_F(SafariPopoverTest, LogMessagesAndJunkAreHandledQuietly) {
