@@ -255,6 +255,15 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
     void startPairWithAuthUrl(PairURLHandler authUrl, PairProcessHandler process,
                               PairSuccessHandler success, PairFailHandler fail);
     void stopPair();
+    // Hands a password from the status menu to the paired phone; `completion` (may be
+    // empty) gets whether the phone took it, also false at once without a paired phone.
+    void sendPasswordToPairedDevice(const std::string& password,
+                                    std::function<void(bool sent)> completion);
+    // The status menu's new account: the save question, empty but for the password, and
+    // the answer goes to the phone. Nothing without a paired phone. Blocks its caller
+    // until the user answered (never call it on the main loop).
+    void createAccountWithPassword(const std::optional<std::string>& password);
+
     // The pairing invitation: token, key and the URL the QR code carries.
     struct PairingInvitation {
         std::string authToken;  // 16 upper-case hex characters

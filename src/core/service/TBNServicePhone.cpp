@@ -494,4 +494,15 @@ void TBNService::stopPair() {
     if (remoteService_) remoteService_->stopPair();
 }
 
+void TBNService::sendPasswordToPairedDevice(const std::string& password,
+                                            std::function<void(bool sent)> completion) {
+    if (!settings_->firstPairedDevice() || !remoteService_) {
+        // The caller learns that nothing was sent rather than waiting for nothing.
+        TBN_LOG_WARN(kTag, "no paired phone to send the password to");
+        if (completion) completion(false);
+        return;
+    }
+    remoteService_->sendPasswordToPairedDevice(password, std::move(completion));
+}
+
 }  // namespace lumvane

@@ -108,6 +108,28 @@ TBNSaveVariant TBNService::askSaveQuestion(TBNLoginData& loginData, const std::s
     return variant;
 }
 
+// ---- New account from the status menu ----------------------------------------------------
+
+void TBNService::createAccountWithPassword(const std::optional<std::string>& password) {
+    TBN_LOG_DEBUG_BEGIN(kTag);
+    if (!settings_->firstPairedDevice()) {
+        TBN_LOG_DEBUG_ALT_END(kTag);
+        return;
+    }
+    TBNSaveAccountQuestion question;
+    question.password = password.value_or("");
+    auto answer = ask<TBNSaveAccountAnswer>(
+        "saveAccount", kQuestionTimeout,
+        [question](TBNUIServiceProtocol& ui, TBNUIServiceProtocol::SaveAccountReply reply) {
+            ui.showSaveAccount(question, std::move(reply));
+        });
+    if (answer && remoteService_) {
+        remoteService_->createAccount(answer->account, answer->password, answer->siteUrl,
+                                      answer->siteName, answer->secure);
+    }
+    TBN_LOG_DEBUG_END(kTag);
+}
+
 // ---- Account question --------------------------------------------------------------------
 
 std::optional<int64_t> TBNService::thriftHostServiceChooseDefaultAccount(

@@ -388,3 +388,49 @@ TEST_F(ServicePhoneTest, LinkNoticesAndPagesReachTheUser) {
 
 }  // namespace
 }  // namespace lumvane::servicetest
+
+namespace lumvane::servicetest {
+namespace {
+
+TEST_F(ServicePhoneTest, PasswordForThePhoneAlwaysGetsItsAnswer) {
+    makeService();
+    std::promise<bool> unpaired;
+    service_->sendPasswordToPairedDevice("pw", [&](bool sent) { unpaired.set_value(sent); });
+    auto f = unpaired.get_future();
+    ASSERT_EQ(f.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(f.get());
+
+    // Paired, but the phone cannot be reached.
+    pairPhone(false);
+    std::promise<bool> unreachable;
+    service_->sendPasswordToPairedDevice("pw", [&](bool sent) { unreachable.set_value(sent); });
+    auto g = unreachable.get_future();
+    // The phone is woken and waited for on the clock.
+    for (int i = 0;
+         i < 2000 && g.wait_for(std::chrono::milliseconds(2)) != std::future_status::ready; ++i) {
+        clock_->advance(1.0);
+    }
+    ASSERT_EQ(g.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_FALSE(g.get());
+}
+
+TEST_F(ServicePhoneTest, NewAccountFromTheMenuAsksOnlyWithAPairedPhone) {
+    makeService();
+    service_->createAccountWithPassword(std::string("generated"));
+    drainMain();
+    EXPECT_TRUE(ui_->saveQuestions().empty());
+
+    pairPhone(false);
+    ui_->queueSaveAnswer(std::nullopt);
+    service_->createAccountWithPassword(std::string("generated"));
+    auto asked = ui_->saveQuestions();
+    ASSERT_EQ(asked.size(), 1u);
+    EXPECT_EQ(asked[0].account, "");
+    EXPECT_EQ(asked[0].password, "generated");
+    EXPECT_EQ(asked[0].siteUrl, "");
+    EXPECT_EQ(asked[0].siteName, "");
+    EXPECT_FALSE(asked[0].isUpdate);
+}
+
+}  // namespace
+}  // namespace lumvane::servicetest
