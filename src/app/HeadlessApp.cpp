@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/ScriptedUIService.h"
+#include "app/SecurityKeyBridge.h"
 #include "app/StartupSteps.h"
 #include "app/TerminalQRCode.h"
 #include "core/remote/BlecPhoneLink.h"
@@ -181,6 +182,7 @@ int runHeadless(const CommandLine& commandLine) {
     auto service = TBNService::create(std::move(options));
     service->setUiService(ui);
     service->setNotifications(notices);
+    if (const auto& remote = service->remoteService()) connectSecurityKey(*remote);
     const auto identity = headlessIdentity();
     service->startWithSSLIdentity(identity);
 
