@@ -461,6 +461,20 @@ void TBNThriftRemoteMobileSevice::approveClient(
             TBN_LOG_INFO(kTag, "  app version: {}", show(d.appVersion()));
             TBN_LOG_INFO(kTag, "  push token: {}", show(d.pushToken()));
         }
+        // The link may not have read every detail yet; what the phone told in its answer
+        // fills the gaps (without its push token a sleeping phone could never be woken).
+        auto fill = [](std::optional<std::string>& field, const std::optional<std::string>& v) {
+            if ((!field || field->empty()) && v && !v->empty()) field = v;
+        };
+        fill(info.did, response->deviceId());
+        if (response->deviceInfoIsSet() && response->deviceInfo()) {
+            const auto& d = *response->deviceInfo();
+            fill(info.name, d.name());
+            fill(info.model, d.model());
+            fill(info.osVersion, d.osVersion());
+            fill(info.appVersion, d.appVersion());
+            fill(info.token, d.pushToken());
+        }
         auto record = std::make_shared<TBNOSXDeviceInfo>(
             info.did, info.bleId, static_cast<int32_t>(info.rssi), info.name, info.model,
             info.token, static_cast<int32_t>(info.batteryLevel),
@@ -962,8 +976,7 @@ void TBNThriftRemoteMobileSevice::blecExplorerOnDidFindDevice(
     auto record = std::make_shared<TBNOSXDeviceInfo>(
         deviceId, bleId, 0, store_->deviceNameByDeviceId(*deviceId),
         store_->deviceModelNameByDeviceId(*deviceId), std::nullopt, 0, 0,
-        store_->osVersionByDeviceId(*deviceId), std::nullopt, 0, true, true, nullptr,
-        std::nullopt);
+        store_->osVersionByDeviceId(*deviceId), std::nullopt, 0, true, true, nullptr, std::nullopt);
     settings_->addOnlineDevice(record);
 }
 
@@ -984,8 +997,8 @@ void TBNThriftRemoteMobileSevice::blecExplorerOnDidUpdateDevice(
     settings_->updateDeviceInfoWithDeviceId(
         deviceId, bleId, known ? known->rssi() : 0, name, model,
         known ? known->token() : std::nullopt, known ? known->batteryLevel() : 0,
-        known ? known->batteryState() : 0, osVersion,
-        known ? known->appVersion() : std::nullopt, known ? known->appState() : 0, true);
+        known ? known->batteryState() : 0, osVersion, known ? known->appVersion() : std::nullopt,
+        known ? known->appState() : 0, true);
 }
 
 void TBNThriftRemoteMobileSevice::blecExplorerOnDidLostDevice(

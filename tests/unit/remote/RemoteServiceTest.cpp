@@ -76,6 +76,12 @@ TEST_F(RemoteServiceTest, QrPairingApprovesTheMacAndStoresThePairedPhone) {
     EXPECT_TRUE(record->deviceIsNear());
     EXPECT_FALSE(record->sitesCache());
     EXPECT_EQ(record->publicKey(), std::string("PHONE-PUBLIC-KEY"));
+    // The link had read nothing of the phone yet: its approval answer fills the record,
+    // the push token above all (without it a sleeping phone could never be woken).
+    const auto device = phone_.sim->vault().content().device;
+    EXPECT_EQ(record->token(), std::optional<std::string>(device.token));
+    EXPECT_EQ(record->name(), std::optional<std::string>(device.name));
+    EXPECT_EQ(record->model(), std::optional<std::string>(device.model));
     EXPECT_EQ(settings_->clientSecret(), std::string("SECRET-FROM-PHONE"));
     EXPECT_EQ(service_->clientAuth()->clientSecret(), std::string("SECRET-FROM-PHONE"));
     EXPECT_FALSE(service_->pairingInProgress());
