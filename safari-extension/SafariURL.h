@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/PasswordEncoding.h"
+
 namespace lumvane {
 
 struct SafariURL {
@@ -28,9 +30,8 @@ struct SafariURL {
 // parse or the rule gives no domain.
 std::optional<std::string> siteDomainOfText(const std::string& text);
 
-std::string base64Encode(std::string_view bytes);
-// Strict standard Base64 (padding required, no line breaks or other characters).
-std::optional<std::string> base64Decode(std::string_view text);
+// Base64 (base64Encode, base64Decode) is the one the passwords travel in:
+// protocol/PasswordEncoding.h.
 bool isValidUTF8(std::string_view text);
 
 }  // namespace lumvane
