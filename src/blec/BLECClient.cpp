@@ -354,6 +354,12 @@ void BLECClient::setPairedDeviceId(const std::optional<std::string>& deviceId,
     currentDeviceId_ = deviceId;
     currentDeviceIdUuid_ = deviceId ? deviceIdUuid(*deviceId) : std::nullopt;
     currentBleId_ = bleId;
+    // Paired now: leave pairing mode, so that after a loss the client looks for the
+    // paired phone (background advertisements included), not for the pairing token.
+    if (deviceId) {
+        currentAuthToken_.reset();
+        currentAuthTokenUuid_.reset();
+    }
 }
 
 // ---- scan ------------------------------------------------------------------------------------

@@ -517,6 +517,9 @@ TEST(BLECClientOnRadio, PairingModeFindsThePhoneShowingTheToken) {
                                   std::string("5A:12:9C:00:00:07"));
     EXPECT_EQ(rig.client->currentDeviceId(), "11111111-2222-3333-4444-555555555555");
     EXPECT_EQ(rig.client->currentTransport(), transport);
+    // ...and out of pairing mode: after a loss it looks for the paired phone.
+    EXPECT_FALSE(rig.client->pairingMode());
+    EXPECT_FALSE(rig.client->currentAuthToken());
     paired->stop();
 }
 
