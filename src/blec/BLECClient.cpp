@@ -18,11 +18,6 @@ void logLine(blec::LogLevel level, const std::string& text) {
     blec::log(level, kTags, text);
 }
 
-void logException(const std::exception& e) {
-    logLine(blec::LogLevel::Error,
-            std::string("exception = '") + e.what() + "'\n*** First throw call stack:\n");
-}
-
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
     return s;
@@ -392,7 +387,7 @@ void BLECClient::startScan() {
     try {
         central_->centralManager()->scanForPeripherals({}, true);
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
     }
 }
 
@@ -402,7 +397,7 @@ void BLECClient::stopScan() {
     try {
         central_->centralManager()->stopScan();
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
     }
     startScanTime_.reset();
 }

@@ -1,6 +1,7 @@
 #include "blec/BLECLog.h"
 
 #include <mutex>
+#include <string>
 
 #include "runtime/log/TBNLogger.h"
 
@@ -21,11 +22,21 @@ LogSink& sinkSlot() {
 // The program's logger; the level mask it holds decides what is written.
 void defaultSink(LogLevel level, std::string_view tags, std::string_view text) {
     switch (level) {
-        case LogLevel::Error: TBN_LOG_ERROR(tags, "{}", text); break;
-        case LogLevel::Warning: TBN_LOG_WARN(tags, "{}", text); break;
-        case LogLevel::Info: TBN_LOG_INFO(tags, "{}", text); break;
-        case LogLevel::Debug: TBN_LOG_DEBUG(tags, "{}", text); break;
-        case LogLevel::Verbose: TBN_LOG_VERBOSE(tags, "{}", text); break;
+        case LogLevel::Error:
+            TBN_LOG_ERROR(tags, "{}", text);
+            break;
+        case LogLevel::Warning:
+            TBN_LOG_WARN(tags, "{}", text);
+            break;
+        case LogLevel::Info:
+            TBN_LOG_INFO(tags, "{}", text);
+            break;
+        case LogLevel::Debug:
+            TBN_LOG_DEBUG(tags, "{}", text);
+            break;
+        case LogLevel::Verbose:
+            TBN_LOG_VERBOSE(tags, "{}", text);
+            break;
     }
 }
 
@@ -49,6 +60,11 @@ void log(LogLevel level, std::string_view tags, std::string_view text) {
     } else {
         defaultSink(level, tags, text);
     }
+}
+
+void logException(std::string_view tags, const std::exception& e) {
+    log(LogLevel::Error, tags,
+        std::string("exception = '") + e.what() + "'\n*** First throw call stack:\n");
 }
 
 }  // namespace lumvane::blec

@@ -16,10 +16,6 @@ constexpr const char* kTags = "core|thrift|blec";
 void logLine(blec::LogLevel level, const std::string& text) {
     blec::log(level, kTags, text);
 }
-void logException(const std::exception& e) {
-    logLine(blec::LogLevel::Error,
-            std::string("exception = '") + e.what() + "'\n*** First throw call stack:\n");
-}
 std::string upper(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::toupper(c); });
     return s;
@@ -119,7 +115,7 @@ bool BLECMutableThriftFactoryTransport::connect() {
         if (!central) throw std::runtime_error("central manager is gone");
         central->centralManager()->connect(peripheral, true);
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
     return true;
@@ -211,7 +207,7 @@ void BLECMutableThriftFactoryTransport::disconnectFromCurrentPeripheral() {
             central->centralManager()->cancelPeripheralConnection(peripheral);
             return;
         } catch (const std::exception& e) {
-            logException(e);
+            blec::logException(kTags, e);
         }
     }
     // Nothing to drop; requests cannot be answered either.
@@ -229,7 +225,7 @@ void BLECMutableThriftFactoryTransport::centralManagerDidConnectPeripheral(
         }
         peripheral->discoverServices({blec::kServiceUuid});
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
 }
@@ -292,7 +288,7 @@ void BLECMutableThriftFactoryTransport::peripheralDidDiscoverServices(
         }
         peripheral.discoverCharacteristics({}, service);
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
 }
@@ -329,7 +325,7 @@ void BLECMutableThriftFactoryTransport::peripheralDidDiscoverCharacteristicsForS
         }
         peripheral.readValue(deviceId);
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
 }
@@ -435,7 +431,7 @@ void BLECMutableThriftFactoryTransport::nextHandshakeWithRecievedData(const std:
         }
         if (a051) peripheral->setNotifyValue(true, a051);
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
 }
@@ -450,7 +446,7 @@ void BLECMutableThriftFactoryTransport::peripheralDidUpdateValueForCharacteristi
     try {
         handleValue(peripheral, c, value.value_or(Bytes{}));
     } catch (const std::exception& e) {
-        logException(e);
+        blec::logException(kTags, e);
         disconnectFromCurrentPeripheral();
     }
 }
