@@ -25,8 +25,8 @@ class LocationServiceAssembly : public ServiceAssembly {
     const char* name() const override { return "LocationServiceAssembly"; }
     void registerServices(const std::shared_ptr<ServiceContainer>& root,
                           const ServiceLayerEnvironment& env) const override {
-        root->registerService<LocationService>(
-            [env] { return makeLocationService(env); }, std::nullopt, ServiceScope::resolution);
+        root->registerService<LocationService>([env] { return makeLocationService(env); },
+                                               std::nullopt, ServiceScope::resolution);
     }
 };
 
@@ -40,7 +40,8 @@ class ApplicationFeedbackServiceAssembly : public ServiceAssembly {
             [] { return std::make_shared<ApplicationFeedbackCodableJsonImpl>(); }, std::nullopt,
             ServiceScope::container);
         auto production = [child, env](bool prerelease) {
-            auto service = std::make_shared<ApplicationFeedbackServiceLumvaneIoImpl>(httpClientOf(env));
+            auto service =
+                std::make_shared<ApplicationFeedbackServiceLumvaneIoImpl>(httpClientOf(env));
             service->urlServerApi = ServiceURL::parse(env.feedbackURL);
             service->coder = child->resolve<ApplicationFeedbackCodable>();
             if (prerelease) service->predefineFeedback = {{"DEV", true}};
@@ -48,9 +49,9 @@ class ApplicationFeedbackServiceAssembly : public ServiceAssembly {
         };
         root->registerService<ApplicationFeedbackService>(
             [production] { return production(false); }, "production", ServiceScope::resolution);
-        root->registerService<ApplicationFeedbackService>(
-            [production] { return production(true); }, "production_prerelease",
-            ServiceScope::resolution);
+        root->registerService<ApplicationFeedbackService>([production] { return production(true); },
+                                                          "production_prerelease",
+                                                          ServiceScope::resolution);
         root->registerService<ApplicationFeedbackService>(
             [child] {
                 auto service = std::make_shared<ApplicationFeedbackServiceDebugImpl>();
@@ -111,17 +112,16 @@ class LocationAccessibilityRepositoryAssembly : public ServiceAssembly {
         child->registerService<LocationRulesDataSource>(
             [] { return std::make_shared<LocationRulesDataSourceImpl>(); }, std::nullopt,
             ServiceScope::container);
-        root->registerService<LocationAccessibilityRepository>(repository(std::nullopt),
-                                                               std::nullopt,
-                                                               ServiceScope::container);
+        root->registerService<LocationAccessibilityRepository>(
+            repository(std::nullopt), std::nullopt, ServiceScope::container);
         child->registerService<LocationService>(
             [] { return std::make_shared<LocationServiceMock>("EU", "", "IT", ""); }, "mock_eu",
             ServiceScope::container);
         root->registerService<LocationAccessibilityRepository>(repository("mock_eu"), "mock_eu",
                                                                ServiceScope::container);
         child->registerService<LocationService>(
-            [] { return std::make_shared<LocationServiceMock>("NA", "", "US", ""); },
-            "mock_not_eu", ServiceScope::container);
+            [] { return std::make_shared<LocationServiceMock>("NA", "", "US", ""); }, "mock_not_eu",
+            ServiceScope::container);
         root->registerService<LocationAccessibilityRepository>(
             repository("mock_not_eu"), "mock_not_eu", ServiceScope::container);
     }
@@ -145,7 +145,9 @@ ServiceAssemblyList DataSourcesAssemblies::assemblies() {
 ServiceAssemblyList RepositoriesAssemblies::assemblies() {
     return listOf<ApplicationRatingRepositoryAssembly, LocationAccessibilityRepositoryAssembly>();
 }
-ServiceAssemblyList EntitiesAssemblies::assemblies() { return {}; }
+ServiceAssemblyList EntitiesAssemblies::assemblies() {
+    return {};
+}
 
 std::shared_ptr<ServiceContainer> AppAssembly::build(const ServiceLayerEnvironment& environment) {
     auto root = ServiceContainer::create(nullptr, ServiceScope::resolution);

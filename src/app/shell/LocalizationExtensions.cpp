@@ -65,7 +65,9 @@ std::optional<std::string> lookUp(const std::shared_ptr<LocalizationBundle>& bun
     return std::nullopt;
 }
 
-std::string fromQt(const QString& text) { return text.toStdString(); }
+std::string fromQt(const QString& text) {
+    return text.toStdString();
+}
 QString toQt(const std::optional<std::string>& key) {
     if (!key) return QString();
     return QString::fromStdString(LocalizationExtensions::localizedString(*key));
@@ -178,8 +180,12 @@ void setLzText(QLineEdit* field, const std::optional<std::string>& key) {
 void setLzText(QLabel* label, const std::optional<std::string>& key) {
     if (label) label->setText(toQt(key));
 }
-std::string lzText(const QLineEdit* field) { return field ? fromQt(field->text()) : std::string(); }
-std::string lzText(const QLabel* label) { return label ? fromQt(label->text()) : std::string(); }
+std::string lzText(const QLineEdit* field) {
+    return field ? fromQt(field->text()) : std::string();
+}
+std::string lzText(const QLabel* label) {
+    return label ? fromQt(label->text()) : std::string();
+}
 void setLzTitle(QAbstractButton* button, const std::optional<std::string>& key) {
     if (button) button->setText(toQt(key));
 }
@@ -193,7 +199,9 @@ std::string lzAlternateTitle(const QAbstractButton* button) {
     return button ? fromQt(button->property("alternateTitle").toString()) : std::string();
 }
 
-bool Settings::sepAvailable() { return false; }
+bool Settings::sepAvailable() {
+    return false;
+}
 
 bool Settings::sepEnabled() {
     if (!sepAvailable()) return false;

@@ -93,10 +93,9 @@ class LocationRulesDataSourceImpl : public LocationRulesDataSource {
     const std::set<std::string> whiteContinentCode{"AF", "NA", "OC", "AN", "AS", "SA", "EU"};
     const std::set<std::string> blackContinentCode{};
     const std::set<std::string> whiteCountryCode{};
-    const std::set<std::string> blackCountryCode{"AT", "BE", "BG", "HR", "CY", "CZ", "DK",
-                                                 "EE", "FI", "FR", "DE", "GR", "HU", "IE",
-                                                 "IT", "LV", "LT", "LU", "MT", "NL", "PL",
-                                                 "PT", "RO", "SK", "SI", "ES", "SE", "GB"};
+    const std::set<std::string> blackCountryCode{
+        "AT", "BE", "BG", "HR", "CY", "CZ", "DK", "EE", "FI", "FR", "DE", "GR", "HU", "IE",
+        "IT", "LV", "LT", "LU", "MT", "NL", "PL", "PT", "RO", "SK", "SI", "ES", "SE", "GB"};
 };
 
 class LocationAccessibilityRepository {

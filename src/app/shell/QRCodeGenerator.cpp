@@ -49,8 +49,8 @@ std::string_view rawValue(CorrectionLevel level) {
 }
 
 std::optional<CorrectionLevel> correctionLevelFromRawValue(std::string_view raw) {
-    for (auto level : {CorrectionLevel::L, CorrectionLevel::M, CorrectionLevel::Q,
-                       CorrectionLevel::H}) {
+    for (auto level :
+         {CorrectionLevel::L, CorrectionLevel::M, CorrectionLevel::Q, CorrectionLevel::H}) {
         if (raw == rawValue(level)) return level;
     }
     return std::nullopt;
@@ -89,7 +89,8 @@ std::optional<QImage> QRCodeGenerator::createImageWithValue(const std::string& v
     // modules stay hard-edged squares whatever the scale.
     std::vector<int> columnModule(*w);
     for (int x = 0; x < *w; ++x) {
-        columnModule[x] = static_cast<int>(static_cast<int64_t>(x) * total / *w) - kQuietZoneModules;
+        columnModule[x] =
+            static_cast<int>(static_cast<int64_t>(x) * total / *w) - kQuietZoneModules;
     }
     for (int y = 0; y < *h; ++y) {
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));

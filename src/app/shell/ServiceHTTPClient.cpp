@@ -44,9 +44,8 @@ std::optional<ServiceURL> ServiceURL::parse(const std::string& text) {
         return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-';
     });
     if (!hostOk) return std::nullopt;
-    if (std::any_of(url.pathAndQuery.begin(), url.pathAndQuery.end(), [](char c) {
-            return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f;
-        })) {
+    if (std::any_of(url.pathAndQuery.begin(), url.pathAndQuery.end(),
+                    [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7f; })) {
         return std::nullopt;
     }
     return url;

@@ -22,7 +22,8 @@ class LocationAccessibilityRepositoryBridge {
   public:
     // Resolves the unnamed repository from the process's root container.
     LocationAccessibilityRepositoryBridge();
-    explicit LocationAccessibilityRepositoryBridge(const std::shared_ptr<ServiceContainer>& container);
+    explicit LocationAccessibilityRepositoryBridge(
+        const std::shared_ptr<ServiceContainer>& container);
 
     // Blocks while the location is looked up. Without a repository the zone is grey
     // (the location is unknown), which callers treat like black.

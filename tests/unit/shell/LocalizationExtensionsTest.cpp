@@ -1,10 +1,10 @@
 #include "app/shell/LocalizationExtensions.h"
 
+#include <gtest/gtest.h>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <random>
@@ -19,8 +19,7 @@ namespace fs = std::filesystem;
 class LocalizationTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        root = fs::temp_directory_path() /
-               ("lz-test-" + std::to_string(std::random_device{}()));
+        root = fs::temp_directory_path() / ("lz-test-" + std::to_string(std::random_device{}()));
         fs::create_directories(root);
         observer = NotificationCenter::defaultCenter().addObserver(
             kMissingTranslationNotification, [this](const Notification& n) {

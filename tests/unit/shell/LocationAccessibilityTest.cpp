@@ -72,7 +72,8 @@ class LocationServiceTest : public ::testing::Test {
 };
 
 TEST_F(LocationServiceTest, RequestShapeAndAnswerIsCachedForTheProcess) {
-    auto service = std::make_shared<LocationServiceImpl>(http, "geo.example", "0123456789abcdef0123456789abcdef");
+    auto service = std::make_shared<LocationServiceImpl>(http, "geo.example",
+                                                         "0123456789abcdef0123456789abcdef");
     http->answer(200, R"({"continent_code":"EU","continent_name":"Europe",
                           "country_code":"DE","country_name":"Germany","ip":"1.2.3.4"})");
     EXPECT_EQ(zoneOf(service), LocationZone::black);
@@ -114,9 +115,9 @@ TEST_F(LocationServiceTest, ObjectWithoutTheKeysIsGreyAndStaysCached) {
 
 TEST_F(LocationServiceTest, FailedLookupsCacheNothingAndAreRetried) {
     auto service = std::make_shared<LocationServiceImpl>(http);
-    http->answer(200, R"(["EU","DE"])");    // not an object
-    http->answer(200, "not json");          // parse error: one printed line
-    http->fail("could not connect");        // transport error
+    http->answer(200, R"(["EU","DE"])");  // not an object
+    http->answer(200, "not json");        // parse error: one printed line
+    http->fail("could not connect");      // transport error
     http->answer(500, R"({"continent_code":"EU","country_code":"DE"})");  // error status
     EXPECT_EQ(zoneOf(service), LocationZone::grey);  // two lookups per question
     EXPECT_EQ(zoneOf(service), LocationZone::grey);

@@ -8,8 +8,8 @@ namespace lumvane {
 namespace {
 
 TEST(CorrectionLevelTest, RawValuesRoundTripAndOtherTextsGiveNoLevel) {
-    for (auto level : {CorrectionLevel::L, CorrectionLevel::M, CorrectionLevel::Q,
-                       CorrectionLevel::H}) {
+    for (auto level :
+         {CorrectionLevel::L, CorrectionLevel::M, CorrectionLevel::Q, CorrectionLevel::H}) {
         EXPECT_EQ(correctionLevelFromRawValue(rawValue(level)), level);
     }
     for (const char* text : {"h", "l", "", "HH", "X", " H"}) {
@@ -82,7 +82,8 @@ TEST(QRCodeGeneratorTest, PictureFollowsTheMatrixModuleByModule) {
         for (int mx = 0; mx < matrix->width; ++mx) {
             int cx = (mx + QRCodeGenerator::kQuietZoneModules) * scale + scale / 2;
             int cy = (my + QRCodeGenerator::kQuietZoneModules) * scale + scale / 2;
-            ASSERT_EQ(image->pixel(cx, cy) == qRgb(0, 0, 0), matrix->dark(mx, my)) << mx << "," << my;
+            ASSERT_EQ(image->pixel(cx, cy) == qRgb(0, 0, 0), matrix->dark(mx, my))
+                << mx << "," << my;
         }
     }
 }
@@ -105,8 +106,8 @@ TEST(QRCodeGeneratorTest, UnencodableValueOrUnusableSizeGivesNothing) {
     QRCodeGenerator generator;
     EXPECT_FALSE(generator.createImageWithValue(std::string(3000, 'a'), 320, 320));
     EXPECT_FALSE(generator.createImageWithValue("", 320, 320));
-    for (auto [w, h] : {std::pair{0.0, 320.0}, {320.0, -1.0}, {320.0, 1e12},
-                        {std::nan(""), 320.0}}) {
+    for (auto [w, h] :
+         {std::pair{0.0, 320.0}, {320.0, -1.0}, {320.0, 1e12}, {std::nan(""), 320.0}}) {
         EXPECT_FALSE(generator.createImageWithValue("value", w, h)) << w << "x" << h;
     }
 }

@@ -37,14 +37,14 @@ TEST(ServiceContainerTest, NamesScopesAndParentFallback) {
     child->registerService<Thing>(factory(3), "two");
 
     EXPECT_EQ(parent->resolve<Thing>()->id, 1);
-    EXPECT_NE(parent->resolve<Thing>(), parent->resolve<Thing>());  // per resolution
+    EXPECT_NE(parent->resolve<Thing>(), parent->resolve<Thing>());            // per resolution
     EXPECT_EQ(parent->resolve<Thing>("two"), parent->resolve<Thing>("two"));  // per container
     EXPECT_EQ(parent->resolve<Thing>("two")->id, 2);
     EXPECT_FALSE(parent->resolve<Thing>("three"));
     EXPECT_FALSE(parent->resolve<int>());
 
-    EXPECT_EQ(child->resolve<Thing>()->id, 1);          // falls back to the parent
-    EXPECT_EQ(child->resolve<Thing>("two")->id, 3);     // own registration hides the parent's
+    EXPECT_EQ(child->resolve<Thing>()->id, 1);       // falls back to the parent
+    EXPECT_EQ(child->resolve<Thing>("two")->id, 3);  // own registration hides the parent's
     EXPECT_EQ(child->parent(), parent);
 }
 
@@ -79,8 +79,9 @@ TEST(AppAssemblyTest, ListsHoldTheirUnitsInOrder) {
     EXPECT_EQ(namesOf(ServicesAssemblies::assemblies()),
               (V{"LocationServiceAssembly", "ApplicationFeedbackServiceAssembly"}));
     EXPECT_EQ(namesOf(DataSourcesAssemblies::assemblies()), (V{"LocationRulesDataSourceAssembly"}));
-    EXPECT_EQ(namesOf(RepositoriesAssemblies::assemblies()),
-              (V{"ApplicationRatingRepositoryAssembly", "LocationAccessibilityRepositoryAssembly"}));
+    EXPECT_EQ(
+        namesOf(RepositoriesAssemblies::assemblies()),
+        (V{"ApplicationRatingRepositoryAssembly", "LocationAccessibilityRepositoryAssembly"}));
     EXPECT_TRUE(EntitiesAssemblies::assemblies().empty());
 }
 
@@ -145,8 +146,10 @@ TEST_F(AssembledTest, RatingRepositoriesAreFreshWithOwnServiceAndSharedCoder) {
         root->resolve<ApplicationRatingRepository>());
     ASSERT_TRUE(a && b);
     EXPECT_NE(a, b);
-    auto sa = std::dynamic_pointer_cast<ApplicationFeedbackServiceLumvaneIoImpl>(a->feedbackService);
-    auto sb = std::dynamic_pointer_cast<ApplicationFeedbackServiceLumvaneIoImpl>(b->feedbackService);
+    auto sa =
+        std::dynamic_pointer_cast<ApplicationFeedbackServiceLumvaneIoImpl>(a->feedbackService);
+    auto sb =
+        std::dynamic_pointer_cast<ApplicationFeedbackServiceLumvaneIoImpl>(b->feedbackService);
     ASSERT_TRUE(sa && sb);
     EXPECT_NE(sa, sb);
     ASSERT_TRUE(sa->coder);

@@ -21,9 +21,9 @@ TEST(ServiceURLTest, ParsesOnlyPlainAbsoluteHttpURLs) {
     EXPECT_EQ(local->port, 8080);
     EXPECT_EQ(local->pathAndQuery, "/?a=b");
     EXPECT_EQ(local->text(), "http://127.0.0.1:8080/?a=b");
-    for (const char* bad : {"", "ftp://x/", "https://", "https://:80/", "http://a:0/",
-                            "http://a:99999/", "http://a:8x/", "http://a b/", "http://a/b c",
-                            "http://us@er/"}) {
+    for (const char* bad :
+         {"", "ftp://x/", "https://", "https://:80/", "http://a:0/", "http://a:99999/",
+          "http://a:8x/", "http://a b/", "http://a/b c", "http://us@er/"}) {
         EXPECT_FALSE(ServiceURL::parse(bad)) << bad;
     }
 }
