@@ -4,8 +4,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD=build/bench
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=OFF -DLUMVANE_BENCH=ON >/dev/null
-cmake --build "$BUILD" -j "$(nproc)"
+# Tests on in the configuration (road_bench drives the simulated phone, which is built with
+# them), but only the benchmark programs are built.
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=ON -DLUMVANE_BENCH=ON >/dev/null
+mapfile -t targets < <(for f in bench/*_bench.cmake; do basename "$f" .cmake; done)
+cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   mapfile -t names < <(find "$BUILD/bench" -maxdepth 1 -type f -executable -name '*_bench' -printf '%f\n' | sort)
