@@ -12,6 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
   curl wrk zip unzip xvfb
+  trayer xdotool imagemagick xclip zbar-tools x11-utils xauth fonts-dejavu-core
 )
 
 missing=()
