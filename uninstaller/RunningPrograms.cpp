@@ -1,5 +1,6 @@
 #include "uninstaller/RunningPrograms.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -8,7 +9,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -40,9 +40,21 @@ int signalProcess(int pidfd, int signal) {
 }
 
 // The state letter of /proc/<pid>/stat; a zombie ('Z') or dead ('X') process has ended.
+// Read with plain read(2): a process that ends between open and read makes the read
+// fail with ESRCH, which is an ended process here, not an error of the scan.
 char processState(const fs::path& processFolder) {
-    std::ifstream in(processFolder / "stat");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const int fd = open((processFolder / "stat").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return '?';
+    std::string text;
+    char buffer[512];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) text.clear();
+        if (n <= 0) break;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
     size_t close = text.rfind(')');
     if (close == std::string::npos || close + 2 >= text.size()) return '?';
     return text[close + 2];
@@ -73,7 +85,9 @@ std::vector<RunningProgram> findRunningPrograms(const std::string& name,
     const pid_t self = getpid();
     const uid_t user = getuid();
     std::error_code error;
-    for (const auto& entry : fs::directory_iterator(procRoot, error)) {
+    fs::directory_iterator it(procRoot, error), end;
+    for (; !error && it != end; it.increment(error)) {
+        const auto& entry = *it;
         auto pid = pidOf(entry.path().filename().string());
         if (!pid || *pid == self) continue;
         struct stat info {};
