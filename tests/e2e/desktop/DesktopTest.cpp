@@ -20,6 +20,11 @@ namespace {
 
 constexpr Seconds kStartTime{60};
 
+// A notice title as the fake server prints it (a regular expression of the text).
+std::string desktopTitle(const std::string& title) {
+    return std::regex_replace(title, std::regex(R"([.^$|()\\[\]{}*+?])"), R"(\$&)");
+}
+
 std::string readFile(const fs::path& path) {
     std::ifstream in(path);
     std::stringstream text;
@@ -53,7 +58,7 @@ class DesktopTest : public ::testing::Test {
   protected:
     void SetUp() override {
         for (const char* tool :
-             {"Xvfb", "trayer", "xdotool", "xwininfo", "import", "dbus-daemon"}) {
+             {"Xvfb", "trayer", "xdotool", "xwininfo", "import", "dbus-daemon", "xclip"}) {
             if (lumvane::e2e::tool(tool).empty())
                 GTEST_SKIP() << tool << " is not installed (scripts/setup.sh)";
         }
@@ -120,7 +125,8 @@ class DesktopTest : public ::testing::Test {
         if (failed && notifications_) {
             std::cerr << "--- notification server:\n" << notifications_->output();
         }
-        for (auto* p : {&lumvane_, &notifications_, &air_, &tray_, &xvfb_, &bus_}) {
+        if (failed && phone_) std::cerr << "--- phone-sim output:\n" << phone_->output();
+        for (auto* p : {&lumvane_, &phone_, &notifications_, &air_, &tray_, &xvfb_, &bus_}) {
             if (*p) (*p)->stop(Seconds(5));
             p->reset();
         }
@@ -179,7 +185,7 @@ class DesktopTest : public ::testing::Test {
     std::unique_ptr<TempHome> home_;
     std::string busAddress_;
     std::string display_;
-    std::unique_ptr<Process> bus_, xvfb_, tray_, notifications_, air_, lumvane_;
+    std::unique_ptr<Process> bus_, xvfb_, tray_, notifications_, air_, lumvane_, phone_;
 };
 
 TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
@@ -253,6 +259,63 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
     for (const char* mark : {"runtime error:", "ERROR: AddressSanitizer"}) {
         EXPECT_EQ(lumvane_->errors().find(mark), std::string::npos) << lumvane_->errors();
     }
+}
+
+// The phone puts a password on this computer's clipboard: another X client reads it there,
+// marked as a secret for clipboard managers, and finds it gone once the phone's time ran
+// out; the user is told with a notice.
+TEST_F(DesktopTest, APasswordCopiedFromThePhoneReachesTheXClipboardUntilItExpires) {
+    const std::string air = "--ble=sim:" + (home_->path() / "air.sock").string();
+    // Paired once, the way a headless run pairs (the pairing window is not needed here).
+    auto pairing = start({Programs::lumvane(), "--headless", air, "--pair"}, "pairing");
+    auto url = pairing->waitForLine("^lumvane: pairing URL: (\\S+)$", kStartTime);
+    ASSERT_TRUE(url) << pairing->output() << pairing->errors();
+    phone_ = start({Programs::phoneSim(), "--air", (home_->path() / "air.sock").string(),
+                    "--fixture", Programs::vaultFixture(), "--pair-url", *url},
+                   "phone", /*stdin=*/true);
+    ASSERT_TRUE(phone_->waitForLine("phone-sim ready", kStartTime)) << phone_->errors();
+    ASSERT_TRUE(pairing->waitForLine("^lumvane: (paired .*)$", Seconds(120)))
+        << pairing->output() << phone_->output();
+    pairing->signal(SIGTERM);
+    auto pairingStatus = pairing->waitExit(Seconds(30));
+    ASSERT_TRUE(pairingStatus);
+    EXPECT_EQ(*pairingStatus, 0);
+    pairing.reset();
+
+    lumvane_ = start({Programs::lumvane(), air}, "lumvane");
+    ASSERT_TRUE(
+        lumvane_->waitForLine("^lumvane: serving http://127.0.0.1:19521/thrift$", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+
+    const std::string password = "Tr0ub4dor&3-correct";
+    auto clipboard = [&] { return x({tool("xclip"), "-o", "-selection", "clipboard"}); };
+    // The phone asks again until the application has the link up and fetched it.
+    const auto end = std::chrono::steady_clock::now() + Seconds(120);
+    bool copied = false;
+    while (!copied && std::chrono::steady_clock::now() < end) {
+        phone_->writeStdin("copy-to-host alice@example.com " + password + " 4\n");
+        copied = eventually([&] { return clipboard() == password; }, Seconds(5));
+    }
+    ASSERT_TRUE(copied) << "the password never reached the clipboard; phone said:\n"
+                        << phone_->output();
+    // Marked as a secret (the mark stays on the cleared text too, so this holds at any
+    // moment from here on).
+    std::string targets;
+    EXPECT_TRUE(eventually(
+        [&] {
+            targets = x({tool("xclip"), "-o", "-selection", "clipboard", "-t", "TARGETS"});
+            return targets.find("x-kde-passwordManagerHint") != std::string::npos;
+        },
+        Seconds(20)))
+        << targets;
+    EXPECT_TRUE(notifications_->waitForLine(
+        "^notify id=[0-9]+ .*summary=" + desktopTitle("Password copied") +
+            " body=.*alice@example\\.com.*",
+        Seconds(30)))
+        << notifications_->output();
+    // Cleared after the phone's 4 s (the text was not replaced meanwhile).
+    EXPECT_TRUE(eventually([&] { return clipboard().empty(); }, Seconds(30)))
+        << "still on the clipboard: " << clipboard();
 }
 
 }  // namespace
