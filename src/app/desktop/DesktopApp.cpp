@@ -171,9 +171,9 @@ class TBNConfig {
         service_ = service;
         service->setUiService(uiService_);
         service->setNotifications(notifications_);
-        // The service layer (location zone, rating, QR images) is built once, here.
+        // The service layer (rating, QR images, location zone) is built once, here, for the
+        // pages that use it.
         container_ = AppAssembly::shared();
-        service->settings().setLocationZoneSource(makeServiceLayerLocationZoneSource());
         UserPresence::setEnvironment(noticeBackend_, loop->clock());
     }
 

@@ -261,6 +261,33 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
     }
 }
 
+// Without a display the program says so in one line and serves as --headless would.
+TEST_F(DesktopTest, WithoutADisplayItRunsHeadless) {
+    std::vector<std::string> env = environment();
+    std::erase_if(env, [](const std::string& e) {
+        return e.rfind("DISPLAY=", 0) == 0 || e.rfind("WAYLAND_DISPLAY=", 0) == 0;
+    });
+    lumvane_ = std::make_unique<Process>(Process::Options{
+        {Programs::lumvane(), "--ble=sim:" + (home_->path() / "air.sock").string()},
+        env,
+        home_->path() / "lumvane.err",
+        false});
+    ASSERT_TRUE(
+        lumvane_->waitForLine("^lumvane: serving http://127.0.0.1:19521/thrift$", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    const std::string out = lumvane_->output();
+    EXPECT_EQ(out.rfind("lumvane: no display (DISPLAY and WAYLAND_DISPLAY are unset): running as "
+                        "--headless\n",
+                        0),
+              0u)
+        << out;
+    EXPECT_EQ(out.find("status item"), std::string::npos);
+    lumvane_->signal(SIGTERM);
+    auto status = lumvane_->waitExit(Seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0);
+}
+
 // The phone puts a password on this computer's clipboard: another X client reads it there,
 // marked as a secret for clipboard managers, and finds it gone once the phone's time ran
 // out; the user is told with a notice.
