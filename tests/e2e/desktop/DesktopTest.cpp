@@ -175,6 +175,31 @@ class DesktopTest : public ::testing::Test {
         return true;
     }
 
+    // The centre of the program's icon in the tray (a window of its class inside the
+    // panel at the top); false when there is none within the time.
+    bool trayIcon(const std::string& program, int& iconX, int& iconY) {
+        const std::regex window(
+            "\\(\"" + program +
+            R"re(" "[^"]*"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
+        return eventually([&] {
+            const std::string tree = x({tool("xwininfo"), "-root", "-tree"});
+            for (std::sregex_iterator it(tree.begin(), tree.end(), window), end; it != end; ++it) {
+                const auto& m = *it;
+                const int w = std::stoi(m[1]), h = std::stoi(m[2]);
+                const int left = std::stoi(m[3]), top = std::stoi(m[4]);
+                if (w < 8 || h < 8 || w > 64 || top < 0 || top + h > 34) continue;
+                iconX = left + w / 2;
+                iconY = top + h / 2;
+                return true;
+            }
+            return false;
+        });
+    }
+
+    void click(int atX, int atY) {
+        x({tool("xdotool"), "mousemove", std::to_string(atX), std::to_string(atY), "click", "1"});
+    }
+
     void screenshot(const std::string& name) {
         fs::create_directories(std::string(LUMVANE_E2E_ARTEFACTS));
         x({tool("import"), "-window", "root",
@@ -198,20 +223,9 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
         << lumvane_->output();
 
     // The icon is docked in the tray: an embedded window of the application.
-    const std::regex iconLine(
-        R"re("Lumvane": \("lumvane" "Lumvane"\)\s+(\d+)x(\d+)\+-?\d+\+-?\d+\s+\+(-?\d+)\+(-?\d+))re");
     int iconX = -1;
     int iconY = -1;
-    ASSERT_TRUE(eventually([&] {
-        const std::string tree = x({tool("xwininfo"), "-root", "-tree"});
-        std::smatch m;
-        if (!std::regex_search(tree, m, iconLine)) return false;
-        const int w = std::stoi(m[1]), h = std::stoi(m[2]);
-        if (w < 8 || h < 8) return false;
-        iconX = std::stoi(m[3]) + w / 2;
-        iconY = std::stoi(m[4]) + h / 2;
-        return iconY >= 0 && iconY < 32;  // inside the panel at the top
-    })) << x({tool("xwininfo"), "-root", "-tree"});
+    ASSERT_TRUE(trayIcon("lumvane", iconX, iconY)) << x({tool("xwininfo"), "-root", "-tree"});
 
     const size_t before = visibleWindows();
     x({tool("xdotool"), "mousemove", std::to_string(iconX), std::to_string(iconY), "click", "1"});
@@ -259,6 +273,67 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
     for (const char* mark : {"runtime error:", "ERROR: AddressSanitizer"}) {
         EXPECT_EQ(lumvane_->errors().find(mark), std::string::npos) << lumvane_->errors();
     }
+}
+
+// The status item's pages on a real display, with stand-in pages: one at a time in a
+// frameless window at the icon, normal pages giving way, a priority page staying, a click
+// on the icon closing the page (and showing the next) instead of opening the menu.
+TEST_F(DesktopTest, PagesShowOneAtATimeAtTheIcon) {
+    auto probe = start({std::string(LUMVANE_E2E_STATUS_ITEM_PROBE)}, "probe", /*stdin=*/true);
+    ASSERT_TRUE(probe->waitForLine("^ready$", kStartTime)) << probe->errors();
+    int iconX = -1;
+    int iconY = -1;
+    ASSERT_TRUE(trayIcon("status-item-probe", iconX, iconY))
+        << x({tool("xwininfo"), "-root", "-tree"});
+
+    probe->writeStdin("page A normal\n");
+    const std::regex shownA(R"(shown A (-?\d+) (-?\d+) (\d+) (\d+))");
+    auto shown = probe->waitForLine("^(shown A .*)$", kStartTime);
+    ASSERT_TRUE(shown) << probe->output() << probe->errors();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(*shown, m, shownA)) << *shown;
+    const int wx = std::stoi(m[1]), wy = std::stoi(m[2]), ww = std::stoi(m[3]);
+    EXPECT_GE(wy, iconY) << "under the icon of a top panel";
+    EXPECT_LE(wx, iconX);
+    EXPECT_GE(wx + ww, iconX) << "the page's window spans the icon horizontally";
+    EXPECT_LE(wx + ww, 1024) << "inside the screen";
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // first paint
+    screenshot("desktop-popover-page.png");
+
+    auto order = [&](const std::vector<std::string>& lines) {
+        return probe->waitForOutput(
+            [&](const std::string& out) {
+                size_t at = 0;
+                for (const auto& line : lines) {
+                    at = out.find(line, at);
+                    if (at == std::string::npos) return false;
+                }
+                return true;
+            },
+            kStartTime);
+    };
+    probe->writeStdin("page B normal\n");
+    ASSERT_TRUE(order({"hiding A", "shown B"})) << probe->output();
+    probe->writeStdin("page P priority\n");
+    ASSERT_TRUE(order({"hiding A", "shown B", "hiding B", "shown P"})) << probe->output();
+    probe->writeStdin("page C normal\n");
+    // The priority page stays; a click on the icon closes it and C follows, no menu.
+    click(iconX, iconY);
+    ASSERT_TRUE(order({"shown P", "hiding P", "shown C"})) << probe->output();
+    probe->writeStdin("close C\n");
+    ASSERT_TRUE(order({"shown C", "hiding C"})) << probe->output();
+    ASSERT_TRUE(order({"released A", "released B"})) << probe->output();
+    // With no page left, the click opens the menu and the next one closes it.
+    ASSERT_TRUE(eventually([&] { return probe->output().find("released C") != std::string::npos; }))
+        << probe->output();
+    click(iconX, iconY);
+    ASSERT_TRUE(order({"released C", "menu open"})) << probe->output();
+    click(iconX, iconY);
+    ASSERT_TRUE(order({"menu open", "menu closed"})) << probe->output();
+    EXPECT_LT(probe->output().find("hiding C"), probe->output().find("menu open"))
+        << "no click opened the menu while a page was shown";
+    probe->closeStdin();
+    EXPECT_TRUE(probe->waitExit(Seconds(30)));
 }
 
 // Without a display the program says so in one line and serves as --headless would.
