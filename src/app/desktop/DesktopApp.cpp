@@ -698,6 +698,22 @@ void AppDelegate::changeBackupLocation() {
 
 }  // namespace
 
+std::optional<std::string> keychainBlocksStartup(TBNKeyChainManager& keychain,
+                                                 const std::filesystem::path& settingFile) {
+    std::error_code ec;
+    if (!std::filesystem::exists(settingFile, ec)) return std::nullopt;
+    try {
+        (void)keychain.dataForKey(std::string(StartupSteps::kSettingsKeyItem));
+    } catch (const TBNKeyChainItemNotFoundException&) {
+        return std::nullopt;  // no key yet: the steps make one
+    } catch (const TBNKeyChainException& e) {
+        return std::string("the keychain holding the key of the settings cannot be read (") +
+               e.what() + "); unlock it and start Lumvane again. " + settingFile.string() +
+               " is left as it is.";
+    }
+    return std::nullopt;
+}
+
 bool desktopDisplayAvailable() {
     for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
         const char* value = std::getenv(name);
@@ -759,6 +775,17 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     auto loop = std::make_shared<QtMainLoop>();
     MainLoop::setMain(loop);
     Pasteboard::setGeneral(std::make_shared<QtPasteboard>());
+
+    // A locked or unreachable keychain is not a missing key: the settings stay untouched
+    // and the user is told, instead of a fresh key taking their place.
+    if (auto why = keychainBlocksStartup(TBNKeyChainManager::sharedManager(),
+                                         TBNSettings::settingsFilePath())) {
+        TBN_LOG_ERROR(kTags, "{}", *why);
+        sayLine(*why);
+        QMessageBox::critical(nullptr, "Lumvane", QString::fromStdString(*why));
+        TBNLogHelper::flushLog();
+        return 1;
+    }
 
     TBNSettings& settings = TBNSettings::sharedSettings();
     auto startup = StartupSteps::runServiceSideSteps(

@@ -5,8 +5,10 @@
 //
 // The pages and windows of the user interface plug in through UserInterfaceFactory, which
 // the program's main() fills; a member left empty is done without (no page, no window).
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/CommandLine.h"
@@ -33,6 +35,15 @@ struct UserInterfaceFactory {
     std::function<void(std::shared_ptr<TBNService>)> showImportWindow;
     std::function<void(std::shared_ptr<TBNService>)> showExportWindow;
 };
+
+class TBNKeyChainManager;
+
+// Why the start-up must not go on with the settings file there: the keychain holding its
+// key answered with an error other than "no such item" (locked, unreachable). Going on
+// would make a new key and lose the settings; nothing when the start may go on (the key
+// is readable, or missing, or there is no settings file to lose).
+std::optional<std::string> keychainBlocksStartup(TBNKeyChainManager& keychain,
+                                                 const std::filesystem::path& settingFile);
 
 // Whether a display is there to show the application on.
 bool desktopDisplayAvailable();
