@@ -833,6 +833,11 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     // Updates come from the package manager: the checks answer so and fetch nothing.
     delegate->updater.setDelegate(delegate.get());
     loop->postAfter(10.0, [delegate] { delegate->updater.checkInBackground(); });
+    QTimer updateTimer;
+    updateTimer.setInterval(std::chrono::hours(1));
+    QObject::connect(&updateTimer, &QTimer::timeout,
+                     [delegate] { delegate->updater.checkInBackground(); });
+    updateTimer.start();
 
     // Browsers can start the native-messaging host only once their manifests are there.
     TBNBrowserExtensionManager::sharedManager().installNMManifests();
