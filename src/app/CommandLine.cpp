@@ -60,30 +60,43 @@ CommandLine CommandLine::parse(const std::vector<std::string>& arguments) {
     if (c.mode == Mode::Help || c.mode == Mode::Version) return c;
     if (headless) {
         c.mode = Mode::Headless;
-    } else if (c.pair || c.ble || c.push || c.openRegistration) {
-        const char* option = c.pair   ? "--pair"
-                             : c.ble  ? "--ble"
-                             : c.push ? "--push"
-                                      : "--open-registration";
-        fail(std::string(option) + " only goes with --headless");
+    } else if (c.pair || c.openRegistration) {
+        // The application pairs through its QR window and opens the registration from
+        // its menu; the radio and the wake-up path work in both modes.
+        fail(std::string(c.pair ? "--pair" : "--open-registration") + " only goes with --headless");
     }
     return c;
 }
 
 std::string CommandLine::usage(const std::string& program) {
     return "usage: " + program +
-           " [--headless [--ble=sim:PATH|--ble=qt] [--push=file:PATH] [--pair]\n"
-           "        [--open-registration]]\n"
-           "       [--version] [--help]\n"
+           " [--ble=sim:PATH|--ble=qt] [--push=file:PATH]\n"
+           "       " +
+           program +
+           " --headless [--ble=...] [--push=...] [--pair] [--open-registration]\n"
+           "       " +
+           program +
+           " --version | --help\n"
+           "Modes:\n"
+           "  (no mode)         the desktop application: an icon in the panel with the status\n"
+           "                    menu, notices and the first-run set-up; needs a display\n"
+           "                    (DISPLAY or WAYLAND_DISPLAY), else it runs as --headless\n"
            "  --headless        run the service without status item or windows; stops on\n"
            "                    SIGTERM or SIGINT; questions to the user count as cancelled\n"
+           "  --version         print the version\n"
+           "  --help            print this text\n"
+           "  (a browser starts " +
+           program +
+           " with its extension's origin as argument: the\n"
+           "  native-messaging host, which relays to the running application)\n"
+           "Options:\n"
            "  --ble=sim:PATH    talk to phones on the simulated radio at the socket PATH\n"
            "  --ble=qt          talk to phones through BlueZ (the default)\n"
            "  --push=file:PATH  append phone wake-ups to PATH (the simulated phone reads it)\n"
-           "  --pair            start pairing a phone: print the invitation URL and its\n"
-           "                    QR code\n"
-           "  --open-registration  let a new browser extension register in the next 120 s\n"
-           "                    (SIGUSR1 opens the window again)\n";
+           "  --pair            (--headless) start pairing a phone: print the invitation URL\n"
+           "                    and its QR code\n"
+           "  --open-registration  (--headless) let a new browser extension register in the\n"
+           "                    next 120 s (SIGUSR1 opens the window again)\n";
 }
 
 }  // namespace lumvane

@@ -9,6 +9,25 @@
 #include "extension/browser/TBNNativeMessageProxy.h"
 #include "lumvane/Version.h"
 
+#ifdef LUMVANE_HAVE_DESKTOP
+#include "app/desktop/DesktopApp.h"
+#include "core/service/TBNUIService.h"
+
+namespace {
+
+// The user interface's pages and windows. This build has none of them yet: questions are
+// answered as a program without pages must (TBNHeadlessUIService) and no page is shown.
+lumvane::UserInterfaceFactory userInterface() {
+    lumvane::UserInterfaceFactory ui;
+    ui.popoverAtName = [](const std::string&) {
+        return std::shared_ptr<lumvane::TBNPopoverViewController>();
+    };
+    return ui;
+}
+
+}  // namespace
+#endif
+
 int main(int argc, char** argv) {
     // A browser starts us with an argument naming its extension: relay its messages to
     // the running application and leave at once when the browser closes the pipe.
@@ -31,18 +50,29 @@ int main(int argc, char** argv) {
         case lumvane::CommandLine::Mode::Version:
             std::printf("%s %s\n", lumvane::kAppName, lumvane::kAppVersion);
             return 0;
-        case lumvane::CommandLine::Mode::Headless: {
-            const int status = lumvane::runHeadless(commandLine);
-            // Queue threads of the service may still be parked; end without running
-            // static destructors under them (logs were flushed by the run).
-            std::fflush(nullptr);
-            _exit(status);
-        }
+        case lumvane::CommandLine::Mode::Headless:
+            break;
         case lumvane::CommandLine::Mode::Application:
+#ifdef LUMVANE_HAVE_DESKTOP
+            if (lumvane::desktopDisplayAvailable()) {
+                const int status = lumvane::runDesktop(argc, argv, commandLine, userInterface());
+                std::fflush(nullptr);
+                _exit(status);
+            }
+            std::printf(
+                "lumvane: no display (DISPLAY and WAYLAND_DISPLAY are unset): running "
+                "as --headless\n");
+#else
+            std::printf(
+                "lumvane: this build has no desktop application: running as "
+                "--headless\n");
+#endif
+            std::fflush(stdout);
             break;
     }
-    // The status-item application comes with the Qt shell; until then say how to run.
-    std::printf("%s %s\n", lumvane::kAppName, lumvane::kAppVersion);
-    std::printf("The status-item application is not part of this build; run with --headless.\n");
-    return 0;
+    const int status = lumvane::runHeadless(commandLine);
+    // Queue threads of the service may still be parked; end without running static
+    // destructors under them (logs were flushed by the run).
+    std::fflush(nullptr);
+    _exit(status);
 }

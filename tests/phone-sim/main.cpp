@@ -1,4 +1,5 @@
 // phone-sim: plays the phone on the simulated radio until it is interrupted.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "PhonePairing.h"
 #include "PhoneSim.h"
 #include "PhoneWakeFile.h"
+#include "blec/BLECCharacteristics.h"
 #include "platform/ble/SimBleAir.h"
 #include "runtime/HexString.h"
 
@@ -45,7 +47,12 @@ const char* kUsage =
     "                             approve the Mac that brings the handed-out secret\n"
     "  --pair-secret TEXT         the client secret to hand out (default: random)\n"
     "  --sleep-until-push         start asleep; wake when a push for this phone arrives\n"
-    "  --wake-file PATH           pushes arrive as lines \"<token hex> <payload>\" here\n";
+    "  --wake-file PATH           pushes arrive as lines \"<token hex> <payload>\" here\n"
+    "Commands on standard input, one a line:\n"
+    "  copy-to-host LOGIN PASSWORD SECONDS\n"
+    "                             put the login's password on the Mac's clipboard for\n"
+    "                             SECONDS: answers the Mac's clipboard request with it and\n"
+    "                             asks the Mac to fetch it (A050 = 3)\n";
 
 [[noreturn]] void usage(const std::string& problem) {
     std::cerr << "phone-sim: " << problem << "\n" << kUsage;
@@ -190,11 +197,38 @@ int main(int argc, char** argv) {
         std::cout << "phone-sim pairing: token " << pairing->invitation().token << std::endl;
     }
     bool toldPaired = false;
+    std::string input;
+    bool inputOpen = true;
     while (!gStop) {
+        while (inputOpen) {
+            pollfd p{STDIN_FILENO, POLLIN, 0};
+            if (::poll(&p, 1, 0) <= 0 || !(p.revents & (POLLIN | POLLHUP))) break;
+            char buffer[512];
+            const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n <= 0) {
+                inputOpen = false;
+                break;
+            }
+            input.append(buffer, static_cast<size_t>(n));
+        }
+        for (size_t end; (end = input.find('\n')) != std::string::npos;) {
+            std::stringstream command(input.substr(0, end));
+            input.erase(0, end + 1);
+            std::string verb, login, password;
+            double seconds = 0;
+            if (command >> verb >> login >> password >> seconds && verb == "copy-to-host") {
+                auto answer = std::make_shared<TBNLoadDataForClipboardResponse>();
+                answer->setLogin(login);
+                answer->setPassword(password);
+                answer->setClearTimeout(static_cast<int16_t>(seconds));
+                phone->vault().mobileStorage().setClipboard(answer);
+                phone->setUInt32(blec::code::kNeedCommunicate, 3);
+                std::cout << "phone-sim copy-to-host: " << login << std::endl;
+            }
+        }
         if (auto pairing = phone->pairing(); pairing && !toldPaired && pairing->approved()) {
             toldPaired = true;
-            std::cout << "phone-sim paired: client " << pairing->approved()->clientId
-                      << std::endl;
+            std::cout << "phone-sim paired: client " << pairing->approved()->clientId << std::endl;
         }
         if (wakeReader) {
             for (const auto& line : wakeReader->newLines()) {

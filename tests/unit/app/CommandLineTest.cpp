@@ -23,9 +23,10 @@ TEST(CommandLine, ModesOptionsAndMistakes) {
         {{"--headless", "--ble=qt"}, M::Headless, "qt", false, false},
         {{"--version"}, M::Version, std::nullopt, false, false},
         {{"--help", "--bogus"}, M::Help, std::nullopt, false, true},
-        // Pairing and the radio make sense only for the service without a status item.
+        // Pairing from the command line only for the service without a status item; the
+        // radio is chosen in both modes.
         {{"--pair"}, M::Application, std::nullopt, true, true},
-        {{"--ble=sim:/x"}, M::Application, "sim:/x", false, true},
+        {{"--ble=sim:/x"}, M::Application, "sim:/x", false, false},
         {{"--headless", "--ble=sim:"}, M::Headless, "sim:", false, true},
         {{"--headless", "--ble="}, M::Headless, "", false, true},
         {{"--headless", "--ble"}, M::Headless, std::nullopt, false, true},
@@ -46,13 +47,13 @@ TEST(CommandLine, ModesOptionsAndMistakes) {
     }
 }
 
-TEST(CommandLine, PushSpecOnlyAsFileWithHeadless) {
+TEST(CommandLine, PushSpecOnlyAsFile) {
     auto ok = CommandLine::parse({"--headless", "--push=file:/tmp/wake"});
     ASSERT_FALSE(ok.error);
     EXPECT_EQ(ok.push, "file:/tmp/wake");
     EXPECT_TRUE(CommandLine::parse({"--headless", "--push=apns"}).error);
     EXPECT_TRUE(CommandLine::parse({"--headless", "--push=file:"}).error);
-    EXPECT_TRUE(CommandLine::parse({"--push=file:/tmp/wake"}).error);
+    EXPECT_FALSE(CommandLine::parse({"--push=file:/tmp/wake"}).error);
 }
 
 TEST(CommandLine, RegistrationWindowOnlyWithHeadless) {

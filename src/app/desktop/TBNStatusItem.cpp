@@ -1,0 +1,272 @@
+#include "app/desktop/TBNStatusItem.h"
+
+#include <QCloseEvent>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QScreen>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "runtime/log/TBNLogger.h"
+
+namespace lumvane {
+
+namespace {
+constexpr const char* kTags = "ui|stitem";
+}  // namespace
+
+// ---- The popover window -------------------------------------------------------------------
+
+TBNPopoverWindow::TBNPopoverWindow(QWidget* content)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    setAttribute(Qt::WA_ShowWithoutActivating, false);
+    setObjectName("TBNPopoverWindow");
+    // The dark blue of the application's pages, no border, square corners.
+    setStyleSheet("#TBNPopoverWindow { background-color: #14213d; }");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(content);
+    content->show();
+    adjustSize();
+}
+
+QSize TBNPopoverWindow::contentSize() const {
+    return size();
+}
+
+void TBNPopoverWindow::setContentSize(const QSize& size) {
+    const QRect before = geometry();
+    resize(size);
+    // Keep the edge next to the icon where it was.
+    if (isVisible()) move(before.x(), before.bottom() - size.height() + 1);
+}
+
+void TBNPopoverWindow::placeAt(const QRect& anchor) {
+    QScreen* screen = anchor.isValid() ? QGuiApplication::screenAt(anchor.center()) : nullptr;
+    if (!screen) screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize s = size().isValid() ? size() : sizeHint();
+    int x = 0;
+    int y = 0;
+    if (!anchor.isValid() || anchor.isEmpty()) {
+        x = area.right() - s.width() + 1;
+        y = area.top();
+    } else {
+        x = anchor.center().x() - s.width() / 2;
+        y = anchor.top() - s.height();                // above the icon, as under a bottom panel
+        if (y < area.top()) y = anchor.bottom() + 1;  // a top panel: underneath
+    }
+    x = std::max(area.left(), std::min(x, area.right() - s.width() + 1));
+    y = std::max(area.top(), std::min(y, area.bottom() - s.height() + 1));
+    move(x, y);
+}
+
+void TBNPopoverWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    QTimer::singleShot(0, this, [this] { emit didShow(); });
+}
+
+void TBNPopoverWindow::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    if (forced) emit didClose();
+}
+
+void TBNPopoverWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();  // pages are closed by the status item only
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void TBNPopoverWindow::closeEvent(QCloseEvent* event) {
+    if (!forced) {
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+// ---- The status item --------------------------------------------------------------------
+
+std::shared_ptr<TBNStatusItem> TBNStatusItem::create(const QIcon& image, const QIcon& activeImage,
+                                                     std::shared_ptr<MainLoop> loop) {
+    auto item = std::make_shared<TBNStatusItem>(std::move(loop));
+    item->init(image, activeImage);
+    return item;
+}
+
+TBNStatusItem::TBNStatusItem(std::shared_ptr<MainLoop> loop) : loop_(std::move(loop)) {}
+
+TBNStatusItem::~TBNStatusItem() {
+    if (popover_) {
+        popover_->forced = true;
+        popover_->close();
+        delete popover_;
+    }
+    std::lock_guard<std::mutex> lock(pagesMutex_);
+    for (auto& [id, page] : pages_) {
+        if (page) page->setParent(nullptr);
+    }
+}
+
+void TBNStatusItem::init(const QIcon& image, const QIcon& activeImage) {
+    queue_ = PopoverQueue::create(loop_, weak_from_this());
+    tray_ = new QSystemTrayIcon(this);
+    tray_->setToolTip("Lumvane");
+    setImage(image, activeImage);
+    connect(tray_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                TBN_LOG_DEBUG(kTags, "icon activated ({})", static_cast<int>(reason));
+                queue_->click();
+            });
+    tray_->show();
+}
+
+void TBNStatusItem::setImage(const QIcon& image, const QIcon& activeImage) {
+    image_ = image;
+    activeImage_ = activeImage.isNull() ? image : activeImage;
+    tray_->setIcon(highlighted_ ? activeImage_ : image_);
+}
+
+void TBNStatusItem::showPopoverViewController(std::shared_ptr<TBNPopoverViewController> page) {
+    if (!page) {
+        TBN_LOG_DEBUG(kTags, "popoverViewController == nil");
+        return;
+    }
+    const bool priority = page->isPriorityViewController();
+    const PopoverPageId id = queue_->newPageId();
+    {
+        std::lock_guard<std::mutex> lock(pagesMutex_);
+        pages_[id] = std::move(page);
+    }
+    queue_->showPage(id, priority);
+}
+
+void TBNStatusItem::hideCurrentPopover() {
+    queue_->hideCurrentPage();
+}
+
+void TBNStatusItem::popoverViewControllerWillClose(TBNPopoverViewController* page) {
+    std::optional<PopoverPageId> id;
+    {
+        std::lock_guard<std::mutex> lock(pagesMutex_);
+        for (const auto& [pageId, p] : pages_) {
+            if (p.get() == page) id = pageId;
+        }
+    }
+    if (id) queue_->pageWillClose(*id);
+}
+
+std::shared_ptr<TBNPopoverViewController> TBNStatusItem::pageById(PopoverPageId id) const {
+    std::lock_guard<std::mutex> lock(pagesMutex_);
+    auto it = pages_.find(id);
+    return it == pages_.end() ? nullptr : it->second;
+}
+
+QRect TBNStatusItem::anchor() const {
+    return tray_ ? tray_->geometry() : QRect();
+}
+
+bool TBNStatusItem::showMenu() {
+    QMenu* menu = delegate_ ? delegate_->menuToShowStatusItem(*this) : nullptr;
+    if (!menu) return false;
+    currentMenu_ = menu;
+    auto queue = queue_;
+    connect(menu, &QMenu::aboutToShow, this, [queue] { queue->menuDidOpen(); });
+    connect(menu, &QMenu::aboutToHide, this, [queue, menu] {
+        queue->menuDidClose();
+        menu->deleteLater();
+    });
+    const QRect icon = anchor();
+    QPoint at = QCursor::pos();
+    if (icon.isValid() && !icon.isEmpty()) {
+        at = icon.bottomLeft() + QPoint(0, 1);
+        QScreen* screen = QGuiApplication::screenAt(icon.center());
+        const QSize hint = menu->sizeHint();
+        if (screen && at.y() + hint.height() > screen->availableGeometry().bottom()) {
+            at = QPoint(icon.left(), icon.top() - hint.height());  // a bottom panel
+        }
+    }
+    menu->popup(at);
+    return true;
+}
+
+void TBNStatusItem::hideMenu() {
+    if (currentMenu_ && currentMenu_->isVisible()) {
+        currentMenu_->hide();
+    } else {
+        queue_->menuDidClose();
+    }
+}
+
+void TBNStatusItem::showPage(PopoverPageId id) {
+    auto page = pageById(id);
+    if (!page) {
+        queue_->popoverDidShow();
+        return;
+    }
+    auto* window = new TBNPopoverWindow(page.get());
+    popover_ = window;
+    popoverPage_ = id;
+    page->setDelegate(this);
+    page->setParentPopoverController(window);
+    auto queue = queue_;
+    connect(window, &TBNPopoverWindow::didShow, this, [queue] { queue->popoverDidShow(); });
+    connect(window, &TBNPopoverWindow::didClose, this, [queue] { queue->popoverDidClose(); });
+    window->placeAt(anchor());
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void TBNStatusItem::didShowPage(PopoverPageId id, double fadeSeconds) {
+    if (auto page = pageById(id)) page->didShowViewControolerWithTimeAnimation(fadeSeconds);
+}
+
+void TBNStatusItem::hidePage(PopoverPageId id, double fadeSeconds, double closeAfter) {
+    auto page = pageById(id);
+    QPointer<TBNPopoverWindow> window = popover_;
+    if (!page || !window || popoverPage_ != id) {
+        queue_->popoverDidClose();
+        return;
+    }
+    page->setDelegate(nullptr);
+    page->willHideViewControolerWithTimeAnimation(fadeSeconds);
+    QTimer::singleShot(static_cast<int>(closeAfter * 1000), this, [this, window, page] {
+        if (!window) {
+            queue_->popoverDidClose();
+            return;
+        }
+        page->hide();
+        page->setParent(nullptr);  // the page is not the window's to delete
+        window->forced = true;
+        window->close();
+        window->deleteLater();
+        if (popover_ == window) {
+            popover_ = nullptr;
+            popoverPage_ = 0;
+        }
+    });
+}
+
+void TBNStatusItem::releasePage(PopoverPageId id) {
+    std::shared_ptr<TBNPopoverViewController> page;
+    {
+        std::lock_guard<std::mutex> lock(pagesMutex_);
+        auto it = pages_.find(id);
+        if (it == pages_.end()) return;
+        page = std::move(it->second);
+        pages_.erase(it);
+    }
+    if (page && page->parent()) page->setParent(nullptr);
+}
+
+void TBNStatusItem::setHighlighted(bool highlighted) {
+    highlighted_ = highlighted;
+    if (tray_) tray_->setIcon(highlighted ? activeImage_ : image_);
+}
+
+}  // namespace lumvane

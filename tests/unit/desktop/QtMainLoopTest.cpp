@@ -1,0 +1,121 @@
+// The runtime's main loop as a view of Qt's event loop, and the clipboard on QClipboard
+// (offscreen platform).
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QClipboard>
+#include <QMimeData>
+#include <atomic>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "app/desktop/QtMainLoop.h"
+#include "app/desktop/QtPasteboard.h"
+#include "core/pasteboard/Pasteboard.h"
+#include "runtime/Clock.h"
+
+namespace lumvane {
+namespace {
+
+QApplication& application() {
+    static int argc = 1;
+    static char name[] = "desktop_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = new QApplication(argc, argv);
+    return *app;
+}
+
+// Serves Qt's events until `done` holds or a generous deadline passes.
+bool processUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+TEST(QtMainLoop, TasksFromAnyThreadRunOnTheGuiThreadInOrder) {
+    application();
+    auto loop = std::make_shared<QtMainLoop>();
+    EXPECT_TRUE(loop->isMainThread());
+    std::vector<int> order;
+    std::atomic<bool> onMain{true};
+    std::thread other([&] {
+        EXPECT_FALSE(loop->isMainThread());
+        for (int i = 0; i < 3; ++i) {
+            loop->post([&, i] {
+                onMain = onMain && loop->isMainThread();
+                order.push_back(i);
+            });
+        }
+    });
+    other.join();
+    ASSERT_TRUE(processUntil([&] { return order.size() == 3; }));
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+    EXPECT_TRUE(onMain);
+}
+
+TEST(QtMainLoop, DelayedTasksFollowTheLoopsClockAndCanBeCancelled) {
+    application();
+    auto clock = std::make_shared<ManualClock>();
+    auto loop = std::make_shared<QtMainLoop>(clock);
+    std::vector<std::string> ran;
+    loop->postAfter(2.0, [&] { ran.push_back("late"); });
+    loop->postAfter(1.0, [&] { ran.push_back("early"); });
+    const auto dropped = loop->postAfter(1.5, [&] { ran.push_back("dropped"); });
+    EXPECT_NE(dropped, 0u);
+    EXPECT_TRUE(loop->cancel(dropped));
+    EXPECT_FALSE(loop->cancel(dropped));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran.empty()) << "nothing before the clock moves";
+    clock->advance(1.0);
+    ASSERT_TRUE(processUntil([&] { return ran.size() == 1; }));
+    clock->advance(1.0);
+    ASSERT_TRUE(processUntil([&] { return ran.size() == 2; }));
+    EXPECT_EQ(ran, (std::vector<std::string>{"early", "late"}));
+    clock->cancelAll();
+}
+
+// The copy that clears itself, on the real clipboard object: the text is marked as a
+// secret, the expiry clears it only while it is unchanged.
+TEST(QtPasteboard, MarksTheSecretAndExpiresOnlyAnUnchangedText) {
+    application();
+    auto clock = std::make_shared<ManualClock>();
+    auto loop = std::make_shared<QtMainLoop>(clock);
+    auto clipboard = std::make_shared<QtPasteboard>();
+    auto copy = TBNPasteboard::create(clipboard, loop);
+
+    ASSERT_TRUE(copy->setString("s3cret", 30.0));
+    EXPECT_EQ(clipboard->string(), "s3cret");
+    const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->data(QtPasteboard::kPasswordHintType), QByteArray("secret"));
+
+    // Read and written from another thread: carried out on the GUI thread.
+    std::optional<std::string> seen;
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        seen = clipboard->string();
+        done = true;
+    });
+    ASSERT_TRUE(processUntil([&] { return done.load(); }));
+    other.join();
+    EXPECT_EQ(seen, "s3cret");
+
+    clock->advance(30.0);
+    ASSERT_TRUE(processUntil([&] { return !copy->expiryPending(); }));
+    EXPECT_EQ(clipboard->string().value_or("?"), "");
+
+    // The user copies something else before the expiry: it stays.
+    ASSERT_TRUE(copy->setString("another", 5.0));
+    QGuiApplication::clipboard()->setText("mine");
+    clock->advance(5.0);
+    ASSERT_TRUE(processUntil([&] { return !copy->expiryPending(); }));
+    EXPECT_EQ(clipboard->string(), "mine");
+    clock->cancelAll();
+}
+
+}  // namespace
+}  // namespace lumvane
