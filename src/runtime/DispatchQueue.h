@@ -94,6 +94,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // Starts what the queue's state allows; called with mutex_ held, starts outside it.
     std::deque<Item> takeStartable();
     void start(Item item);
+    // Runs a queued block and destroys it before the queue moves on; leaves `block` empty.
+    void runOwned(Block& block, bool exclusive);
     void runOnThisThread(const Block& block, bool exclusive);
     void finished(bool exclusive);
 
