@@ -255,6 +255,11 @@ class TimedPhoneClient : public RemotePhoneClient,
 
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "road_bench: %s\n", why.c_str());
+    // The run's folder and radio socket (named after the process) go with it.
+    const std::string tag = std::to_string(::getpid());
+    std::error_code ec;
+    fs::remove_all(fs::temp_directory_path() / ("lumvane-roadbench-" + tag), ec);
+    fs::remove("/tmp/lumvane-roadbench-" + tag + ".sock", ec);
     std::_Exit(1);
 }
 

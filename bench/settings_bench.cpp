@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <string>
 
 #include "runtime/Paths.h"
 #include "settings/TBNSettings.h"
@@ -35,6 +37,12 @@ std::shared_ptr<TBNSettings> makeStore() {
         char pattern[] = "/tmp/lumvane-settings-bench-XXXXXX";
         std::filesystem::path p = ::mkdtemp(pattern);
         Paths::setRootOverride(p);
+        // Removed when the program ends (after the store, made after this, is gone).
+        static const std::string* folder = new std::string(p.string());
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(*folder, ec);
+        });
         return p;
     }();
     auto store = TBNSettings::create();

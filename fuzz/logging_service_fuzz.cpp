@@ -1,6 +1,6 @@
 // The logging service as extensions reach it: one message through the processor (the
 // first byte picks the binary or compact protocol) into the extension log handler,
-// which writes files in a folder of this run's own.
+// which writes files in a folder of this run's own, removed at the end.
 #include <unistd.h>
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 
 #include <thrift/Thrift.h>
 
+#include "FuzzScratch.h"
 #include "protocol/ProtocolLimits.h"
 #include "runtime/extlog/TBNOSXLoggingService.h"
 
@@ -26,8 +27,7 @@ lumvane::ProtocolLimits fuzzLimits() {
 std::shared_ptr<lumvane::TBNOSXLoggingService> service() {
     static std::shared_ptr<lumvane::TBNOSXLoggingService> s = [] {
         lumvane::TBNOSXLoggingService::Options o;
-        o.folder = std::filesystem::temp_directory_path() /
-                   ("lumvane-logging-fuzz-" + std::to_string(::getpid())) / "extensions";
+        o.folder = lumvane::fuzz::scratchFolder() / "extensions";
         o.folderQuota = 4 * 1024 * 1024;
         o.notificationCenter = nullptr;
         o.logHelper = nullptr;

@@ -184,8 +184,12 @@ void DispatchQueue::syncBarrier(const Block& block) {
 
 void DispatchQueue::after(Clock::Duration delay, Block block) {
     auto self = shared_from_this();
-    clock_->callAt(clock_->deadlineAfter(delay),
-                   [self, block = std::move(block)]() mutable { self->async(std::move(block)); });
+    clock_->callAt(clock_->deadlineAfter(delay), [self, block = std::move(block)]() mutable {
+        // Hand the block over whole: the timer's copy of the closure must keep nothing.
+        Block due;
+        due.swap(block);
+        self->async(std::move(due));
+    });
 }
 
 void DispatchQueue::after(double seconds, Block block) {
@@ -228,14 +232,29 @@ void DispatchQueue::start(Item item) {
         return;
     }
     auto self = shared_from_this();
-    auto job = [self, block = std::move(item.block), exclusive = item.exclusive] {
-        self->runOnThisThread(block, exclusive);
+    auto job = [self, block = std::move(item.block), exclusive = item.exclusive]() mutable {
+        self->runOwned(block, exclusive);
     };
     if (target_ == Target::Main) {
         MainLoop::main()->post(std::move(job));
     } else {
         pool(priority_).submit(std::move(job));
     }
+}
+
+void DispatchQueue::runOwned(Block& block, bool exclusive) {
+    struct Finish {
+        DispatchQueue* q;
+        bool exclusive;
+        ~Finish() { q->finished(exclusive); }
+    } finish{this, exclusive};
+    // The block's captures die here, before finished() lets the next block, barrier or
+    // sync() caller go: whoever waited for the queue must not find a reference the block
+    // held still alive (a thrown exception unwinds in the same order).
+    Block local;
+    local.swap(block);
+    RunningScope scope(this, exclusive, label_);
+    local();
 }
 
 void DispatchQueue::runOnThisThread(const Block& block, bool exclusive) {

@@ -10,6 +10,9 @@
 //  - sync onto a serial queue, or a barrier sync, from a block already running on that
 //    queue would wait for itself: it throws std::logic_error instead of hanging;
 //  - a plain sync onto a concurrent queue from one of its own blocks runs at once.
+// A queued block (its captures included) is destroyed before the queue lets the next block,
+// barrier or sync() caller go, so whoever waited finds no reference the block held; a
+// destructor run that way must not sync() onto the same queue.
 // Global queues ignore the barrier flag, as the system's dispatch queues did.
 // A block that throws out of async() ends the program, like any uncaught exception.
 #include <cstdint>
@@ -94,6 +97,8 @@ class DispatchQueue : public std::enable_shared_from_this<DispatchQueue> {
     // Starts what the queue's state allows; called with mutex_ held, starts outside it.
     std::deque<Item> takeStartable();
     void start(Item item);
+    // Runs a queued block and destroys it before the queue moves on; leaves `block` empty.
+    void runOwned(Block& block, bool exclusive);
     void runOnThisThread(const Block& block, bool exclusive);
     void finished(bool exclusive);
 

@@ -7,15 +7,19 @@
 #include <openssl/hmac.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fstream>
+#include <future>
 #include <sstream>
 #include <stdexcept>
 
@@ -61,9 +65,173 @@ std::vector<std::string> TempHome::environment(const std::vector<std::string>& e
     return env;
 }
 
+// ---- children on every exit path -----------------------------------------------------------
+
+namespace {
+
+// The process groups of the children still around, for the ways out of the test program
+// that run no destructor (a fatal signal, exit()). Slots, so a signal handler can walk
+// them without a lock.
+constexpr int kMaxChildren = 128;
+std::atomic<pid_t> gChildGroups[kMaxChildren];
+
+// The write end of the pipe to the watchdog, -1 without one.
+std::atomic<int> gWatchdogPipe{-1};
+
+// A process of its own (own process group too) that learns of every child group through
+// a pipe and kills the groups still known when the pipe ends: the test program died,
+// even by SIGKILL, which leaves the grandchildren alone otherwise (PR_SET_PDEATHSIG only
+// reaches the direct children). Forked before any child's pipes exist, it holds none of
+// them; it calls only async-signal-safe functions, as a child of a threaded program must.
+void startWatchdog() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setpgid(0, 0);
+        ::dup2(fds[0], 3);  // dup2 clears close-on-exec; there is no exec anyway
+        // Nothing else stays open: a test runner waits for the end of the output pipes.
+        for (int fd = 0; fd < 1024; ++fd) {
+            if (fd != 3) ::close(fd);
+        }
+        pid_t groups[kMaxChildren] = {};
+        pid_t record = 0;
+        size_t have = 0;
+        for (;;) {
+            const ssize_t n =
+                ::read(3, reinterpret_cast<char*>(&record) + have, sizeof record - have);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            have += size_t(n);
+            if (have < sizeof record) continue;
+            have = 0;
+            for (auto& g : groups) {
+                if (record > 0 && g == 0) {
+                    g = record;
+                    break;
+                }
+                if (record < 0 && g == -record) {
+                    g = 0;
+                    break;
+                }
+            }
+        }
+        for (pid_t g : groups) {
+            if (g > 0) ::kill(-g, SIGKILL);
+        }
+        ::_exit(0);
+    }
+    ::close(fds[0]);
+    if (pid < 0) {
+        ::close(fds[1]);
+        return;
+    }
+    gWatchdogPipe = fds[1];
+}
+
+void tellWatchdog(pid_t record) {
+    const int fd = gWatchdogPipe.load();
+    if (fd >= 0) (void)!::write(fd, &record, sizeof record);  // atomic: below PIPE_BUF
+}
+
+void rememberGroup(pid_t group) {
+    tellWatchdog(group);
+    for (auto& slot : gChildGroups) {
+        pid_t empty = 0;
+        if (slot.compare_exchange_strong(empty, group)) return;
+    }
+}
+
+void forgetGroup(pid_t group) {
+    tellWatchdog(-group);
+    for (auto& slot : gChildGroups) {
+        pid_t expected = group;
+        if (slot.compare_exchange_strong(expected, 0)) return;
+    }
+}
+
+// Async-signal-safe.
+void killAllGroups() {
+    for (auto& slot : gChildGroups) {
+        const pid_t group = slot.load();
+        if (group > 0) ::kill(-group, SIGKILL);
+    }
+}
+
+void onDeadlySignal(int signalNumber) {
+    killAllGroups();
+    ::signal(signalNumber, SIG_DFL);
+    ::raise(signalNumber);
+}
+
+// A write to a closed socket or pipe (a server that hung up, a child that died) must
+// fail with EPIPE, not end the test program: cpp-httplib sends without MSG_NOSIGNAL.
+// Fatal signals and exit() take the children down first.
+bool installGuards() {
+    static const bool installed = [] {
+        ::signal(SIGPIPE, SIG_IGN);
+        for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) {
+            struct sigaction old {};
+            if (::sigaction(s, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
+            struct sigaction action {};
+            action.sa_handler = onDeadlySignal;
+            sigemptyset(&action.sa_mask);
+            ::sigaction(s, &action, nullptr);
+        }
+        std::atexit(killAllGroups);
+        startWatchdog();
+        return true;
+    }();
+    return installed;
+}
+
+[[maybe_unused]] const bool kGuardsInstalled = installGuards();
+
+// Children are forked on one thread that lives as long as the test program: a child's
+// PR_SET_PDEATHSIG fires when the thread that forked it ends, not only the process.
+class Launcher {
+  public:
+    static Launcher& instance() {
+        static auto* launcher = new Launcher();  // never destroyed: its thread runs to the end
+        return *launcher;
+    }
+
+    pid_t fork(const std::function<pid_t()>& forkChild) {
+        std::packaged_task<pid_t()> task(forkChild);
+        auto result = task.get_future();
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            tasks_.push_back(std::move(task));
+        }
+        cv_.notify_one();
+        return result.get();
+    }
+
+  private:
+    Launcher() {
+        std::thread([this] {
+            for (;;) {
+                std::unique_lock<std::mutex> lock(mutex_);
+                cv_.wait(lock, [this] { return !tasks_.empty(); });
+                auto task = std::move(tasks_.front());
+                tasks_.pop_front();
+                lock.unlock();
+                task();
+            }
+        }).detach();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::deque<std::packaged_task<pid_t()>> tasks_;
+};
+
+}  // namespace
+
 // ---- Process -----------------------------------------------------------------------------
 
 Process::Process(Options options) : options_(std::move(options)) {
+    installGuards();
     int out[2];
     int in[2] = {-1, -1};
     if (::pipe2(out, O_CLOEXEC) != 0) return;
@@ -83,24 +251,37 @@ Process::Process(Options options) : options_(std::move(options)) {
         err = ::open(options_.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     }
 
-    pid_ = ::fork();
-    if (pid_ == 0) {
-        ::dup2(out[1], STDOUT_FILENO);
-        if (err >= 0) ::dup2(err, STDERR_FILENO);
-        if (in[0] >= 0) {
-            ::dup2(in[0], STDIN_FILENO);
-        } else {
-            int devnull = ::open("/dev/null", O_RDONLY);
-            if (devnull >= 0) ::dup2(devnull, STDIN_FILENO);
+    const pid_t parent = ::getpid();
+    pid_ = Launcher::instance().fork([&]() -> pid_t {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            // Dies with the test program, however that ends (even by SIGKILL).
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != parent) ::_exit(127);  // it ended before the line above
+            ::dup2(out[1], STDOUT_FILENO);
+            if (err >= 0) ::dup2(err, STDERR_FILENO);
+            if (in[0] >= 0) {
+                ::dup2(in[0], STDIN_FILENO);
+            } else {
+                int devnull = ::open("/dev/null", O_RDONLY);
+                if (devnull >= 0) ::dup2(devnull, STDIN_FILENO);
+            }
+            // Own process group: a stray Ctrl-C of the test run does not reach it first,
+            // and the clean-up ends whatever it started along with it.
+            ::setpgid(0, 0);
+            sigset_t none;
+            sigemptyset(&none);
+            ::sigprocmask(SIG_SETMASK, &none, nullptr);
+            for (int s : {SIGPIPE, SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGABRT}) ::signal(s, SIG_DFL);
+            ::execve(argv[0], argv.data(), envp.data());
+            ::_exit(127);
         }
-        // Own process group, so a stray Ctrl-C of the test run does not reach it first.
-        ::setpgid(0, 0);
-        sigset_t none;
-        sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
+        if (pid > 0) {
+            ::setpgid(pid, pid);  // also here, so the group exists before anyone kills it
+            rememberGroup(pid);
+        }
+        return pid;
+    });
     ::close(out[1]);
     if (err >= 0) ::close(err);
     if (in[0] >= 0) ::close(in[0]);
@@ -116,17 +297,37 @@ Process::Process(Options options) : options_(std::move(options)) {
 }
 
 Process::~Process() {
-    if (pid_ > 0 && !exitStatus_) {
-        ::kill(pid_, SIGKILL);
-        waitExit(Seconds(10));
+    if (pid_ > 0) {
+        if (!exitStatus_) {
+            killGroup();
+            waitExit(Seconds(10));
+        }
+        killGroup();  // what the child left behind in its group
+        forgetGroup(pid_);
     }
     closeStdin();
+    stopReading_ = true;
     if (reader_.joinable()) reader_.join();
+}
+
+void Process::killGroup() {
+    if (pid_ <= 0) return;
+    ::kill(-pid_, SIGKILL);
+    if (!exitStatus_) ::kill(pid_, SIGKILL);  // in case it left the group
 }
 
 void Process::readLoop(int fd) {
     char buffer[4096];
     for (;;) {
+        // Reads until the end of the output; a descendant that escaped the group and
+        // keeps the pipe open does not hold the destructor up.
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, 200);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready == 0) {
+            if (stopReading_) break;
+            continue;
+        }
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
@@ -203,6 +404,10 @@ void Process::signal(int signalNumber) {
     if (pid_ > 0 && !exitStatus_) ::kill(pid_, signalNumber);
 }
 
+void Process::signalGroup(int signalNumber) {
+    if (pid_ > 0) ::kill(-pid_, signalNumber);
+}
+
 std::optional<int> Process::waitExit(Seconds timeout) {
     if (pid_ <= 0) return std::nullopt;
     if (exitStatus_) return exitStatus_;
@@ -224,9 +429,14 @@ std::optional<int> Process::waitExit(Seconds timeout) {
 int Process::stop(Seconds grace) {
     if (pid_ <= 0) return -1;
     signal(SIGTERM);
-    if (auto s = waitExit(grace)) return *s;
-    signal(SIGKILL);
-    return waitExit(Seconds(10)).value_or(-1);
+    signal(SIGCONT);  // a stopped child acts on the SIGTERM only once it runs
+    std::optional<int> status = waitExit(grace);
+    if (!status) {
+        killGroup();
+        status = waitExit(Seconds(10));
+    }
+    killGroup();
+    return status.value_or(-1);
 }
 
 // ---- ports and programs --------------------------------------------------------------------

@@ -5,6 +5,7 @@
 // 127.0.0.1:19521, bare or in the encrypted envelope.
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -46,7 +47,10 @@ class TempHome {
 };
 
 // One child process with its standard output collected (standard error goes to a
-// file next to it, shown when a test fails).
+// file next to it, shown when a test fails). Each child leads a process group of its
+// own, dies with the test program (PR_SET_PDEATHSIG, SIGKILL), and its group is killed
+// by the destructor, by stop() and on the test program's fatal signals and exit().
+// The test program ignores SIGPIPE: writes to a closed socket or pipe fail with EPIPE.
 class Process {
   public:
     struct Options {
@@ -56,7 +60,7 @@ class Process {
         bool pipeStdin = false;
     };
     explicit Process(Options options);
-    ~Process();  // SIGKILL when still running
+    ~Process();  // SIGKILL to its group
     Process(const Process&) = delete;
     Process& operator=(const Process&) = delete;
 
@@ -76,15 +80,19 @@ class Process {
     void writeStdin(const std::string& bytes);
     void closeStdin();
 
+    // To the child alone; signalGroup() to the child and what it started.
     void signal(int signalNumber);
+    void signalGroup(int signalNumber);
     // Waits for the end; the exit status (128 + signal for a killed process), nothing
     // when the time passed.
     std::optional<int> waitExit(Seconds timeout);
-    // SIGTERM, then SIGKILL after the grace time; the exit status.
+    // SIGTERM, then SIGKILL to the group after the grace time; the exit status. Whatever
+    // is left of the group afterwards is killed too.
     int stop(Seconds grace = Seconds(10));
 
   private:
     void readLoop(int fd);
+    void killGroup();
 
     Options options_;
     pid_t pid_ = -1;
@@ -95,6 +103,7 @@ class Process {
     std::condition_variable cv_;
     std::string output_;
     bool outputClosed_ = false;
+    std::atomic<bool> stopReading_{false};
 };
 
 // Whether 127.0.0.1:port can be bound right now.

@@ -9,6 +9,9 @@ namespace lumvane {
 namespace {
 constexpr auto kGatherTime = std::chrono::milliseconds(5);
 constexpr size_t kGatherCount = 256;
+// The dispatcher whose worker runs on this thread. Set by the worker itself before it
+// takes any record, so other threads never read what a starting thread writes.
+thread_local const LogDispatcher* t_ownDispatcher = nullptr;
 }  // namespace
 
 LogDispatcher::LogDispatcher() = default;
@@ -74,13 +77,15 @@ std::vector<std::shared_ptr<Logger>> LogDispatcher::allLoggers() const {
 }
 
 bool LogDispatcher::onOwnThread() const {
-    return std::this_thread::get_id() == workerId_;
+    return t_ownDispatcher == this;
 }
 
 void LogDispatcher::startLocked() {
     if (worker_.joinable() || stopping_) return;
-    worker_ = std::thread([this] { run(); });
-    workerId_ = worker_.get_id();
+    worker_ = std::thread([this] {
+        t_ownDispatcher = this;
+        run();
+    });
 }
 
 void LogDispatcher::log(bool asynchronous, LogRecord record) {

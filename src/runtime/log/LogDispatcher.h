@@ -83,7 +83,6 @@ class LogDispatcher {
     WorkerState workerState_ = WorkerState::Busy;
     bool urgent_ = false;  // a synchronous record or a flush waits
     std::thread worker_;
-    std::thread::id workerId_;
 };
 
 }  // namespace lumvane

@@ -212,7 +212,10 @@ bool TBNLogHelper::applyLoggingLevel(int64_t setting, TBNLogFilter& filter,
         "ui",   "app",  "stitem", "service",   "popover", "menuitem", "wizard", "qrcode",
         "core", "blec", "thrift", "validator", "client",  "siteurl",  "browser"};
     static const std::vector<std::string> kVerboseDisabledMethods{
-        "thriftHostService:didPingFromExtensionId:andExtensionVersion:",
+        // The service's handling of every extension ping: the delegate call from the host
+        // service and the method that logs the ping (function texts carry the C++ names).
+        "thriftHostServiceDidPingFromExtensionId",
+        "didPingFromExtension",
         "update",
         "lastChromeExtVersion",
         "extensionExtendedMode",
@@ -352,6 +355,40 @@ std::optional<std::string> firstFree(const std::string& base, const std::string&
     return std::nullopt;
 }
 
+// Moves `from` back into `folder` under `name`.
+bool putBack(const fs::path& from, const fs::path& folder, const std::string& name) {
+    std::error_code ec;
+    const fs::path target = folder / name;
+    if (fs::is_directory(from, ec) && fs::is_directory(target, ec)) {
+        // The folder was made anew meanwhile (the extension logs roll into theirs): merge
+        // into it, so its files stay where their manager counts them against its quota.
+        bool all = true;
+        std::vector<std::string> names;
+        for (fs::directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+            names.push_back(it->path().filename().string());
+        }
+        if (ec) return false;
+        for (const std::string& child : names) {
+            if (!putBack(from / child, target, child)) all = false;
+        }
+        if (all) fs::remove(from, ec);
+        return all && !ec;
+    }
+    // A new file may have taken the name meanwhile (the roll's new log file): ours comes
+    // back as "<stem> 2<ext>", which the log-file manager still owns.
+    const fs::path original(name);
+    const std::string stem = original.stem().string();
+    const std::string extension = original.extension().string();
+    for (int n = 1; n < 1000; ++n) {
+        const fs::path candidate =
+            folder / (n == 1 ? name : stem + " " + std::to_string(n) + extension);
+        if (fs::exists(fs::symlink_status(candidate, ec))) continue;
+        fs::rename(from, candidate, ec);
+        return !ec;
+    }
+    return false;
+}
+
 }  // namespace
 
 std::optional<std::string> TBNLogHelper::instanceArchiveAllLogsToZipFile(
@@ -408,22 +445,7 @@ std::optional<std::string> TBNLogHelper::instanceArchiveAllLogsToZipFile(
     if (zipName) fs::remove(zipPath, ec);
     bool allBack = true;
     for (const std::string& name : moved) {
-        // A new entry may have taken the name meanwhile (the roll's new log file):
-        // ours comes back as "<stem> 2<ext>", which the log-file manager still owns.
-        const fs::path original(name);
-        const std::string stem = original.stem().string();
-        const std::string extension = original.extension().string();
-        bool back = false;
-        for (int n = 1; n < 1000 && !back; ++n) {
-            const fs::path target =
-                folder / (n == 1 ? name : stem + " " + std::to_string(n) + extension);
-            std::error_code backEc;
-            if (fs::exists(target, backEc)) continue;
-            fs::rename(work / name, target, backEc);
-            back = !backEc;
-            if (backEc) break;
-        }
-        if (!back) allBack = false;  // it stays in the work folder, which is kept
+        if (!putBack(work / name, folder, name)) allBack = false;  // the work folder is kept
     }
     if (allBack) fs::remove(work, ec);
     return std::nullopt;

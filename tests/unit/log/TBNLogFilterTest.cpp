@@ -235,6 +235,10 @@ TEST(TBNLogFilterTest, LevelSettingsOfTheMainLogFiles) {
         /*9*/ {16, "core|thrift", 0, "TBNTimer::update"},
         /*10*/ {16, "core|thrift", 0, "TBNBlec::trySendNextRequest"},
         /*11*/ {2, "core", 2, "TBNService::start"},
+        // Every extension ping: the service's delegate call and its verbose line.
+        /*12*/ {16, "ui|service", 0, "TBNService::thriftHostServiceDidPingFromExtensionId"},
+        /*13*/ {16, "ui|service", 0, "TBNService::didPingFromExtension"},
+        /*14*/ {16, "ui|service", 0, "TBNService::didPingFromExtension::<lambda>"},
     };
     struct Setting {
         int64_t setting;
@@ -242,15 +246,20 @@ TEST(TBNLogFilterTest, LevelSettingsOfTheMainLogFiles) {
         std::vector<bool> written;
     };
     const Setting settings[] = {
-        {0,
-         0,
-         {false, false, false, false, false, false, false, false, false, false, false, false}},
-        {2,
-         0,
-         {false, false, false, false, false, false, false, false, false, false, false, false}},
-        {11, 7, {true, false, false, true, false, false, false, false, false, false, false, false}},
-        {12, 15, {true, true, false, true, true, true, true, false, false, false, false, true}},
-        {13, 31, {true, true, false, true, true, true, true, true, true, false, false, true}},
+        {0, 0, std::vector<bool>(15, false)},
+        {2, 0, std::vector<bool>(15, false)},
+        {11,
+         7,
+         {true, false, false, true, false, false, false, false, false, false, false, false, false,
+          false, false}},
+        {12,
+         15,
+         {true, true, false, true, true, true, true, false, false, false, false, true, false, false,
+          false}},
+        {13,
+         31,
+         {true, true, false, true, true, true, true, true, true, false, false, true, false, false,
+          true}},
     };
     // The setting 11 turns scope records off: the warning method end (11) is dropped.
     for (const Setting& s : settings) {
@@ -286,7 +295,7 @@ TEST(TBNLogFilterTest, LevelSettingsConfigureFilterAndFormatter) {
 
     EXPECT_TRUE(TBNLogHelper::applyLoggingLevel(13, filter, formatter));
     EXPECT_EQ(filter.filterEnabledTags().size(), 18u);
-    EXPECT_EQ(filter.filterDisabledMethods().size(), 6u);
+    EXPECT_EQ(filter.filterDisabledMethods().size(), 7u);
     EXPECT_EQ(formatter.timeFormat(), 0u);
     EXPECT_EQ(TBNLogger::maxLevel(), 31u);
 

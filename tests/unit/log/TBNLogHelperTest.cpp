@@ -4,7 +4,11 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <algorithm>
 #include <fstream>
+#include <latch>
+#include <mutex>
+#include <thread>
 
 #include "LogTestSupport.h"
 #include "lumvane/Version.h"
@@ -252,6 +256,76 @@ TEST_F(LogFilesTest, DispatcherKeepsOrderAndFlushes) {
     }
 }
 
+// A logger that, for a record marked "echo", logs a synchronous record through its own
+// dispatcher: the dispatcher must know its thread then, even on its very first batch.
+class EchoingLogger : public Logger {
+  public:
+    explicit EchoingLogger(LogDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+    void logMessage(const LogRecord& record) override {
+        if (record.message == "echo") {
+            LogRecord echo;
+            echo.flag = 4;
+            echo.message = "echoed";
+            dispatcher_.log(false, std::move(echo));
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        lines_.push_back(record.message.value_or(""));
+    }
+    std::string loggerName() const override { return "test.echo"; }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+  private:
+    LogDispatcher& dispatcher_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+TEST_F(LogFilesTest, DispatcherStartedFromSeveralThreadsAtOnce) {
+    // The first records of a new dispatcher come from several threads at the same time
+    // (one of them starts its thread), mixed with flushes and synchronous records.
+    for (int round = 0; round < 20; ++round) {
+        LogDispatcher dispatcher;
+        auto echo = std::make_shared<EchoingLogger>(dispatcher);
+        dispatcher.addLogger(echo);
+        std::latch start(4);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                LogRecord record;
+                record.flag = 4;
+                switch (t) {
+                    case 0:
+                        record.message = "echo";
+                        dispatcher.log(true, std::move(record));
+                        break;
+                    case 1:
+                        record.message = "async";
+                        dispatcher.log(true, std::move(record));
+                        break;
+                    case 2:
+                        dispatcher.flush();
+                        break;
+                    default:
+                        record.message = "sync";
+                        dispatcher.log(false, std::move(record));
+                        break;
+                }
+            });
+        }
+        for (auto& th : threads) th.join();
+        dispatcher.flush();
+        std::vector<std::string> lines = echo->lines();
+        std::sort(lines.begin(), lines.end());
+        EXPECT_EQ(lines, (std::vector<std::string>{"async", "echoed", "sync"}))
+            << "round " << round;
+    }
+}
+
 // ---- archive --------------------------------------------------------------------------
 
 class ArchiveTest : public LogFilesTest {
@@ -346,6 +420,36 @@ TEST_F(ArchiveTest, FailedZipLeavesEveryLogInPlace) {
     EXPECT_EQ(readLines(logs_ / "extensions" / "com.tobrin.chrome.lumvane 3.1.0 x.tbnlog"),
               (std::vector<std::string>{"ext"}));
     EXPECT_EQ(readLines(logs_ / "Lumvane 1.0 day1.tbnlog"), (std::vector<std::string>{"line 1"}));
+    EXPECT_TRUE(workFolders().empty());
+}
+
+TEST_F(ArchiveTest, FailedZipMergesTheExtensionLogsBackIntoTheirFolder) {
+    // The extension logs roll while the archive is made: their folder is there again,
+    // with a new file and one whose name an older file had.
+    const fs::path extensions = logs_ / "extensions";
+    writeFile(extensions / "com.tobrin.firefox.lumvane" / "old.tbnlog", "old firefox\n");
+    helper_.instanceAddRollLogsCallback([&] {
+        writeFile(extensions / "com.tobrin.chrome.lumvane 3.1.0 y.tbnlog", "new\n");
+        writeFile(extensions / "com.tobrin.chrome.lumvane 3.1.0 x.tbnlog", "newer x\n");
+        writeFile(extensions / "com.tobrin.firefox.lumvane" / "new.tbnlog", "new firefox\n");
+    });
+    helper_.setZipWriter([](const std::string&, const std::string&) { return false; });
+    EXPECT_FALSE(helper_.instanceArchiveAllLogsToZipFile(logs_.string()));
+
+    for (const std::string& name : listFolder(logs_)) {
+        EXPECT_EQ(name.rfind("extensions", 0) == 0, name == "extensions") << name;
+    }
+    EXPECT_EQ(listFolder(extensions),
+              (std::vector<std::string>{"com.tobrin.chrome.lumvane 3.1.0 x 2.tbnlog",
+                                        "com.tobrin.chrome.lumvane 3.1.0 x.tbnlog",
+                                        "com.tobrin.chrome.lumvane 3.1.0 y.tbnlog",
+                                        "com.tobrin.firefox.lumvane"}));
+    EXPECT_EQ(readLines(extensions / "com.tobrin.chrome.lumvane 3.1.0 x 2.tbnlog"),
+              (std::vector<std::string>{"ext"}));
+    EXPECT_EQ(readLines(extensions / "com.tobrin.chrome.lumvane 3.1.0 x.tbnlog"),
+              (std::vector<std::string>{"newer x"}));
+    EXPECT_EQ(listFolder(extensions / "com.tobrin.firefox.lumvane"),
+              (std::vector<std::string>{"new.tbnlog", "old.tbnlog"}));
     EXPECT_TRUE(workFolders().empty());
 }
 

@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -294,6 +295,8 @@ class CallsFixture : public ::testing::Test {
         };
         o.connectPushAsync = false;
         o.osVersion = "OSX 12.00";
+        auto calls = calls_;
+        o.runAsync = [calls](std::function<void()> block) { calls->async(std::move(block)); };
         service_ = TBNThriftRemoteMobileSevice::create(delegate_, o);
         service_->start();
         EXPECT_TRUE(eventually([&] { return service_->onlinedTransportFactory() != nullptr; }));
@@ -307,11 +310,24 @@ class CallsFixture : public ::testing::Test {
         return service_;
     }
 
+    // Waits until every call the service has handed to its background queue so far has
+    // ended (a refresh asked for while one runs is dropped, so tests wait for the end).
+    bool callsSettled(double seconds = 15) {
+        auto done = std::make_shared<std::promise<void>>();
+        auto settled = done->get_future();
+        calls_->asyncBarrier([done] { done->set_value(); });
+        return settled.wait_for(std::chrono::duration<double>(seconds)) ==
+               std::future_status::ready;
+    }
+
     phonesim::PhoneMobileStorage& storage() { return phone_->vault().mobileStorage(); }
     phonesim::PhoneMobileStorage::Received received() { return storage().received(); }
 
     fs::path root_;
     std::shared_ptr<ManualClock> clock_ = std::make_shared<ManualClock>();
+    // The service's background calls (the global queue in the program).
+    std::shared_ptr<DispatchQueue> calls_ =
+        DispatchQueue::create("test.remote-calls", DispatchQueue::Kind::Concurrent);
     std::shared_ptr<TBNSettings> settings_;
     TBNWaitManager waits_{clock_};
     TBNBlecPeripheralStore store_;

@@ -230,7 +230,7 @@ TEST_F(RemoteCallsTest, SiteCacheRefreshRunsOncePerPhoneAndCarriesTheStoredTime)
     service_->updateSiteCacheForHardwareId(std::string(kBleId));
     release.set_value();
     ASSERT_TRUE(eventually([&] { return received().cacheRequests.size() == 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    ASSERT_TRUE(callsSettled());
     auto requests = received().cacheRequests;
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[1].updateTimeStamp, 1700000100);
@@ -263,7 +263,9 @@ TEST_F(RemoteCallsTest, AccountsCacheIsAskedWithTheSitesTimeAndStoredUnderItsDig
                      ->at(digest);
     EXPECT_EQ(entry->loginsCache()->size(), 1u);
 
-    // The next refresh of the same site carries the stored entry's time.
+    // The next refresh of the same site carries the stored entry's time; one asked for
+    // before the first has ended would be dropped.
+    ASSERT_TRUE(callsSettled());
     service_->updateAccountsCacheForHardwareId(std::string(kBleId), site);
     ASSERT_TRUE(eventually([&] { return received().cacheRequests.size() == 3; }));
     EXPECT_EQ(received().cacheRequests[2].updateTimeStamp, 1700000100);

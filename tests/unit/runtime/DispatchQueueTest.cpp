@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <future>
 #include <latch>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestSupport.h"
@@ -313,6 +317,86 @@ TEST(DispatchQueue, BlocksThatBlockDoNotStarveOtherQueues) {
     EXPECT_TRUE(completes(f));
     release.set_value();
     busy->syncBarrier([] {});
+}
+
+// A capture that takes a while to let go of what it holds: a queue that lets the next
+// sync() or barrier go before the previous block's closure is destroyed shows it.
+struct LingeringCapture {
+    std::shared_ptr<int> held;
+    explicit LingeringCapture(std::shared_ptr<int> h) : held(std::move(h)) {}
+    LingeringCapture(const LingeringCapture&) = default;
+    LingeringCapture(LingeringCapture&&) = default;
+    ~LingeringCapture() {
+        if (held) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+};
+
+struct CaptureCase {
+    const char* name;
+    Kind kind;
+    // Dispatches blocks that capture `c` onto `q` (moving `clock` when it needs to).
+    std::function<void(DispatchQueue& q, ManualClock& clock, const LingeringCapture& c)> dispatch;
+    // Waits for the queue; `check` runs once the wait is over (inside a barrier block for
+    // the asynchronous barrier).
+    std::function<void(DispatchQueue& q, const std::function<void()>& check)> wait;
+};
+
+TEST(DispatchQueue, ABlocksCapturesAreGoneBeforeTheNextSyncOrBarrierGoesOn) {
+    const auto one = [](DispatchQueue& q, ManualClock&, const LingeringCapture& c) {
+        q.async([c] { (void)c; });
+    };
+    const auto several = [](DispatchQueue& q, ManualClock&, const LingeringCapture& c) {
+        for (int i = 0; i < 4; ++i) q.async([c] { (void)c; });
+    };
+    const auto barrier = [](DispatchQueue& q, ManualClock&, const LingeringCapture& c) {
+        q.asyncBarrier([c] { (void)c; });
+    };
+    const auto later = [](DispatchQueue& q, ManualClock& clock, const LingeringCapture& c) {
+        q.after(1.0, [c] { (void)c; });
+        q.after(2.0, [c] { (void)c; });
+        clock.advance(2.0);
+    };
+    const auto bySync = [](DispatchQueue& q, const std::function<void()>& check) {
+        q.sync([] {});
+        check();
+    };
+    const auto bySyncBarrier = [](DispatchQueue& q, const std::function<void()>& check) {
+        q.syncBarrier([] {});
+        check();
+    };
+    const auto byAsyncBarrier = [](DispatchQueue& q, const std::function<void()>& check) {
+        std::promise<void> checked;
+        q.asyncBarrier([&] {
+            check();
+            checked.set_value();
+        });
+        auto f = checked.get_future();
+        ASSERT_TRUE(completes(f));
+    };
+    const CaptureCase cases[] = {
+        {"serial async, sync", Kind::Serial, one, bySync},
+        {"serial async, barrier sync", Kind::Serial, one, bySyncBarrier},
+        {"serial async, next block", Kind::Serial, one, byAsyncBarrier},
+        {"serial after, sync", Kind::Serial, later, bySync},
+        {"concurrent async, barrier sync", Kind::Concurrent, several, bySyncBarrier},
+        {"concurrent async, async barrier", Kind::Concurrent, several, byAsyncBarrier},
+        {"concurrent barrier, sync", Kind::Concurrent, barrier, bySync},
+        {"concurrent after, barrier sync", Kind::Concurrent, later, bySyncBarrier},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto clock = std::make_shared<ManualClock>();
+        auto q = DispatchQueue::create("test.captures", c.kind, Priority::Default, clock);
+        int failures = 0;
+        for (int round = 0; round < 50; ++round) {
+            auto token = std::make_shared<int>(round);
+            c.dispatch(*q, *clock, LingeringCapture(token));
+            long seen = 0;
+            c.wait(*q, [&] { seen = token.use_count(); });
+            if (seen != 1) ++failures;
+        }
+        EXPECT_EQ(failures, 0) << "rounds in which a finished block still held its capture";
+    }
 }
 
 class MainQueueTest : public ::testing::Test {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <memory>
 #include <thread>
 
 #include "U2FTestSupport.h"
@@ -135,20 +136,25 @@ Bytes authenticateRaw(Control control, const Bytes& app = kApp) {
 
 class U2FAuthenticatorTest : public ::testing::Test {
   protected:
+    // A failed set-up fails the test and leaves nothing for the tear-down to trip over.
     void SetUp() override {
         hid = U2FHID::create(pipe.device());
-        ASSERT_TRUE(hid);
+        ASSERT_TRUE(hid) << "the connection could not be made (is an earlier one still open?)";
         softu2f_set_frame_gap(hid->ctx(), std::chrono::microseconds(0));
         queue = DispatchQueue::create("u2f-test", DispatchQueue::Kind::Concurrent);
         authenticator = U2FAuthenticator::create(hid, queue);
         ASSERT_TRUE(authenticator);
         ::testing::internal::CaptureStdout();  // the request lines
+        capturing = true;
     }
     void TearDown() override {
-        ::testing::internal::GetCapturedStdout();
-        queue->syncBarrier([] {});
+        if (capturing) ::testing::internal::GetCapturedStdout();
+        if (queue) queue->syncBarrier([] {});
+        std::weak_ptr<U2FHID> connection = hid;
         authenticator.reset();
         hid.reset();
+        // The next test opens its own connection: this one must really be closed now.
+        EXPECT_TRUE(connection.expired()) << "something still holds the connection";
     }
 
     // Sends a MSG request on the channel and answers the reply's bytes.
@@ -172,6 +178,7 @@ class U2FAuthenticatorTest : public ::testing::Test {
     std::shared_ptr<U2FHID> hid;
     std::shared_ptr<DispatchQueue> queue;
     std::shared_ptr<U2FAuthenticator> authenticator;
+    bool capturing = false;
 };
 
 TEST_F(U2FAuthenticatorTest, LocalAnswers) {
