@@ -30,6 +30,13 @@ const std::map<std::string, Maker>& makers() {
         {"TBNMessagePopoverViewController", make<TBNMessagePopoverViewController>()},
         {"TBNInstallDriverPopoverViewController", make<TBNInstallDriverPopoverViewController>()},
         {"TBNRatePopoverViewController", make<TBNRatePopoverViewController>()},
+        {"TBNPasswordGeneratorPopoverViewController",
+         make<TBNPasswordGeneratorPopoverViewController>()},
+        {"TBNPasswordGeneratorV2PopoverViewController",
+         make<TBNPasswordGeneratorV2PopoverViewController>()},
+        {"TBNAboutPopoverViewController", make<TBNAboutPopoverViewController>()},
+        {"TBNDebugSettingsPopoverViewController", make<TBNDebugSettingsPopoverViewController>()},
+        {"TBNPairDevicePopoverViewController", make<TBNPairDevicePopoverViewController>()},
     };
     return table;
 }

@@ -92,11 +92,16 @@ TEST_F(PopoverBaseTest, FactoryKnowsEveryPageByItsIdentifier) {
     const Case cases[] = {
         {"TBNChooseAccountPopoverViewController", true},
         {"TBNSaveAccountPopoverViewController", true},
+        {"TBNPairDevicePopoverViewController", true},
         {"TBNBackupDatabasePopoverViewController", true},
         {"TBNRestoreDatabasePopoverViewController", true},
         {"TBNGuidePopoverViewController", false},
         {"TBNGuidePopoverLargeViewController", false},
+        {"TBNPasswordGeneratorPopoverViewController", false},
+        {"TBNPasswordGeneratorV2PopoverViewController", false},
         {"TBNInstallDriverPopoverViewController", false},
+        {"TBNAboutPopoverViewController", false},
+        {"TBNDebugSettingsPopoverViewController", false},
         {"TBNRatePopoverViewController", false},
         {"TBNMessagePopoverViewController", false},
     };
