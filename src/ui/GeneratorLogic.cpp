@@ -14,7 +14,7 @@ int clampPercent(int value) {
 }
 
 struct Stored {
-    int32_t profile = 3;
+    int32_t profile = 0;
     GeneratorConfigValues config;
 };
 
@@ -25,7 +25,16 @@ Stored stored(TBNSettings* settings) {
         s.profile = g->profile();
         s.config = configValuesOf(*g->config());
     } else {
-        s.config = *TBNPasswordGenerator::configByProfile(s.profile);
+        // What the settings store gives a generator without configuration.
+        s.profile = TBNGeneratorLogic::kCustomProfile;
+        s.config.lenght = 20;
+        s.config.digits = 30;
+        s.config.symbols = 0;
+        s.config.readability = 0;
+        s.config.capitalization = 50;
+        s.config.useDigits = true;
+        s.config.useSymbols = false;
+        s.config.useCapitalization = true;
     }
     return s;
 }
@@ -42,24 +51,39 @@ TBNGeneratorLogic::TBNGeneratorLogic(TBNSettings* settings) : settings_(settings
     setDigits(digits());
 }
 
+void TBNGeneratorLogic::linkFlagsToPercentages() {
+    linked_ = true;
+    applyLink();
+}
+
+void TBNGeneratorLogic::applyLink() {
+    if (!linked_) return;
+    config_.useCapitalization = capitalization() > 0;
+    config_.useDigits = digits() > 0;
+    config_.useSymbols = symbols() > 0;
+}
+
 void TBNGeneratorLogic::setLength(int length) {
     config_.lenght = static_cast<int16_t>(std::clamp(length, kMinLength, kMaxLength));
 }
 
 void TBNGeneratorLogic::setCapitalization(int percent) {
     config_.capitalization = static_cast<int16_t>(clampPercent(percent));
+    applyLink();
 }
 
 void TBNGeneratorLogic::setDigits(int percent) {
     const int d = clampPercent(percent);
     config_.digits = static_cast<int16_t>(d);
     if (d + symbols() > 100) config_.symbols = static_cast<int16_t>(100 - d);
+    applyLink();
 }
 
 void TBNGeneratorLogic::setSymbols(int percent) {
     const int s = clampPercent(percent);
     config_.symbols = static_cast<int16_t>(s);
     if (s + digits() > 100) config_.digits = static_cast<int16_t>(100 - s);
+    applyLink();
 }
 
 void TBNGeneratorLogic::setGeneralPosition(int position) {
@@ -67,6 +91,7 @@ void TBNGeneratorLogic::setGeneralPosition(int position) {
         if (auto config = TBNPasswordGenerator::configByProfile(position)) {
             profile_ = position;
             config_ = *config;
+            applyLink();
             return;
         }
     }

@@ -20,7 +20,7 @@ class TBNGeneratorLogic {
     // The general slider's profiles 0-8, then the custom position.
     static constexpr int kLastProfile = 8;
 
-    // A working copy of what `settings` holds (null: the generator's profile 3).
+    // A working copy of what `settings` holds (none: the store's default configuration).
     explicit TBNGeneratorLogic(TBNSettings* settings);
 
     int32_t profile() const { return profile_; }
@@ -52,14 +52,20 @@ class TBNGeneratorLogic {
     // Whether the store holds something else (profile, length and the three percentages).
     bool differsFromStored() const;
 
+    // The percentage design: a character class is used exactly when its share is above 0.
+    void linkFlagsToPercentages();
+
     std::string generate() const;
     // 0 (very weak) to 4 (very strong).
     static unsigned strength(const std::string& password);
     static const char* strengthKey(unsigned strength);
 
   private:
+    void applyLink();
+
     TBNSettings* settings_;
-    int32_t profile_ = 3;
+    bool linked_ = false;
+    int32_t profile_ = kCustomProfile;
     GeneratorConfigValues config_;
 };
 

@@ -119,6 +119,7 @@ TBNSettings* settings() {
 
 // The switches of a page, row by row: a label and its switch on the right.
 void addSwitchRow(QGridLayout* grid, int row, const QString& label, TBNSwitch* sw) {
+    grid->setColumnStretch(0, 1);
     grid->addWidget(ui::messageLabel(label), row, 0);
     grid->addWidget(sw, row, 1, Qt::AlignRight);
 }
@@ -492,6 +493,8 @@ TBNPasswordGeneratorV2PopoverViewController::TBNPasswordGeneratorV2PopoverViewCo
         new TBNPressButton(ui::text("BUTTON_CLOSE"), pageBox, TBNPressButton::Role::Secondary);
     content()->addLayout(buttonRow({closeButton, saveButton}));
 
+    // The sliders set the shares; a share above 0 turns its characters on.
+    logic_.linkFlagsToPercentages();
     generalSlider->setValue(logic_.generalPosition());
     showConfig();
     connect(generalSlider, &QSlider::valueChanged, this, [this](int v) { actionGeneralSlider(v); });

@@ -288,6 +288,10 @@ void TBNSaveAccountPopoverViewController::setQuestion(const TBNSaveAccountQuesti
     accountTextField->setText(QString::fromStdString(logic_.account()));
     passwordTextField->setText(QString::fromStdString(logic_.password()));
     passwordSecureTextField->setText(QString::fromStdString(logic_.password()));
+    for (QLineEdit* field : std::initializer_list<QLineEdit*>{
+             siteUrlTextField, accountTextField, passwordTextField, passwordSecureTextField}) {
+        field->setCursorPosition(0);
+    }
     // Setting the switch above counted as a touch; the mode follows the question.
     logic_.setQuestion(question);
     updateUI(false);

@@ -66,8 +66,8 @@ const QHash<QString, QString>& table() {
          "Your phone sent this login. Lumvane fills logins like this from now on."},
         {"GUIDE_RESET_ANALYTICS_TITLE", "Anonymous reports"},
         {"GUIDE_RESET_ANALYTICS_MESSAGE",
-         "Lumvane can send anonymous usage reports to help us fix problems. You can turn "
-         "this on or off at any time in the About page of the menu."},
+         "Lumvane sends anonymous usage reports only where you allow it. Your earlier "
+         "choice was reset to the default for your region."},
         // Backup and restore
         {"BACKUP_TITLE", "Back up the vault"},
         {"BACKUP_MESSAGE", "Where should the backup go?"},

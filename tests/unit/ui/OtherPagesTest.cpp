@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "UITestSupport.h"
+#include "extension/browser/ChildProcess.h"
 #include "ui/DriverSetup.h"
 #include "ui/MorePages.h"
 #include "ui/UserInterface.h"
@@ -255,6 +256,32 @@ TEST_F(OtherPagesTest, DriverProbeReadsTheRuleFileAndTheModule) {
     std::filesystem::create_directories(root_ / "module");
     EXPECT_TRUE(setup.probe().installed);
     EXPECT_TRUE(setup.probe().running);
+}
+
+}  // namespace
+}  // namespace lumvane::testing
+
+namespace lumvane::testing {
+namespace {
+
+// The elevated helper takes its one command and nothing else. (The command itself is
+// never run here: it changes the machine's udev rules.)
+TEST(UhidHelperTest, RefusesEveryOtherArgumentVector) {
+    const std::vector<std::vector<std::string>> refused = {
+        {},
+        {"install"},
+        {std::string(kUhidHelperInstallCommand) + " ; rm -rf /"},
+        {kUhidHelperInstallCommand, "--rule-file", "/tmp/other"},
+        {"--help"},
+    };
+    for (const auto& args : refused) {
+        std::vector<std::string> argv = {LUMVANE_UHID_HELPER};
+        argv.insert(argv.end(), args.begin(), args.end());
+        ChildResult result = runChildProcess(argv);
+        ASSERT_TRUE(result.started);
+        EXPECT_EQ(result.exitStatus, 2) << (args.empty() ? "(none)" : args[0]);
+        EXPECT_NE(result.errors.find("usage"), std::string::npos);
+    }
 }
 
 }  // namespace
