@@ -649,6 +649,7 @@ TBNAboutPopoverViewController::TBNAboutPopoverViewController(QWidget* parent)
         closePage();
     });
     connect(closeButton, &QPushButton::clicked, this, [this] { closePage(); });
+    ui::afterSeconds(this, kDebugWindowSeconds, [this] { debugRequested_ = nullptr; });
 
     TBNSettings* s = settings();
     const bool extended = s && s->osxExtendedMode();

@@ -193,10 +193,13 @@ class TBNAboutPopoverViewController : public TBNFadingPage {
   public:
     static constexpr const char* kWebSite = "https://lumvane.io";
     static constexpr const char* kPrivacyPolicy = "https://lumvane.io/privacy-policy.html";
+    // The debug settings can be asked for this long after the page was made.
+    static constexpr double kDebugWindowSeconds = 30;
     explicit TBNAboutPopoverViewController(QWidget* parent = nullptr);
     QString identifier() const override { return "TBNAboutPopoverViewController"; }
 
-    // Called (once) when the user asked for the debug settings; the opener shows them.
+    // Called (once, within kDebugWindowSeconds) when the user asked for the debug settings;
+    // the opener shows them.
     void setDebugSettingsRequested(std::function<void()> requested) {
         debugRequested_ = std::move(requested);
     }

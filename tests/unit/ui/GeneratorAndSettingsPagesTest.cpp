@@ -8,6 +8,7 @@
 
 #include "UITestSupport.h"
 #include "idl/settings.h"
+#include "ui/MenuActions.h"
 #include "ui/MenuItemViews.h"
 #include "ui/MorePages.h"
 #include "ui/QRCodeWindow.h"
@@ -431,6 +432,38 @@ TEST_F(SettingsPagesTest, TlsIdentityAlertAnswersCreateOrQuit) {
         settle();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_EQ(answers, std::vector<bool>{create});
+    }
+}
+
+}  // namespace
+}  // namespace lumvane::testing
+
+namespace lumvane::testing {
+namespace {
+
+class MenuActionsTest : public PageFixture {};
+
+TEST_F(MenuActionsTest, QuickClicksOnAboutOpenTheDebugSettingsOnlyWithinThirtySeconds) {
+    struct Case {
+        const char* name;
+        double waitFirst;
+        bool opens;
+    };
+    for (const Case& c : {Case{"at once", 0, true}, Case{"after 31 s", 31, false}}) {
+        SCOPED_TRACE(c.name);
+        ui::showAbout(presenter_);
+        settle();
+        auto about =
+            std::dynamic_pointer_cast<TBNAboutPopoverViewController>(presenter_->current());
+        ASSERT_TRUE(about);
+        advance(c.waitFirst + 0.3);
+        for (double t : {0.0, 0.3, 0.6, 0.9}) about->actionIconImageView(5000 + t);
+        settle();
+        ASSERT_TRUE(presenter_->current());
+        EXPECT_EQ(presenter_->current()->identifier() == "TBNDebugSettingsPopoverViewController",
+                  c.opens);
+        presenter_->hideCurrentPopover();
+        advance(0.4);
     }
 }
 
