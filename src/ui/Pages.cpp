@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QProgressBar>
@@ -60,12 +61,45 @@ TBNFadingPage::TBNFadingPage(QWidget* parent) : TBNPopoverViewController(parent)
     box->setContentsMargins(ui::kPageMargin, ui::kPageMargin, ui::kPageMargin, ui::kPageMargin);
     box->setSpacing(ui::kPageSpacing);
     outer->addWidget(pageBox);
+    pageBox->installEventFilter(this);
     // Shown by the fade-in once the page is on screen.
     pageBox->hide();
 }
 
 QVBoxLayout* TBNFadingPage::content() const {
     return static_cast<QVBoxLayout*>(pageBox->layout());
+}
+
+bool TBNFadingPage::event(QEvent* event) {
+    if (event->type() == QEvent::LayoutRequest) fitHostLater();
+    return TBNPopoverViewController::event(event);
+}
+
+bool TBNFadingPage::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == pageBox && event->type() == QEvent::LayoutRequest) fitHostLater();
+    return TBNPopoverViewController::eventFilter(watched, event);
+}
+
+void TBNFadingPage::fitHostLater() {
+    if (fitPending_) return;
+    fitPending_ = true;
+    // Once the layouts have settled.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            fitPending_ = false;
+            fitHostToContent();
+        },
+        Qt::QueuedConnection);
+}
+
+void TBNFadingPage::fitHostToContent() {
+    // Only while shown: once its hiding has started the window may go at any time.
+    TBNPopoverHost* host = delegate() ? parentPopoverController() : nullptr;
+    if (!host) return;
+    const QSize wanted(width(),
+                       heightForWidth(width()) > 0 ? heightForWidth(width()) : sizeHint().height());
+    if (host->contentSize() != wanted) host->setContentSize(wanted);
 }
 
 QList<QWidget*> TBNFadingPage::fadingViews() const {
@@ -368,20 +402,15 @@ void TBNSaveAccountPopoverViewController::showWaitingBox(bool animated) {
     const bool online = logic_.phoneOnline();
     if (online && waitingShown_) {
         waitingShown_ = false;
-        const int height = waitingBox->height() + ui::kPageSpacing;
+        // The window follows the page's size by itself (fitHostToContent).
         if (animated) {
-            fadeOutViews({waitingBox}, kFade, [this, height] {
-                progressIndicator->setRange(0, 1);
-                reduceContentHeightOfValue(height);
-            });
+            fadeOutViews({waitingBox}, kFade, [this] { progressIndicator->setRange(0, 1); });
         } else {
             progressIndicator->setRange(0, 1);
             waitingBox->hide();
-            reduceContentHeightOfValue(height);
         }
     } else if (!online && !waitingShown_) {
         waitingShown_ = true;
-        increaseContentHeightOfValue(0);
         progressIndicator->setRange(0, 0);
         if (animated) {
             fadeInViews({waitingBox}, kFade);

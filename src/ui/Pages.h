@@ -40,7 +40,12 @@ class TBNFadingPage : public TBNPopoverViewController {
     // Set when one of the page's own buttons ended it.
     bool userClosed = false;
 
+    // Gives the hosting window the page's size when a part of the page came or went.
+    void fitHostToContent();
+
   protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     // The box's layout, for the page's content.
     QVBoxLayout* content() const;
     // After the fade-in.
@@ -51,6 +56,10 @@ class TBNFadingPage : public TBNPopoverViewController {
     virtual void closedWithoutAnswer() {}
     QList<QWidget*> fadingViews() const;
     QList<QWidget*> extraFadingViews;
+
+  private:
+    void fitHostLater();
+    bool fitPending_ = false;
 };
 
 // The site's icon in a light rounded square.

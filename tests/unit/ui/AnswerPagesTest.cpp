@@ -518,3 +518,38 @@ TEST_F(AnswerPagesTest, RestoreOffersTheLastBackupWhileItExists) {
 
 }  // namespace
 }  // namespace lumvane::testing
+
+namespace lumvane::testing {
+namespace {
+
+class PageSizeTest : public PageFixture {};
+
+// The waiting box comes and goes with the phone; the window follows the page's size so
+// that nothing is cut off.
+TEST_F(PageSizeTest, WindowFollowsTheWaitingBox) {
+    pairPhone(true);
+    auto page = std::dynamic_pointer_cast<TBNSaveAccountPopoverViewController>(
+        ui::popoverAtName("TBNSaveAccountPopoverViewController"));
+    page->setQuestion({"", "", "example.com", "https://example.com", false});
+    present(page);
+    settle();
+    const int small = presenter_->contentSize().height();
+    EXPECT_TRUE(page->waitingBox->isHidden());
+
+    setPhoneOnline(false);
+    ASSERT_TRUE(waitFor([&] { return !page->waitingBox->isHidden(); }));
+    advance(0.4);
+    settle();
+    const int large = presenter_->contentSize().height();
+    EXPECT_GT(large, small);
+    EXPECT_GE(large, page->sizeHint().height());
+
+    setPhoneOnline(true);
+    ASSERT_TRUE(waitFor([&] { return page->logic().phoneOnline(); }));
+    advance(0.4);
+    settle();
+    EXPECT_EQ(presenter_->contentSize().height(), small);
+}
+
+}  // namespace
+}  // namespace lumvane::testing

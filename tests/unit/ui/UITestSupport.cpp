@@ -40,7 +40,10 @@ TestPresenter::TestPresenter() : window_(std::make_unique<QWidget>()) {
 }
 
 TestPresenter::~TestPresenter() {
-    if (current_) current_->setParent(nullptr);
+    if (current_) {
+        current_->setDelegate(nullptr);
+        current_->setParent(nullptr);
+    }
     for (auto& page : hiding_) page->setParent(nullptr);
 }
 
@@ -82,6 +85,7 @@ QSize TestPresenter::contentSize() const {
 
 void TestPresenter::setContentSize(const QSize& size) {
     contentSize_ = size;
+    ++resizes;
 }
 
 void TestPresenter::showPage(std::shared_ptr<TBNPopoverViewController> page) {

@@ -48,6 +48,8 @@ class TestPresenter : public TBNPopoverPresenter,
     std::shared_ptr<TBNPopoverViewController> current() const { return current_; }
     size_t queued() const { return priority_.size() + normal_.size(); }
     QWidget* window() const { return window_.get(); }
+    // How often a page asked for another content size.
+    int resizes = 0;
     // Every page shown so far, in order.
     std::vector<std::string> shown;
 
