@@ -133,6 +133,7 @@ void applyPageStyle(QWidget* page) {
         QLabel { color: white; background: transparent; }
         QLabel[role="title"] { font-size: 15pt; font-weight: 600; }
         QLabel[role="message"] { color: #d7ecef; }
+        QLabel:disabled { color: #8fb3b9; }
         QLabel[role="hint"] { color: #a9d3da; font-size: 9pt; }
         QLineEdit, QComboBox { background: white; color: #1d2b2e; border: 1px solid %3;
             border-radius: 6px; padding: 4px 8px; selection-background-color: %3; }

@@ -346,6 +346,9 @@ TBNPasswordGeneratorPopoverViewController::TBNPasswordGeneratorPopoverViewContro
     addSwitchRow(grid, 1, ui::text("PASSWORD_GENERATOR_VC_CAPITALS"), capitalizationSwitch);
     addSwitchRow(grid, 2, ui::text("PASSWORD_GENERATOR_VC_DIGITS"), digitsSwitch);
     addSwitchRow(grid, 3, ui::text("PASSWORD_GENERATOR_VC_SYMBOLS"), symbolsSwitch);
+    // The length slider takes the room; the switches stay on the right.
+    grid->setColumnStretch(0, 0);
+    grid->setColumnStretch(1, 1);
     content()->addWidget(settingsBox);
 
     copiedTextField = new QLabel(ui::text("PASSWORD_GENERATOR_VC_COPIED"), pageBox);

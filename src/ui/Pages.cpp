@@ -245,9 +245,9 @@ TBNSaveAccountPopoverViewController::TBNSaveAccountPopoverViewController(QWidget
 
     auto* secureRow = new QHBoxLayout;
     secureSwitch = new TBNSwitch(pageBox);
-    auto* secureLabel = ui::messageLabel(ui::text("SAVE_SECURE_LABEL"), pageBox);
+    secureLabel_ = ui::messageLabel(ui::text("SAVE_SECURE_LABEL"), pageBox);
     secureRow->addWidget(secureSwitch);
-    secureRow->addWidget(secureLabel, 1);
+    secureRow->addWidget(secureLabel_, 1);
     content()->addLayout(secureRow);
 
     waitingBox = new QFrame(pageBox);
@@ -315,6 +315,7 @@ void TBNSaveAccountPopoverViewController::setQuestion(const TBNSaveAccountQuesti
     logic_.setQuestion(question);
     // The secure flag is a choice for new logins only.
     secureSwitch->setEnabled(!question.isUpdate);
+    secureLabel_->setEnabled(!question.isUpdate);
     secureSwitch->setChecked(false);
     saveButton->setTitle(ui::text(logic_.saveButtonKey()));
     saveButton->setAlternateTitle(ui::text(logic_.saveButtonKey()));

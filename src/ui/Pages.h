@@ -152,6 +152,7 @@ class TBNSaveAccountPopoverViewController : public TBNFadingPage {
     void showWaitingBox(bool animated);
 
     TBNSaveAccountLogic logic_;
+    QLabel* secureLabel_ = nullptr;
     std::shared_ptr<TBNSettingsDelegate> observer_;
     bool waitingShown_ = true;
     ui::PageAnswer<TBNSaveAccountAnswer> answer_;
