@@ -435,6 +435,23 @@ TEST_F(SettingsPagesTest, TlsIdentityAlertAnswersCreateOrQuit) {
     }
 }
 
+TEST_F(SettingsPagesTest, TlsIdentityFailureTellsWhenItIsClosed) {
+    auto service = ui::makePopoverUIService(presenter_);
+    int closed = 0;
+    service->showSSLIdentityFailedAlert([&] { ++closed; });
+    settle();
+    QMessageBox* box = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == "sslIdentityFailedAlert") box = static_cast<QMessageBox*>(w);
+    }
+    ASSERT_TRUE(box);
+    EXPECT_EQ(closed, 0);
+    box->button(QMessageBox::Ok)->click();
+    settle();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(closed, 1);
+}
+
 }  // namespace
 }  // namespace lumvane::testing
 
