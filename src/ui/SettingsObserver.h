@@ -12,16 +12,18 @@
 
 namespace lumvane::ui {
 
-class SettingsObserver : public TBNSettingsDelegate {
+// The widget owns the observer, so an observer still alive on the GUI thread means the
+// widget is too; the settings' threads never touch the widget.
+class SettingsObserver : public TBNSettingsDelegate,
+                         public std::enable_shared_from_this<SettingsObserver> {
   public:
     SettingsObserver(QObject* owner, std::function<void(TBNSettingsComponents)> changed)
         : owner_(owner), changed_(std::move(changed)) {}
 
     void settingsDidUpdated(TBNSettings&, TBNSettingsComponents components) override {
-        QPointer<QObject> owner = owner_;
-        auto changed = changed_;
-        onMain(nullptr, [owner, changed, components] {
-            if (owner) changed(components);
+        std::weak_ptr<SettingsObserver> weak = weak_from_this();
+        onMain(nullptr, [weak, components] {
+            if (auto self = weak.lock(); self && self->owner_) self->changed_(components);
         });
     }
 
