@@ -286,5 +286,23 @@ TEST_F(SafariCommunicationTest, SilentApplicationCallsEndByTheirBounds) {
     }
 }
 
+// A main application whose connection queue is full: making the connection ends by its own
+// bound, however long the call itself may take.
+TEST_F(SafariCommunicationTest, UnansweredConnectionEndsByTheConnectBound) {
+    safaritest::FullBacklogServer full;
+    ASSERT_TRUE(full.full()) << "the listener's queue did not fill";
+    auto e = env(full.url());
+    e.connectTimeout = std::chrono::milliseconds(150);
+    e.pingTimeout = std::chrono::minutes(10);
+    e.questionTimeout = std::chrono::minutes(10);
+    Communication c(e);
+    auto ping = std::async(std::launch::async, [&] { return c.sendPing(); });
+    const bool ended = ping.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    full.stop();  // refuses a connection that would otherwise wait for minutes
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ping.get(), PingWord::kFailure);
+    EXPECT_TRUE(log_.systemContains("error: "));
+}
+
 }  // namespace
 }  // namespace lumvane

@@ -2,6 +2,7 @@
 // Shared fixtures of the Safari extension tests: a loopback main application with
 // scriptable storage and host-storage services, captured log lines and a temp folder.
 #include <arpa/inet.h>
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -206,6 +207,49 @@ class SilentServer {
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<int> accepted_;
+};
+
+// A loopback listener that never accepts and whose queue is full, so a new connection
+// stays unanswered while it is being made. Stopping it refuses what is still waiting.
+class FullBacklogServer {
+  public:
+    FullBacklogServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ||
+            ::listen(listener_, 0) ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len)) {
+            ADD_FAILURE() << "no loopback listener";
+            return;
+        }
+        port_ = ntohs(addr.sin_port);
+        // Connect until one connection is left waiting: the queue is then full.
+        for (int i = 0; i < 16 && !full_; ++i) {
+            int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            fillers_.push_back(c);
+            if (::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) continue;
+            pollfd p{c, POLLOUT, 0};
+            full_ = errno == EINPROGRESS && ::poll(&p, 1, 500) == 0;
+        }
+    }
+    ~FullBacklogServer() { stop(); }
+    void stop() {
+        if (listener_ >= 0) ::close(listener_);
+        listener_ = -1;
+        for (int c : fillers_) ::close(c);
+        fillers_.clear();
+    }
+    bool full() const { return full_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/thrift"; }
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
 };
 
 // A loopback URL on which nothing listens.
