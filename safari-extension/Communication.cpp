@@ -1,8 +1,12 @@
 #include "Communication.h"
 
 #include <thrift/transport/THttpClient.h>
+#include <thrift/transport/TSocket.h>
+#include <thrift/transport/TTransportException.h>
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 
 #include "ExceptionGuard.h"
 #include "SafariLog.h"
@@ -13,6 +17,8 @@
 namespace lumvane {
 
 using apache::thrift::transport::THttpClient;
+using apache::thrift::transport::TSocket;
+using apache::thrift::transport::TTransportException;
 
 CommunicationEnvironment CommunicationEnvironment::system() {
     CommunicationEnvironment env;
@@ -54,11 +60,49 @@ Communication::Communication(CommunicationEnvironment environment) : env_(std::m
     }
 }
 
+namespace {
+
+// A socket whose whole exchange ends by a deadline fixed when it is made: every read and
+// write may wait only for what is left of it, so neither silence nor a reply trickling in
+// byte by byte holds the caller longer.
+class DeadlineSocket : public TSocket {
+  public:
+    DeadlineSocket(const std::string& host, int port, std::chrono::milliseconds connectTimeout,
+                   std::chrono::milliseconds callTimeout)
+        : TSocket(host, port), deadline_(std::chrono::steady_clock::now() + callTimeout) {
+        setConnTimeout(static_cast<int>(std::max<int64_t>(1, connectTimeout.count())));
+    }
+    uint32_t read(uint8_t* buf, uint32_t len) override {
+        setRecvTimeout(remainingMs());
+        return TSocket::read(buf, len);
+    }
+    uint32_t write_partial(const uint8_t* buf, uint32_t len) override {
+        setSendTimeout(remainingMs());
+        return TSocket::write_partial(buf, len);
+    }
+
+  private:
+    int remainingMs() const {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        deadline_ - std::chrono::steady_clock::now())
+                        .count();
+        if (left <= 0) {
+            throw TTransportException(TTransportException::TIMED_OUT,
+                                      "the main application did not answer in time");
+        }
+        return static_cast<int>(std::min<int64_t>(left, std::numeric_limits<int>::max()));
+    }
+    std::chrono::steady_clock::time_point deadline_;
+};
+
+}  // namespace
+
 template <class Client>
-std::shared_ptr<Client> Communication::makeClient() {
+std::shared_ptr<Client> Communication::makeClient(std::chrono::milliseconds callTimeout) {
     if (!endpoint_) return nullptr;
-    auto transport =
-        std::make_shared<THttpClient>(endpoint_->host, endpoint_->port, endpoint_->path);
+    auto socket = std::make_shared<DeadlineSocket>(endpoint_->host, endpoint_->port,
+                                                   env_.connectTimeout, callTimeout);
+    auto transport = std::make_shared<THttpClient>(socket, endpoint_->host, endpoint_->path);
     auto protocol = std::make_shared<ThriftJSONProtocol>(transport);
     return std::make_shared<Client>(protocol);
 }
@@ -112,7 +156,7 @@ void logError(const TBNError& error) {
 }  // namespace
 
 PingStatus Communication::sendPing() {
-    auto client = makeClient<TBNHostStorageServiceClient>();
+    auto client = makeClient<TBNHostStorageServiceClient>(env_.pingTimeout);
     if (!client) return PingWord::kNoReply;
     auto request =
         std::make_shared<TBNPingTestRequest>(makeRequestInfo(), makeAuthentication(),
@@ -164,7 +208,7 @@ PingStatus Communication::sendPing() {
 }
 
 std::vector<JSAccount> Communication::getSiteData(const SafariURL& url) {
-    auto client = makeClient<TBNStorageServiceClient>();
+    auto client = makeClient<TBNStorageServiceClient>(env_.questionTimeout);
     if (!client) return {};
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();
@@ -198,7 +242,7 @@ std::vector<JSAccount> Communication::getSiteData(const SafariURL& url) {
 std::optional<std::string> Communication::chooseSiteData(const SafariURL& url,
                                                          const std::vector<std::string>& accounts,
                                                          bool noCache) {
-    auto client = makeClient<TBNHostStorageServiceClient>();
+    auto client = makeClient<TBNHostStorageServiceClient>(env_.questionTimeout);
     if (!client) return std::nullopt;
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();
@@ -243,7 +287,7 @@ JSAccount Communication::accountFromLoginData(const TBNLoginData& data) {
 
 std::optional<JSAccount> Communication::getLoginData(const SafariURL& url,
                                                      const std::string& login) {
-    auto client = makeClient<TBNStorageServiceClient>();
+    auto client = makeClient<TBNStorageServiceClient>(env_.questionTimeout);
     if (!client) return std::nullopt;
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();
@@ -266,7 +310,7 @@ std::optional<JSAccount> Communication::getLoginData(const SafariURL& url,
 }
 
 std::optional<JS2FACode> Communication::get2FACode(const SafariURL& url, const std::string& login) {
-    auto client = makeClient<TBNStorageServiceClient>();
+    auto client = makeClient<TBNStorageServiceClient>(env_.questionTimeout);
     if (!client) return std::nullopt;
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();
@@ -304,7 +348,7 @@ std::shared_ptr<TBNLoginData> Communication::loginDataFromAccount(const JSAccoun
 }
 
 void Communication::addLoginData(const JSAccount& account, const SafariURL& url) {
-    auto client = makeClient<TBNStorageServiceClient>();
+    auto client = makeClient<TBNStorageServiceClient>(env_.questionTimeout);
     if (!client) return;
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();
@@ -325,7 +369,7 @@ void Communication::addLoginData(const JSAccount& account, const SafariURL& url)
 
 void Communication::updateLoginData(const JSAccount& account, const SafariURL& url,
                                     const std::string& currentLogin) {
-    auto client = makeClient<TBNStorageServiceClient>();
+    auto client = makeClient<TBNStorageServiceClient>(env_.questionTimeout);
     if (!client) return;
     auto info = makeRequestInfo();
     auto auth = makeAuthentication();

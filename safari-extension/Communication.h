@@ -4,6 +4,7 @@
 // call makes its own client, transport and protocol; only the request counter and the
 // credentials read from the keychain are shared.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,12 @@ struct CommunicationEnvironment {
     std::function<std::optional<std::string>()> credentialsText;
     // Whole seconds since 1970 (UTC).
     std::function<int64_t()> nowSeconds;
+    // Bounds of one call, so that a main application that accepts and never answers holds
+    // neither a tab nor the ping loop: reaching it, a whole ping, and a whole question (which
+    // may wait for the user's answer in the main application).
+    std::chrono::milliseconds connectTimeout{2000};
+    std::chrono::milliseconds pingTimeout{5000};
+    std::chrono::milliseconds questionTimeout{310000};
 
     // The loopback address above, the keychain item "com.tobrin.lumvane.safariauth" and
     // the system clock.
@@ -85,7 +92,7 @@ class Communication {
         std::string path;
     };
     template <class Client>
-    std::shared_ptr<Client> makeClient();
+    std::shared_ptr<Client> makeClient(std::chrono::milliseconds callTimeout);
 
     CommunicationEnvironment env_;
     std::optional<Endpoint> endpoint_;

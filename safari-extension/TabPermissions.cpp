@@ -231,8 +231,9 @@ void SafariExtensionHandler::onBeforeUnload(const JSContext& context) {
     {
         auto lock = session_.lockTabs();
         auto tab = session_.tabState(SessionStorage::tabStateKey(context));
-        // The first unload of a page session acts too (no earlier session recorded).
-        if (!tab || tab->unloadSessionId == context.sessionId) return;
+        // Only an unload after another page session's recorded unload acts. Nothing records a
+        // tab's first unload, so the event of a multi-page login survives to the next page.
+        if (!tab || !tab->unloadSessionId || tab->unloadSessionId == context.sessionId) return;
         tab->lastEvent.reset();
         tab->unloadSessionId = context.sessionId;
         cancel = true;

@@ -69,6 +69,24 @@ void TBNBLEChecker::centralManagerDidUpdateState(ble::BleCentral& central) {
             break;
     }
     blec::log(blec::LogLevel::Info, "", text);
+    if (state == ble::CentralState::Unauthorized) {
+        // Says why the application may not use Bluetooth.
+        const char* authorization = "bluetooth.authorization = not determined";
+        switch (central.authorization()) {
+            case ble::CentralAuthorization::Restricted:
+                authorization = "bluetooth.authorization = restricted";
+                break;
+            case ble::CentralAuthorization::Denied:
+                authorization = "bluetooth.authorization = denied";
+                break;
+            case ble::CentralAuthorization::AllowedAlways:
+                authorization = "bluetooth.authorization = allowed always";
+                break;
+            default:
+                break;
+        }
+        blec::log(blec::LogLevel::Info, "", authorization);
+    }
     {
         std::lock_guard<std::mutex> lock(mutex_);
         // Only the first report answers; later ones change nothing.

@@ -138,8 +138,8 @@ std::shared_ptr<TBNSiteData> siteForLogin(
     }
     std::string domain;
     std::string siteAddress;
-    if (!name.empty()) {
-        std::string n = name;
+    std::string n = name;
+    if (!n.empty()) {
         bool dotted = n.find('.') != std::string::npos;
         if (!address && dotted && parsesAsUrl("https://" + n)) {
             address = "https://" + n;
@@ -148,6 +148,10 @@ std::shared_ptr<TBNSiteData> siteForLogin(
         if (dotted && parsesAsUrl("https://" + n)) {
             if (auto d = siteDomainName("https://" + n)) n = *d;
         }
+    }
+    // A dotted name that names no site domain (":.") leaves nothing to key a site by: such a
+    // login is placed as one without a name.
+    if (!n.empty()) {
         siteAddress = address ? siteDomainName(*address).value_or("") : std::string();
         domain = n;
     } else {

@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include "blec/TBNBlecPeripheralStore.h"
+#include "core/pasteboard/Pasteboard.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "extension/TBNProtocolHelper.h"
@@ -949,7 +950,8 @@ void TBNThriftRemoteMobileSevice::restoreToTransport(
 void TBNThriftRemoteMobileSevice::settingsDidUpdated(TBNSettings&,
                                                      TBNSettingsComponents components) {
     if (components & TBNSettingsComponentSwitches) {
-        if (settings_->supportYubiKey()) {
+        // The same rule as at start-up and for each request: both switches must be on.
+        if (TBNOSXFeatureManager::yubikey(*settings_)) {
             startU2F();
         } else {
             stopU2F();

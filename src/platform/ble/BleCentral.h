@@ -189,6 +189,10 @@ class BleCentral : public std::enable_shared_from_this<BleCentral> {
     virtual ~BleCentral();
 
     virtual CentralState state() const = 0;
+    // A system without a per-application Bluetooth permission allows every application.
+    virtual CentralAuthorization authorization() const {
+        return CentralAuthorization::AllowedAlways;
+    }
     // Empty filter: every advertiser. With allowDuplicates every advertisement is
     // reported, else one per peripheral and scan (and again when its data change).
     virtual void scanForPeripherals(const std::vector<std::string>& serviceUuids,

@@ -22,6 +22,14 @@ enum class CentralState : int {
     PoweredOn = 5,
 };
 
+// Whether the system lets this application use Bluetooth (values as above).
+enum class CentralAuthorization : int {
+    NotDetermined = 0,
+    Restricted = 1,
+    Denied = 2,
+    AllowedAlways = 3,
+};
+
 enum class PeripheralState { Disconnected, Connecting, Connected, Disconnecting };
 
 enum class WriteType { WithResponse, WithoutResponse };

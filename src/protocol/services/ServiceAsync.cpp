@@ -267,6 +267,113 @@ void TBNHostStorageServiceClientAsync::generatePassword(
         std::move(failure));
 }
 
+TBNStorageServiceClientAsync::TBNStorageServiceClientAsync(
+    const std::shared_ptr<apache::thrift::protocol::TProtocolFactory>& factory,
+    std::shared_ptr<TAsyncTransport> transport)
+    : AsyncClientBase(factory, std::move(transport)) {}
+
+void TBNStorageServiceClientAsync::getLoginData(
+    std::shared_ptr<TBNGetLoginDataRequest> request,
+    std::function<void(std::shared_ptr<TBNGetLoginDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_getLoginData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_getLoginData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::addLoginData(
+    std::shared_ptr<TBNAddLoginDataRequest> request,
+    std::function<void(std::shared_ptr<TBNAddLoginDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_addLoginData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_addLoginData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::deleteLoginData(
+    std::shared_ptr<TBNDeleteLoginDataRequest> request,
+    std::function<void(std::shared_ptr<TBNDeleteLoginDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_deleteLoginData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_deleteLoginData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::updateLoginData(
+    std::shared_ptr<TBNUpdateLoginDataRequest> request,
+    std::function<void(std::shared_ptr<TBNUpdateLoginDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_updateLoginData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_updateLoginData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::getSiteData(
+    std::shared_ptr<TBNGetSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNGetSiteDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_getSiteData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_getSiteData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::getSiteDataList(
+    std::shared_ptr<TBNGetSiteDataListRequest> request,
+    std::function<void(std::shared_ptr<TBNGetSiteDataListResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_getSiteDataList(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_getSiteDataList();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::deleteSiteData(
+    std::shared_ptr<TBNDeleteSiteDataRequest> request,
+    std::function<void(std::shared_ptr<TBNDeleteSiteDataResponse>)> response,
+    TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_deleteSiteData(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_deleteSiteData();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
+
+void TBNStorageServiceClientAsync::get2FACode(
+    std::shared_ptr<TBNGet2FACodeRequest> request,
+    std::function<void(std::shared_ptr<TBNGet2FACodeResponse>)> response, TBNAsyncFailure failure) {
+    dispatch(
+        weak_from_this().lock(), [&] { send_get2FACode(std::move(request)); },
+        [this, response = std::move(response)] {
+            auto answer = recv_get2FACode();
+            if (response) response(std::move(answer));
+        },
+        std::move(failure));
+}
 TBNLoggingServiceClientAsync::TBNLoggingServiceClientAsync(
     const std::shared_ptr<apache::thrift::protocol::TProtocolFactory>& factory,
     std::shared_ptr<TAsyncTransport> transport)

@@ -1,5 +1,5 @@
 #pragma once
-// Asynchronous bindings of the mobile-storage, host-storage and logging services. Each
+// Asynchronous bindings of the mobile-storage, storage, host-storage and logging services. Each
 // client writes its call on the calling thread exactly as the synchronous client does,
 // flushes through a TAsyncTransport and reads the reply when the transport calls back.
 // The response callback gets the response record (nothing for a method that returns
@@ -349,6 +349,123 @@ class TBNHostStorageServiceClientAsync
         std::shared_ptr<TBNGeneratePasswordRequest> request,
         std::function<void(std::shared_ptr<TBNGeneratePasswordResponse>)> response,
         TBNAsyncFailure failure) override;
+};
+
+// The asynchronous interface of StorageService.
+class TBNStorageServiceAsync {
+  public:
+    virtual ~TBNStorageServiceAsync() = default;
+    virtual void getLoginData(
+        std::shared_ptr<TBNGetLoginDataRequest> request,
+        std::function<void(std::shared_ptr<TBNGetLoginDataResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void addLoginData(
+        std::shared_ptr<TBNAddLoginDataRequest> request,
+        std::function<void(std::shared_ptr<TBNAddLoginDataResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void deleteLoginData(
+        std::shared_ptr<TBNDeleteLoginDataRequest> request,
+        std::function<void(std::shared_ptr<TBNDeleteLoginDataResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void updateLoginData(
+        std::shared_ptr<TBNUpdateLoginDataRequest> request,
+        std::function<void(std::shared_ptr<TBNUpdateLoginDataResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void getSiteData(std::shared_ptr<TBNGetSiteDataRequest> request,
+                             std::function<void(std::shared_ptr<TBNGetSiteDataResponse>)> response,
+                             TBNAsyncFailure failure) = 0;
+    virtual void getSiteDataList(
+        std::shared_ptr<TBNGetSiteDataListRequest> request,
+        std::function<void(std::shared_ptr<TBNGetSiteDataListResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void deleteSiteData(
+        std::shared_ptr<TBNDeleteSiteDataRequest> request,
+        std::function<void(std::shared_ptr<TBNDeleteSiteDataResponse>)> response,
+        TBNAsyncFailure failure) = 0;
+    virtual void get2FACode(std::shared_ptr<TBNGet2FACodeRequest> request,
+                            std::function<void(std::shared_ptr<TBNGet2FACodeResponse>)> response,
+                            TBNAsyncFailure failure) = 0;
+};
+
+class TBNStorageServiceClientAsync
+    : public TBNStorageServiceAsync,
+      public detail::AsyncClientBase<TBNStorageServiceClient>,
+      public std::enable_shared_from_this<TBNStorageServiceClientAsync> {
+  public:
+    TBNStorageServiceClientAsync(
+        const std::shared_ptr<apache::thrift::protocol::TProtocolFactory>& factory,
+        std::shared_ptr<TAsyncTransport> transport);
+
+    void send_getLoginData(std::shared_ptr<TBNGetLoginDataRequest> request) {
+        client_.send_getLoginData(std::move(request));
+    }
+    std::shared_ptr<TBNGetLoginDataResponse> recv_getLoginData() {
+        return client_.recv_getLoginData();
+    }
+    void getLoginData(std::shared_ptr<TBNGetLoginDataRequest> request,
+                      std::function<void(std::shared_ptr<TBNGetLoginDataResponse>)> response,
+                      TBNAsyncFailure failure) override;
+    void send_addLoginData(std::shared_ptr<TBNAddLoginDataRequest> request) {
+        client_.send_addLoginData(std::move(request));
+    }
+    std::shared_ptr<TBNAddLoginDataResponse> recv_addLoginData() {
+        return client_.recv_addLoginData();
+    }
+    void addLoginData(std::shared_ptr<TBNAddLoginDataRequest> request,
+                      std::function<void(std::shared_ptr<TBNAddLoginDataResponse>)> response,
+                      TBNAsyncFailure failure) override;
+    void send_deleteLoginData(std::shared_ptr<TBNDeleteLoginDataRequest> request) {
+        client_.send_deleteLoginData(std::move(request));
+    }
+    std::shared_ptr<TBNDeleteLoginDataResponse> recv_deleteLoginData() {
+        return client_.recv_deleteLoginData();
+    }
+    void deleteLoginData(std::shared_ptr<TBNDeleteLoginDataRequest> request,
+                         std::function<void(std::shared_ptr<TBNDeleteLoginDataResponse>)> response,
+                         TBNAsyncFailure failure) override;
+    void send_updateLoginData(std::shared_ptr<TBNUpdateLoginDataRequest> request) {
+        client_.send_updateLoginData(std::move(request));
+    }
+    std::shared_ptr<TBNUpdateLoginDataResponse> recv_updateLoginData() {
+        return client_.recv_updateLoginData();
+    }
+    void updateLoginData(std::shared_ptr<TBNUpdateLoginDataRequest> request,
+                         std::function<void(std::shared_ptr<TBNUpdateLoginDataResponse>)> response,
+                         TBNAsyncFailure failure) override;
+    void send_getSiteData(std::shared_ptr<TBNGetSiteDataRequest> request) {
+        client_.send_getSiteData(std::move(request));
+    }
+    std::shared_ptr<TBNGetSiteDataResponse> recv_getSiteData() {
+        return client_.recv_getSiteData();
+    }
+    void getSiteData(std::shared_ptr<TBNGetSiteDataRequest> request,
+                     std::function<void(std::shared_ptr<TBNGetSiteDataResponse>)> response,
+                     TBNAsyncFailure failure) override;
+    void send_getSiteDataList(std::shared_ptr<TBNGetSiteDataListRequest> request) {
+        client_.send_getSiteDataList(std::move(request));
+    }
+    std::shared_ptr<TBNGetSiteDataListResponse> recv_getSiteDataList() {
+        return client_.recv_getSiteDataList();
+    }
+    void getSiteDataList(std::shared_ptr<TBNGetSiteDataListRequest> request,
+                         std::function<void(std::shared_ptr<TBNGetSiteDataListResponse>)> response,
+                         TBNAsyncFailure failure) override;
+    void send_deleteSiteData(std::shared_ptr<TBNDeleteSiteDataRequest> request) {
+        client_.send_deleteSiteData(std::move(request));
+    }
+    std::shared_ptr<TBNDeleteSiteDataResponse> recv_deleteSiteData() {
+        return client_.recv_deleteSiteData();
+    }
+    void deleteSiteData(std::shared_ptr<TBNDeleteSiteDataRequest> request,
+                        std::function<void(std::shared_ptr<TBNDeleteSiteDataResponse>)> response,
+                        TBNAsyncFailure failure) override;
+    void send_get2FACode(std::shared_ptr<TBNGet2FACodeRequest> request) {
+        client_.send_get2FACode(std::move(request));
+    }
+    std::shared_ptr<TBNGet2FACodeResponse> recv_get2FACode() { return client_.recv_get2FACode(); }
+    void get2FACode(std::shared_ptr<TBNGet2FACodeRequest> request,
+                    std::function<void(std::shared_ptr<TBNGet2FACodeResponse>)> response,
+                    TBNAsyncFailure failure) override;
 };
 
 // The asynchronous interface of LoggingService.

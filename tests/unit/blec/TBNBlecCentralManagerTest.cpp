@@ -30,8 +30,10 @@ class FakeCentral : public BleCentral {
         if (auto d = delegate()) d->centralManagerDidUpdateState(*this);
     }
     void setStateValue(CentralState s) { state_ = s; }
+    void setAuthorizationValue(CentralAuthorization a) { authorization_ = a; }
 
     CentralState state() const override { return state_; }
+    CentralAuthorization authorization() const override { return authorization_; }
     void scanForPeripherals(const std::vector<std::string>&, bool) override {}
     void stopScan() override {}
     bool isScanning() const override { return false; }
@@ -44,6 +46,7 @@ class FakeCentral : public BleCentral {
 
   private:
     std::atomic<CentralState> state_;
+    std::atomic<CentralAuthorization> authorization_{CentralAuthorization::NotDetermined};
 };
 
 class QuietLog {
@@ -264,6 +267,49 @@ TEST(BluetoothCheckWait, ReportDuringTheWaitAnswersAndLaterReportsChangeNothing)
     EXPECT_FALSE(answer.get());
     std::lock_guard<std::mutex> lock(quiet.mutex);
     EXPECT_EQ(quiet.lines.front(), "bluetooth.state = unsupported");
+}
+
+// Only the unauthorized state says, in a second line, what the system allows.
+TEST(BluetoothCheckLog, UnauthorizedStateAlsoLogsTheAuthorization) {
+    struct Case {
+        CentralState state;
+        CentralAuthorization authorization;
+        std::vector<std::string> lines;
+    };
+    const std::vector<Case> cases = {
+        {CentralState::Unauthorized,
+         CentralAuthorization::NotDetermined,
+         {"bluetooth.state = unauthorized", "bluetooth.authorization = not determined"}},
+        {CentralState::Unauthorized,
+         CentralAuthorization::Restricted,
+         {"bluetooth.state = unauthorized", "bluetooth.authorization = restricted"}},
+        {CentralState::Unauthorized,
+         CentralAuthorization::Denied,
+         {"bluetooth.state = unauthorized", "bluetooth.authorization = denied"}},
+        {CentralState::Unauthorized,
+         CentralAuthorization::AllowedAlways,
+         {"bluetooth.state = unauthorized", "bluetooth.authorization = allowed always"}},
+        {CentralState::PoweredOn, CentralAuthorization::Denied, {"bluetooth.state = powered on"}},
+        {CentralState::Unsupported,
+         CentralAuthorization::Restricted,
+         {"bluetooth.state = unsupported"}},
+    };
+    for (const auto& c : cases) {
+        QuietLog quiet;
+        BleCentralFactory factory = [&](std::weak_ptr<BleCentralDelegate> d,
+                                        std::shared_ptr<DispatchQueue> q,
+                                        const BleCentralOptions&) {
+            auto central = std::make_shared<FakeCentral>(d, q, c.state);
+            central->setAuthorizationValue(c.authorization);
+            central->reportNow();
+            return central;
+        };
+        auto checker = TBNBLEChecker::create(std::make_shared<ManualClock>(), factory);
+        EXPECT_EQ(checker->canSupportBluetoothLowEnergy(), c.state == CentralState::PoweredOn);
+        std::lock_guard<std::mutex> lock(quiet.mutex);
+        EXPECT_EQ(quiet.lines, c.lines)
+            << static_cast<int>(c.state) << " " << static_cast<int>(c.authorization);
+    }
 }
 
 TEST(BluetoothCheckWait, NoReportWithin2000SecondsMeansNo) {

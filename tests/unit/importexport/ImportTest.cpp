@@ -5,6 +5,7 @@
 #include <any>
 
 #include "ImportExportTestSupport.h"
+#include "core/importexport/LoginFiles.h"
 #include "runtime/Clock.h"
 
 namespace lumvane::importtest {
@@ -142,6 +143,42 @@ TEST_F(ImportTest, DashlaneJson) {
     EXPECT_EQ(login->notes(), "family plan");
     auto spotify = siteOf(phone_->vault, "spotify.com");
     EXPECT_EQ(*spotify->formUrls(), std::set<std::string>{"https://spotify.com"});
+}
+
+// A name with a dot that still names no site domain falls back as a login without a name
+// does: the address's site domain, else "Unknown"; never a site with an empty domain.
+TEST(JsonSiteRule, NameWithoutSiteDomainFallsBackLikeNoName) {
+    struct Case {
+        const char* name;
+        std::string text;
+        bool dashlane;
+        std::string domain, siteUrl;
+    };
+    const std::vector<Case> cases = {
+        {"dashlane, title only", R"({"AUTHENTIFIANT":[{"title":":."}]})", true, "Unknown", ""},
+        {"dashlane, with address",
+         R"({"AUTHENTIFIANT":[{"domain":"https://www.shop.com/in","title":":."}]})", true,
+         "shop.com", "shop.com"},
+        {"own, name only", R"([{"domain":":.","login":"a"}])", false, "Unknown", ""},
+        {"own, with address", R"([{"url":"https://a.b.example.org/","domain":":."}])", false,
+         "example.org", "example.org"},
+        {"dashlane, plain title kept", R"({"AUTHENTIFIANT":[{"title":"Netflix"}]})", true,
+         "Netflix", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::optional<TBNSiteDataList> sites;
+        if (c.dashlane) {
+            sites = readDashlaneJson(c.text);
+        } else if (auto own = readLumvaneJson(c.text)) {
+            sites = own->sites;
+        }
+        ASSERT_TRUE(sites);
+        ASSERT_EQ(sites->size(), 1u);
+        EXPECT_EQ(sites->at(0)->domain(), c.domain);
+        EXPECT_EQ(sites->at(0)->siteUrl(), c.siteUrl);
+        EXPECT_EQ(sites->at(0)->loginData()->size(), 1u);
+    }
 }
 
 TEST_F(ImportTest, OwnJsonSiteRulesAndTwoFactorDefaults) {

@@ -408,6 +408,52 @@ TEST_F(U2FTest, BridgeCallbacksForwardTheRawRequestAndFollowTheSwitch) {
     EXPECT_FALSE(bridge->registerAnswer(Bytes{1}));
 }
 
+// The key runs only while both extended mode and the security-key switch are on, whichever
+// switch the change was about. Each step turns one switch, so no change passes through a
+// state of its own.
+TEST_F(U2FTest, SwitchChangeFollowsExtendedModeAndTheSecurityKeySwitch) {
+    startService();
+    auto bridge = std::make_shared<RecordingBridge>();
+    service_->setU2FBridge(bridge);
+    struct Step {
+        bool extended, yubikey;
+    };
+    const Step steps[] = {{true, false}, {true, true}, {false, true}, {false, false},
+                          {false, true}, {true, true}, {true, false}, {false, false},
+                          {true, false}, {true, true}};
+    for (const Step& s : steps) {
+        SCOPED_TRACE(::testing::Message() << "extended " << s.extended << " yubikey " << s.yubikey);
+        const bool expected = s.extended && s.yubikey;
+        settings_->setOsxExtendedMode(s.extended);
+        settings_->setSupportYubiKey(s.yubikey);
+        settings_->waitForPendingSaves();
+        EXPECT_TRUE(eventually([&] { return bridge->running() == expected; }));
+        // Told again, the service keeps the key as it is.
+        service_->settingsDidUpdated(*settings_, TBNSettingsComponentSwitches);
+        EXPECT_EQ(bridge->running(), expected);
+    }
+}
+
+TEST_F(U2FTest, ExtendedModeOffStopsTheKeyAndOtherSwitchesDoNotStartIt) {
+    startService();
+    enableFeature(true);
+    auto bridge = std::make_shared<RecordingBridge>();
+    service_->setU2FBridge(bridge);
+    ASSERT_TRUE(bridge->running());
+
+    settings_->setOsxExtendedMode(false);
+    settings_->waitForPendingSaves();
+    EXPECT_TRUE(eventually([&] { return !bridge->running(); }));
+
+    // Another extended-mode switch changes while the security-key switch stays on.
+    const int startsBefore = bridge->starts;
+    settings_->setExtensionExtendedMode(!settings_->extensionExtendedMode());
+    settings_->waitForPendingSaves();
+    service_->settingsDidUpdated(*settings_, TBNSettingsComponentSwitches);
+    EXPECT_FALSE(bridge->running());
+    EXPECT_EQ(bridge->starts, startsBefore);
+}
+
 TEST_F(U2FTest, ConcurrentRequestsEachGetTheirOwnAnswer) {
     startService();
     enableFeature(true);

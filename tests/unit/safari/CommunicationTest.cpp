@@ -1,6 +1,8 @@
 // The client of the main application against a loopback server with scripted replies.
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "Communication.h"
 #include "SafariTestSupport.h"
 
@@ -224,6 +226,82 @@ TEST_F(SafariCommunicationTest, AddressWithoutSiteDomainSendsNoDomain) {
     Communication c(env(server_.url()));
     c.getSiteData(*SafariURL::parse("about:blank"));
     EXPECT_FALSE(server_.app->lastSiteData->domain().has_value());
+}
+
+// A main application that takes the connection and never answers: each call ends by its own
+// bound (the ping by the ping bound, the questions by theirs) with its failure result.
+TEST_F(SafariCommunicationTest, SilentApplicationCallsEndByTheirBounds) {
+    using std::chrono::milliseconds;
+    const auto url = *SafariURL::parse("https://a.com/login");
+    struct Outcome {
+        PingStatus ping = 0;
+        bool siteDataEmpty = false, noChoice = false, noLogin = false, noCode = false;
+    };
+    struct Case {
+        const char* name;
+        milliseconds ping, question;
+        bool callPing;
+    };
+    // The other bound is far beyond the wait below, so only the right one can end the call.
+    const Case cases[] = {{"ping", milliseconds(150), std::chrono::minutes(10), true},
+                          {"questions", std::chrono::minutes(10), milliseconds(150), false}};
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        safaritest::SilentServer silent;
+        auto e = env(silent.url());
+        e.pingTimeout = k.ping;
+        e.questionTimeout = k.question;
+        Communication c(e);
+        auto calls = std::async(std::launch::async, [&] {
+            Outcome o;
+            if (k.callPing) {
+                o.ping = c.sendPing();
+                return o;
+            }
+            o.siteDataEmpty = c.getSiteData(url).empty();
+            o.noChoice = !c.chooseSiteData(url, {"a", "b"}, false);
+            o.noLogin = !c.getLoginData(url, "u");
+            o.noCode = !c.get2FACode(url, "u");
+            JSAccount a;
+            a.login = "u";
+            c.addLoginData(a, url);
+            c.updateLoginData(a, url, "old");
+            return o;
+        });
+        const bool ended = calls.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        silent.stop();  // frees a call that would otherwise wait for ever
+        ASSERT_TRUE(ended);
+        Outcome o = calls.get();
+        if (k.callPing) {
+            EXPECT_EQ(o.ping, PingWord::kFailure);
+            EXPECT_EQ(c.requestId(), 1);
+        } else {
+            EXPECT_TRUE(o.siteDataEmpty);
+            EXPECT_TRUE(o.noChoice);
+            EXPECT_TRUE(o.noLogin);
+            EXPECT_TRUE(o.noCode);
+            EXPECT_EQ(c.requestId(), 6);
+        }
+        EXPECT_TRUE(log_.systemContains("error: "));
+    }
+}
+
+// A main application whose connection queue is full: making the connection ends by its own
+// bound, however long the call itself may take.
+TEST_F(SafariCommunicationTest, UnansweredConnectionEndsByTheConnectBound) {
+    safaritest::FullBacklogServer full;
+    ASSERT_TRUE(full.full()) << "the listener's queue did not fill";
+    auto e = env(full.url());
+    e.connectTimeout = std::chrono::milliseconds(150);
+    e.pingTimeout = std::chrono::minutes(10);
+    e.questionTimeout = std::chrono::minutes(10);
+    Communication c(e);
+    auto ping = std::async(std::launch::async, [&] { return c.sendPing(); });
+    const bool ended = ping.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    full.stop();  // refuses a connection that would otherwise wait for minutes
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(ping.get(), PingWord::kFailure);
+    EXPECT_TRUE(log_.systemContains("error: "));
 }
 
 }  // namespace

@@ -275,23 +275,63 @@ TEST_F(SafariDispatcherTest, ParserInfoNeedsAKnownPage) {
     EXPECT_EQ(r[0].userInfo["message"], (json{{"parser_info", {{"parser", "generic"}}}}));
 }
 
-TEST_F(SafariDispatcherTest, BeforeUnloadActsOncePerPageSession) {
+struct UnloadCase {
+    const char* name;
+    std::optional<std::string> storedUnloadSession;
+    std::optional<std::string> contextSession;
+    bool acts;
+};
+
+// An unload acts only when the tab already recorded the unload of another page session.
+TEST_F(SafariDispatcherTest, BeforeUnloadActsOnlyAfterAnotherSessionsUnload) {
+    const std::vector<UnloadCase> cases = {
+        {"first unload of the tab", std::nullopt, "s1", false},
+        {"same page session", "s1", "s1", false},
+        {"another page session", "s0", "s1", true},
+        {"no page session", "s0", std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        openTab();
+        {
+            auto lock = session->lockTabs();
+            tabState()->lastEvent = json{{"a", 1}};
+            tabState()->unloadSessionId = c.storedUnloadSession;
+        }
+        auto context = ctx(tabKey(), "0", "https://www.example.com/login", c.contextSession);
+        session->scheduleSave(JSContext::fromDictionary(context), 10, [] {});
+        send("beforeUnload", bare(context));
+        EXPECT_EQ(tabState()->lastEvent.has_value(), !c.acts);
+        EXPECT_EQ(session->hasScheduledSave(tabKey()), !c.acts);
+        EXPECT_EQ(tabState()->unloadSessionId, c.acts ? c.contextSession : c.storedUnloadSession);
+        session->cancelScheduledSave(JSContext::fromDictionary(context));
+    }
+}
+
+// A login spread over two pages: the event stored on the first page survives its unload and
+// is handed to the second.
+TEST_F(SafariDispatcherTest, MultiPageLoginIsHandedBackAcrossTheUnload) {
     openTab();
-    {
-        auto lock = session->lockTabs();
-        tabState()->lastEvent = json{{"a", 1}};
-    }
-    session->scheduleSave(JSContext::fromDictionary(tabCtx()), 10, [] {});
-    send("beforeUnload", bare(tabCtx()));
-    EXPECT_FALSE(tabState()->lastEvent.has_value());
-    EXPECT_EQ(tabState()->unloadSessionId, "s1");
-    EXPECT_FALSE(session->hasScheduledSave(tabKey()));
-    {
-        auto lock = session->lockTabs();
-        tabState()->lastEvent = json{{"a", 2}};
-    }
-    send("beforeUnload", bare(tabCtx()));
-    EXPECT_TRUE(tabState()->lastEvent.has_value());
+    send("init", withParam(ctx(tabKey(), "0", "https://www.example.com/login", "s1"),
+                           {{"navigation_type", 0}}));
+    send("storeLastEvent", withParam(ctx(tabKey(), "0", "https://www.example.com/login", "s1"),
+                                     {{"timestamp", 7}, {"step", "user"}}));
+    send("beforeUnload", bare(ctx(tabKey(), "0", "https://www.example.com/login", "s1")));
+    page->clearMessages();
+    send("init", withParam(ctx(tabKey(), "0", "https://www.example.com/password", "s2"),
+                           {{"navigation_type", 0}}));
+    auto r = page->messagesNamed("restoreLastEventFromExt");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].userInfo["message"], (json{{"timestamp", 7}, {"step", "user"}}));
+
+    // The second page unloads too; the third page of the flow still gets the event.
+    send("beforeUnload", bare(ctx(tabKey(), "0", "https://www.example.com/password", "s2")));
+    page->clearMessages();
+    send("init", withParam(ctx(tabKey(), "0", "https://www.example.com/otp", "s3"),
+                           {{"navigation_type", 0}}));
+    r = page->messagesNamed("restoreLastEventFromExt");
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].userInfo["message"], (json{{"timestamp", 7}, {"step", "user"}}));
 }
 
 TEST_F(SafariDispatcherTest, RemoteLogIsDecodedAndDropped) {

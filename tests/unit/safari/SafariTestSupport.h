@@ -1,13 +1,23 @@
 #pragma once
 // Shared fixtures of the Safari extension tests: a loopback main application with
 // scriptable storage and host-storage services, captured log lines and a temp folder.
+#include <arpa/inet.h>
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "SafariLog.h"
@@ -140,6 +150,106 @@ class MainAppServer {
 
     std::shared_ptr<FakeMainApp> app;
     std::unique_ptr<ThriftHTTPServer> server;
+};
+
+// A main application that accepts connections on a free loopback port and never answers.
+// Stopping it closes what it accepted, which also frees a caller still waiting.
+class SilentServer {
+  public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        socklen_t len = sizeof addr;
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+            ::listen(fd_, 16) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+            ADD_FAILURE() << "no loopback listener";
+            return;
+        }
+        port_ = ntohs(addr.sin_port);
+        acceptor_ = std::thread([this] {
+            while (!stop_) {
+                pollfd p{fd_, POLLIN, 0};
+                if (::poll(&p, 1, 50) <= 0) continue;
+                int c = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (c < 0) continue;
+                std::lock_guard<std::mutex> l(mutex_);
+                accepted_.push_back(c);
+                cv_.notify_all();
+            }
+        });
+    }
+    ~SilentServer() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (acceptor_.joinable()) acceptor_.join();
+        std::lock_guard<std::mutex> l(mutex_);
+        for (int c : accepted_) ::close(c);
+        accepted_.clear();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/thrift"; }
+    // Waits (bounded) until n connections were accepted in all.
+    bool waitForConnections(size_t n) {
+        std::unique_lock<std::mutex> l(mutex_);
+        return cv_.wait_for(l, std::chrono::seconds(30), [&] { return accepted_.size() >= n; });
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::thread acceptor_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<int> accepted_;
+};
+
+// A loopback listener that never accepts and whose queue is full, so a new connection
+// stays unanswered while it is being made. Stopping it refuses what is still waiting.
+class FullBacklogServer {
+  public:
+    FullBacklogServer() {
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        if (listener_ < 0 || ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) ||
+            ::listen(listener_, 0) ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len)) {
+            ADD_FAILURE() << "no loopback listener";
+            return;
+        }
+        port_ = ntohs(addr.sin_port);
+        // Connect until one connection is left waiting: the queue is then full.
+        for (int i = 0; i < 16 && !full_; ++i) {
+            int c = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            fillers_.push_back(c);
+            if (::connect(c, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) continue;
+            pollfd p{c, POLLOUT, 0};
+            full_ = errno == EINPROGRESS && ::poll(&p, 1, 500) == 0;
+        }
+    }
+    ~FullBacklogServer() { stop(); }
+    void stop() {
+        if (listener_ >= 0) ::close(listener_);
+        listener_ = -1;
+        for (int c : fillers_) ::close(c);
+        fillers_.clear();
+    }
+    bool full() const { return full_; }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/thrift"; }
+
+  private:
+    int listener_ = -1;
+    int port_ = 0;
+    bool full_ = false;
+    std::vector<int> fillers_;
 };
 
 // A loopback URL on which nothing listens.

@@ -1,4 +1,5 @@
 // Window and tab state, save timers, and the per-window ping loop with its toolbar icon.
+#include <future>
 #include <thread>
 
 #include "HandlerFixture.h"
@@ -168,6 +169,57 @@ TEST_F(SafariPingLoopTest, WithoutToolbarItemTheStateIsStillStored) {
     waitForPass(1);
     EXPECT_EQ(session->serviceState(*window), LumvaneServiceState::running);
     EXPECT_TRUE(window->toolbarItem()->images().empty());
+}
+
+// A main application that accepts and never answers: the window's ping ends by its bound, the
+// window is shown offline, and the session's destructor returns.
+TEST(SafariSilentApplication, SessionEndsWhileTheApplicationStaysSilent) {
+    safaritest::LogCapture log;
+    safaritest::SilentServer silent;
+    safaritest::TempDir tmp;
+    auto clock = std::make_shared<ManualClock>();
+    auto app = std::make_shared<FakeSafariApplication>();
+    auto window = std::make_shared<FakeWindow>(7);
+    window->addTab(8, "https://a.com/");
+    app->setActiveWindow(window);
+    SessionEnvironment env;
+    env.application = app;
+    env.clock = clock;
+    std::string dir = tmp.path;
+    env.config.applicationSupportDirectory = [dir] { return std::optional<std::string>(dir); };
+    env.config.settingsKey = [] { return std::optional<Bytes>(Bytes(32, 3)); };
+    env.communication.url = silent.url();
+    env.communication.credentialsText = [] { return std::optional<std::string>("id:secret"); };
+    env.communication.nowSeconds = [] { return int64_t(1); };
+    env.communication.pingTimeout = std::chrono::milliseconds(200);
+    env.communication.questionTimeout = std::chrono::milliseconds(200);
+    auto parsers = std::make_shared<Parsers>(std::nullopt);
+    env.parsers = [parsers]() -> const Parsers& { return *parsers; };
+    auto session = std::make_unique<SessionStorage>(env);
+    auto handler = std::make_unique<SafariExtensionHandler>(*session);
+
+    handler->validateToolbarItem(window, [](bool, const std::string&) {});
+    EXPECT_TRUE(silent.waitForConnections(1));
+    bool offline = false;
+    for (int i = 0; i < 3000 && !offline; ++i) {
+        offline = session->serviceState(*window) == LumvaneServiceState::offline;
+        if (!offline) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    // The loop sleeps on the manual clock now; a second window's ping stays unanswered while
+    // the session goes.
+    auto second = std::make_shared<FakeWindow>(9);
+    handler->validateToolbarItem(second, [](bool, const std::string&) {});
+    EXPECT_TRUE(silent.waitForConnections(2));
+    auto ended = std::async(std::launch::async, [&] {
+        handler.reset();
+        session.reset();
+    });
+    const bool done = ended.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+    silent.stop();  // frees a ping that would otherwise wait for ever
+    ended.wait();
+    clock->cancelAll();
+    EXPECT_TRUE(offline);
+    EXPECT_TRUE(done);
 }
 
 }  // namespace
