@@ -10,18 +10,32 @@
 #include "lumvane/Version.h"
 
 #ifdef LUMVANE_HAVE_DESKTOP
+#include <any>
+
 #include "app/desktop/DesktopApp.h"
 #include "core/service/TBNUIService.h"
+#include "runtime/TBNWaitManager.h"
+#include "ui/MorePages.h"
+#include "ui/UserInterface.h"
 
 namespace {
 
-// The user interface's pages and windows. This build has none of them yet: questions are
-// answered as a program without pages must (TBNHeadlessUIService) and no page is shown.
+// The pages and windows of the user interface, handed to the application shell.
 lumvane::UserInterfaceFactory userInterface() {
     lumvane::UserInterfaceFactory ui;
-    ui.popoverAtName = [](const std::string&) {
-        return std::shared_ptr<lumvane::TBNPopoverViewController>();
+    ui.popoverAtName = [](const std::string& identifier) {
+        auto page = lumvane::ui::popoverAtName(identifier);
+        // The About action waits on "debugSettingsPopover" to open the debug settings.
+        if (auto about = std::dynamic_pointer_cast<lumvane::TBNAboutPopoverViewController>(page)) {
+            about->setDebugSettingsRequested([] {
+                lumvane::TBNWaitManager::sharedManager().releaseForName("debugSettingsPopover",
+                                                                        std::any(true));
+            });
+        }
+        return page;
     };
+    ui.makePopoverUIService = lumvane::ui::makePopoverUIService;
+    ui.showQRCodeWindow = lumvane::ui::showQRCodeWindow;
     return ui;
 }
 
