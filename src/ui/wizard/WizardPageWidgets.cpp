@@ -338,6 +338,8 @@ class PairQRCodeWidget : public WizardPageWidget {
         waiting_->setVisible(!value.has_value());
         state_->setText(QString::fromStdString(page_->stateText()));
         const bool failed = page_->state() == WizardPairQRCodePage::State::Failed;
+        // The last progress text would contradict the failure shown below it.
+        state_->setVisible(!failed);
         failed_->setVisible(failed);
         if (failed) {
             QString text = wizardText("WIZARD_PAIR_FAILED");

@@ -37,7 +37,8 @@ const char* kWindowStyle = R"(
   background: white; color: #174a99; font-weight: bold; border: 1px solid white;
 }
 #wizardWindow QPushButton#nextButton:disabled {
-  background: rgba(255,255,255,70); color: rgba(23,74,153,150);
+  background: transparent; color: rgba(255,255,255,110); border: 1px solid rgba(255,255,255,60);
+  font-weight: normal;
 }
 #wizardWindow QListWidget { background: transparent; border: none; outline: none; }
 #wizardWindow QListWidget::item {
