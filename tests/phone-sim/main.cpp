@@ -190,11 +190,30 @@ int main(int argc, char** argv) {
         std::cout << "phone-sim pairing: token " << pairing->invitation().token << std::endl;
     }
     bool toldPaired = false;
+    size_t toldImports = 0;
     while (!gStop) {
+        // Each import the Mac sent, login by login (notes with their line breaks escaped).
+        const auto imports = phone->vault().mobileStorage().received().imports;
+        for (; toldImports < imports.size(); ++toldImports) {
+            const auto& records = imports[toldImports].records;
+            const auto sites = records && records->records() ? records->records() : nullptr;
+            std::cout << "phone-sim imported: " << (sites ? sites->size() : 0) << " sites"
+                      << std::endl;
+            for (const auto& site : sites ? *sites : std::vector<std::shared_ptr<TBNSiteData>>{}) {
+                if (!site || !site->loginData()) continue;
+                for (const auto& login : *site->loginData()) {
+                    std::string notes = login->notes().value_or("");
+                    for (size_t i = 0; (i = notes.find('\n', i)) != std::string::npos; i += 2) {
+                        notes.replace(i, 1, "\\n");
+                    }
+                    std::cout << "phone-sim imported login: " << site->domain().value_or("") << " "
+                              << login->login().value_or("") << " notes=" << notes << std::endl;
+                }
+            }
+        }
         if (auto pairing = phone->pairing(); pairing && !toldPaired && pairing->approved()) {
             toldPaired = true;
-            std::cout << "phone-sim paired: client " << pairing->approved()->clientId
-                      << std::endl;
+            std::cout << "phone-sim paired: client " << pairing->approved()->clientId << std::endl;
         }
         if (wakeReader) {
             for (const auto& line : wakeReader->newLines()) {

@@ -195,8 +195,10 @@ void WizardExtensionsPage::install(TBNBrowser browser) {
     // Every click opens the window anew for its full length.
     if (registrationEnd_ != 0) services.loop->cancel(registrationEnd_);
     registering_ = browser;
-    auto self = shared_from_this();
-    registrationEnd_ = services.loop->postAfter(kRegistrationSeconds, [self] {
+    std::weak_ptr<WizardPage> weak = shared_from_this();
+    registrationEnd_ = services.loop->postAfter(kRegistrationSeconds, [weak] {
+        auto self = weak.lock();
+        if (!self) return;
         auto& page = as<WizardExtensionsPage>(*self);
         page.registering_.reset();
         page.registrationEnd_ = 0;

@@ -27,18 +27,22 @@ void WizardPage::changed() {
     if (changed_) changed_();
 }
 
+// The loop holds the page only weakly: a page nobody shows any more has nothing to do, and
+// the loop (held by the page's context) must not keep its own pages alive.
 void WizardPage::onMain(std::function<void(WizardPage&)> task) {
-    auto self = shared_from_this();
-    context_->services.loop->post([self, task = std::move(task)] {
-        if (self->context_->closed) return;
+    std::weak_ptr<WizardPage> weak = shared_from_this();
+    context_->services.loop->post([weak, task = std::move(task)] {
+        auto self = weak.lock();
+        if (!self || self->context_->closed) return;
         task(*self);
     });
 }
 
 void WizardPage::onMainAfter(double seconds, std::function<void(WizardPage&)> task) {
-    auto self = shared_from_this();
-    context_->services.loop->postAfter(seconds, [self, task = std::move(task)] {
-        if (self->context_->closed) return;
+    std::weak_ptr<WizardPage> weak = shared_from_this();
+    context_->services.loop->postAfter(seconds, [weak, task = std::move(task)] {
+        auto self = weak.lock();
+        if (!self || self->context_->closed) return;
         task(*self);
     });
 }

@@ -78,8 +78,9 @@ class WizardPage : public std::enable_shared_from_this<WizardPage> {
     void setChangedHandler(std::function<void()> handler) { changed_ = std::move(handler); }
     void changed();
 
-    // Runs `task` on the main loop with this page still alive (not with the page's host:
-    // a page that is no longer current reaches nobody).
+    // Runs `task` on the main loop, if the page is still held by someone (its window, or a
+    // service call under way) and its window has not closed. A page that is no longer
+    // current reaches nobody through updateButtons()/goToNextView().
     void onMain(std::function<void(WizardPage&)> task);
     void onMainAfter(double seconds, std::function<void(WizardPage&)> task);
 

@@ -2,7 +2,10 @@
 // simulated radio, driven page by page by itself so a test can pair phone-sim through the
 // QR page. Each page is saved as a picture before its Next is pressed.
 //
-//   wizard-demo --ble=sim:SOCKET --shots FOLDER
+//   wizard-demo --ble=sim:SOCKET --shots FOLDER [--import SOURCE:FILE] [--export FILE]
+//
+// With doneWizard already set, --import and --export run the import and the export
+// window (in that order) through their pages, the file panels answered with FILE.
 //
 // Standard output, one line per event:
 //   wizard-demo: page IDENTIFIER
@@ -11,6 +14,8 @@
 //   wizard-demo: finished doneWizard=0|1 paired=NAME|none
 //   wizard-demo: cancelled
 //   wizard-demo: no wizard, paired=NAME|none   (doneWizard was already set)
+//   wizard-demo: import done | import failed: TEXT
+//   wizard-demo: export done | export failed: TEXT
 // Questions are answered with their first button. The HTTPS servers and the location
 // look-up are left out (no administrator password, no network).
 #include <QApplication>
@@ -23,8 +28,11 @@
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/StartupSteps.h"
 #include "core/remote/BlecPhoneLink.h"
@@ -36,6 +44,7 @@
 #include "runtime/MainLoop.h"
 #include "settings/TBNSettings.h"
 #include "ui/wizard/WizardFirstRunPages.h"
+#include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardQtLoop.h"
 #include "ui/wizard/WizardWindows.h"
 
@@ -131,17 +140,92 @@ class Driver {
     int shots_count_ = 0;
 };
 
+// Runs one import or export window through its pages.
+class TransferDriver {
+  public:
+    TransferDriver(QPointer<WizardWindow> window, QString shots, std::string name, int32_t type)
+        : window_(window), shots_(shots), name_(std::move(name)), type_(type) {}
+
+    // False once the window is gone.
+    bool tick() {
+        if (!window_) return false;
+        auto page = window_->flow()->currentPage();
+        if (!page) return true;
+        if (page->identifier() != current_) {
+            current_ = page->identifier();
+            shot_ = false;
+            return true;
+        }
+        if (auto list = std::dynamic_pointer_cast<WizardImportPage>(page)) {
+            const auto& sources = list->sources();
+            for (size_t i = 0; i < sources.size(); ++i) {
+                if (sources[i] == type_) list->selectRow(static_cast<int>(i));
+            }
+        } else if (auto exportPage = std::dynamic_pointer_cast<WizardExportPage>(page)) {
+            for (size_t i = 0; i < exportPage->destinations().size(); ++i) {
+                if (exportPage->destinations()[i] == type_ &&
+                    exportPage->selectedRow() != static_cast<int>(i)) {
+                    exportPage->selectRow(static_cast<int>(i));
+                }
+            }
+            if (exportPage->filePath().empty()) pressFileButton();
+        } else if (auto file = std::dynamic_pointer_cast<WizardImportSourceFilePage>(page)) {
+            if (file->filePath().empty()) pressFileButton();
+        } else if (auto progress = std::dynamic_pointer_cast<WizardTransferProgressPage>(page)) {
+            if (!progress->done() && !progress->failed()) return true;
+            if (!told_) {
+                told_ = true;
+                say(name_ +
+                    (progress->done() ? " done" : " failed: " + progress->failureMessage()));
+            }
+        }
+        QPushButton* next = window_->button(WizardButton::Next);
+        if (!next->isVisible() || !next->isEnabled()) return true;
+        if (!shot_) {
+            window_->grab().save(shots_ + QStringLiteral("/%1-%2.png")
+                                              .arg(QString::fromStdString(name_))
+                                              .arg(QString::fromStdString(current_)));
+            shot_ = true;
+            return true;
+        }
+        next->click();
+        return true;
+    }
+
+  private:
+    void pressFileButton() {
+        if (auto* button = window_->findChild<QPushButton*>("fileSelectButton")) button->click();
+    }
+
+    QPointer<WizardWindow> window_;
+    QString shots_;
+    std::string name_;
+    int32_t type_;
+    std::string current_;
+    bool shot_ = false;
+    bool told_ = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string ble;
     QString shots = QDir::currentPath();
+    std::optional<std::pair<int32_t, std::string>> importFile;
+    std::optional<std::string> exportFile;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a.rfind("--ble=", 0) == 0) {
             ble = a.substr(6);
         } else if (a == "--shots" && i + 1 < argc) {
             shots = QString::fromLocal8Bit(argv[++i]);
+        } else if (a == "--import" && i + 1 < argc) {
+            const std::string v = argv[++i];
+            const auto colon = v.find(':');
+            if (colon == std::string::npos) return 2;
+            importFile = std::make_pair(std::stoi(v.substr(0, colon)), v.substr(colon + 1));
+        } else if (a == "--export" && i + 1 < argc) {
+            exportFile = argv[++i];
         }
     }
     auto factory = ble::bleCentralFactoryForSpec(ble);
@@ -159,12 +243,15 @@ int main(int argc, char** argv) {
         std::cerr << "wizard-demo: start-up failed\n";
         return 1;
     }
+    const bool transfers = importFile || exportFile;
     if (settings.doneWizard()) {
         say("no wizard, paired=" + pairedName(settings));
-        return 0;
+        if (!transfers) return 0;
     }
 
     QApplication app(argc, argv);
+    // Like the application in the tray: closing a window does not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
     ble::setDefaultBleCentralFactory(*factory);
     auto loop = WizardQtLoop::shared();
     MainLoop::setMain(loop);
@@ -179,6 +266,39 @@ int main(int argc, char** argv) {
     auto service = TBNService::create(std::move(options));
     auto ui = std::make_shared<TBNHeadlessUIService>();
     service->setUiService(ui);
+
+    if (settings.doneWizard()) {
+        // The import and export windows of the status menu, one after the other.
+        service->startWithSSLIdentity(std::nullopt);
+        std::vector<std::tuple<WizardKind, std::string, int32_t, std::string>> jobs;
+        if (importFile)
+            jobs.emplace_back(WizardKind::Import, "import", importFile->first, importFile->second);
+        if (exportFile) jobs.emplace_back(WizardKind::Export, "export", 0, *exportFile);
+        size_t job = 0;
+        std::unique_ptr<TransferDriver> driver;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (driver && driver->tick()) return;
+            if (job == jobs.size()) {
+                QApplication::exit(0);
+                return;
+            }
+            const auto& [kind, name, type, path] = jobs[job++];
+            WizardServices s = wizardServicesFor(service);
+            s.chooseFile = [path = path](const WizardFilePanel&,
+                                         std::function<void(std::optional<std::string>)> answer) {
+                answer(path);
+            };
+            QPointer<WizardWindow> window = openWizardWindow(kind, std::move(s), nullptr);
+            driver = std::make_unique<TransferDriver>(window, shots, name, type);
+        });
+        timer.start(100);
+        const int status = app.exec();
+        timer.stop();
+        service->stop();
+        settings.waitForPendingSaves();
+        return status;
+    }
 
     WizardServices services = wizardServicesFor(service);
     services.locationZone = [] { return uint64_t{0}; };

@@ -1,13 +1,19 @@
 // The first run end to end: wizard-demo (the wizard over a real application service on
 // the simulated radio) in a temporary home, its QR image read with zbarimg, phone-sim
 // pairing with what it read, the done page setting doneWizard, and a second start that
-// opens no wizard and knows the paired phone.
+// opens no wizard, knows the paired phone, imports a CSV file into phone-sim through the
+// import window and exports phone-sim's vault through the export window.
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+
 #include "E2EHarness.h"
+#include "core/importexport/ImportExportService.h"
 
 namespace lumvane::e2e {
 namespace {
@@ -61,13 +67,14 @@ class WizardFirstRunE2E : public ::testing::Test {
         home_.reset();
     }
 
-    std::unique_ptr<Process> startDemo(int run) {
-        auto p = std::make_unique<Process>(Process::Options{
-            {Programs::lumvane(), "--ble=sim:" + (home_->path() / "air.sock").string(), "--shots",
-             shots()},
-            home_->environment({"QT_QPA_PLATFORM=offscreen"}),
-            home_->path() / ("demo-" + std::to_string(run) + ".err"),
-            false});
+    std::unique_ptr<Process> startDemo(int run, std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv = {Programs::lumvane(),
+                                         "--ble=sim:" + (home_->path() / "air.sock").string(),
+                                         "--shots", shots()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        auto p = std::make_unique<Process>(
+            Process::Options{argv, home_->environment({"QT_QPA_PLATFORM=offscreen"}),
+                             home_->path() / ("demo-" + std::to_string(run) + ".err"), false});
         EXPECT_TRUE(p->started());
         return p;
     }
@@ -79,7 +86,7 @@ class WizardFirstRunE2E : public ::testing::Test {
     std::unique_ptr<Process> phone_;
 };
 
-TEST_F(WizardFirstRunE2E, QRPageImagePairsPhoneSimAndTheSecondStartOpensNoWizard) {
+TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {
     demo_ = startDemo(1);
     ASSERT_TRUE(
         demo_->waitForLine("^wizard-demo: page TBNWizardWelcomeViewController$", kStartTime))
@@ -106,13 +113,56 @@ TEST_F(WizardFirstRunE2E, QRPageImagePairsPhoneSimAndTheSecondStartOpensNoWizard
     EXPECT_FALSE(demo_->waitForLine("paired=none", Seconds(0)));
     EXPECT_TRUE(demo_->waitForLine("^wizard-demo: page TBNWizardDoneViewController$", Seconds(0)));
     EXPECT_EQ(demo_->waitExit(Seconds(60)), 0) << demo_->errors();
-    phone_->stop();
 
-    auto second = startDemo(2);
+    // The second start: no wizard; the status menu's import and export windows.
+    const std::string exported = (home_->path() / "Untitled.lumvane.json").string();
+    const std::string csv = std::string(LUMVANE_IMPORT_FIXTURES) + "/lastpass.csv";
+    auto second = startDemo(2, {"--import", "2:" + csv, "--export", exported});
     const auto paired = second->waitForLine("^wizard-demo: no wizard, paired=(.+)$", kStartTime);
     ASSERT_TRUE(paired) << second->output() << second->errors();
     EXPECT_NE(*paired, "none");
-    EXPECT_EQ(second->waitExit(Seconds(30)), 0);
+    const auto imported = second->waitForLine("^wizard-demo: (import .*)$", kPairTime);
+    ASSERT_TRUE(imported) << second->output();
+    EXPECT_EQ(*imported, "import done");
+    EXPECT_TRUE(phone_->waitForLine("^phone-sim imported: 3 sites$", kStartTime))
+        << phone_->output();
+    EXPECT_TRUE(phone_->waitForLine(
+        "^phone-sim imported login: example.com alice@example.com notes=Line one\\\\nLine two, "
+        "with comma$",
+        Seconds(5)))
+        << phone_->output();
+    const auto exportedLine = second->waitForLine("^wizard-demo: (export .*)$", kPairTime);
+    ASSERT_TRUE(exportedLine) << second->output();
+    EXPECT_EQ(*exportedLine, "export done");
+    EXPECT_EQ(second->waitExit(Seconds(60)), 0) << second->errors();
+
+    // The file reads back as phone-sim's vault: its sites, their domains and logins.
+    std::shared_ptr<TBNU2FDataList> keys;
+    std::optional<std::string> readError;
+    ImportExportService reader{ImportExportService::Options{}};
+    auto sites = reader.loadRecordsFromLumvaneJsonFile(
+        exported, keys, [&](std::optional<std::string> e) { readError = e; });
+    ASSERT_FALSE(readError) << *readError;
+    std::ifstream in(Programs::vaultFixture());
+    const auto vault = nlohmann::json::parse(in);
+    std::ifstream written(exported);
+    const std::string text((std::istreambuf_iterator<char>(written)),
+                           std::istreambuf_iterator<char>());
+    ASSERT_EQ(sites.size(), vault["sites"].size()) << text;
+    for (size_t i = 0; i < sites.size(); ++i) {
+        const auto& want = vault["sites"][i];
+        SCOPED_TRACE(want["siteUrl"].get<std::string>());
+        EXPECT_EQ(sites[i]->domain().value_or(""), want["domain"].get<std::string>());
+        ASSERT_TRUE(sites[i]->loginData());
+        ASSERT_EQ(sites[i]->loginData()->size(), want["logins"].size());
+        for (size_t j = 0; j < want["logins"].size(); ++j) {
+            const auto& login = *sites[i]->loginData()->at(j);
+            EXPECT_EQ(login.login().value_or(""), want["logins"][j]["login"].get<std::string>());
+            EXPECT_EQ(login.password().value_or(""),
+                      want["logins"][j]["password"].get<std::string>());
+            EXPECT_EQ(login.notes().value_or(""), want["logins"][j].value("notes", ""));
+        }
+    }
 }
 
 }  // namespace
