@@ -3,11 +3,13 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QFile>
+#include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
 #include <QProgressBar>
@@ -16,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/QRCodeGenerator.h"
+#include "ui/wizard/WizardDevicePages.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardText.h"
@@ -576,6 +579,213 @@ class ProgressWidget : public WizardPageWidget {
     QLabel* failedMessage_;
 };
 
+// ---- Device pairing pages ------------------------------------------------------------
+
+QString css(const CellColor& c) {
+    return QStringLiteral("rgba(%1,%2,%3,%4)")
+        .arg(qRound(c.r * 255))
+        .arg(qRound(c.g * 255))
+        .arg(qRound(c.b * 255))
+        .arg(qRound(c.a * 255));
+}
+
+// One row of the source or device table: a rounded box with up to three lines.
+class CellView : public QFrame {
+  public:
+    explicit CellView(QWidget* parent) : QFrame(parent) {
+        setObjectName("backgroudBoxView");
+        setCursor(Qt::PointingHandCursor);
+        setMinimumHeight(64);
+        auto* layout = new QVBoxLayout(this);
+        layout->setContentsMargins(14, 8, 14, 8);
+        layout->setSpacing(2);
+        title = new QLabel(this);
+        title->setObjectName("titleTextField");
+        title->setStyleSheet("font-weight: bold;");
+        subtitle = new QLabel(this);
+        subtitle->setObjectName("subTitleTextField");
+        subtitleTwo = new QLabel(this);
+        subtitleTwo->setObjectName("subTwoTitleTextField");
+        layout->addWidget(title);
+        layout->addWidget(subtitle);
+        layout->addWidget(subtitleTwo);
+    }
+    void apply(const CellStyle& style, bool hasSecond) {
+        setStyleSheet(QStringLiteral("#backgroudBoxView { background: %1; border-radius: 6px; }")
+                          .arg(css(style.fill)));
+        title->setStyleSheet(QStringLiteral("font-weight: bold; color: %1;").arg(css(style.title)));
+        subtitle->setStyleSheet(QStringLiteral("color: %1;").arg(css(style.subtitle)));
+        subtitleTwo->setStyleSheet(QStringLiteral("color: %1;").arg(css(style.secondSubtitle)));
+        subtitleTwo->setVisible(hasSecond);
+    }
+    std::function<void()> clicked;
+    QLabel* title;
+    QLabel* subtitle;
+    QLabel* subtitleTwo;
+
+  protected:
+    void mousePressEvent(QMouseEvent*) override {
+        if (clicked) clicked();
+    }
+};
+
+class SelectSourceWidget : public WizardPageWidget {
+  public:
+    explicit SelectSourceWidget(std::shared_ptr<WizardSelectSourcePage> page)
+        : page_(std::move(page)) {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(titleLabel("WIZARD_SELECT_SOURCE_TITLE", this));
+        auto weak = std::weak_ptr<WizardSelectSourcePage>(page_);
+        for (int row = 0; row < WizardSelectSourcePage::kRows; ++row) {
+            auto* cell = new CellView(this);
+            const auto texts = sourceCellTexts(static_cast<uint64_t>(row));
+            cell->title->setText(wizardText(texts->titleKey));
+            cell->subtitle->setText(wizardText(texts->subtitleKey));
+            cell->clicked = [weak, row] {
+                if (auto page = weak.lock()) page->selectRow(row);
+            };
+            cells_.push_back(cell);
+            layout->addWidget(cell);
+        }
+        layout->addStretch(1);
+    }
+    void refresh() override {
+        for (int row = 0; row < static_cast<int>(cells_.size()); ++row) {
+            cells_[row]->apply(sourceCellStyle(row == page_->selectedRow(), row > 1), false);
+        }
+    }
+
+  private:
+    std::shared_ptr<WizardSelectSourcePage> page_;
+    std::vector<CellView*> cells_;
+};
+
+class SelectDeviceWidget : public WizardPageWidget {
+  public:
+    explicit SelectDeviceWidget(std::shared_ptr<WizardSelectDevicePage> page)
+        : page_(std::move(page)) {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(titleLabel("WIZARD_SELECT_DEVICE_TITLE", this));
+        layout->addWidget(textLabel(wizardText("WIZARD_SELECT_DEVICE_TEXT"), this));
+        searching_ = textLabel(wizardText("WIZARD_SELECT_DEVICE_SEARCHING"), this);
+        progress_ = new QProgressBar(this);
+        progress_->setObjectName("progressIndicator");
+        progress_->setRange(0, 0);
+        progress_->setTextVisible(false);
+        layout->addWidget(searching_);
+        layout->addWidget(progress_);
+        cells_ = new QVBoxLayout();
+        layout->addLayout(cells_);
+        layout->addStretch(1);
+    }
+    void refresh() override {
+        searching_->setVisible(page_->searching());
+        progress_->setVisible(page_->searching());
+        while (auto* item = cells_->takeAt(0)) {
+            delete item->widget();
+            delete item;
+        }
+        auto weak = std::weak_ptr<WizardSelectDevicePage>(page_);
+        const auto& devices = page_->onlineDevices();
+        for (int row = 0; row < static_cast<int>(devices.size()); ++row) {
+            auto* cell = new CellView(this);
+            cell->title->setText(QString::fromStdString(deviceNameByDevice(devices[row])));
+            cell->subtitle->setText(QString::fromStdString(deviceInfoByDevice(devices[row])));
+            cell->subtitleTwo->setText(QString::fromStdString(appInfoByDevice(devices[row])));
+            cell->apply(deviceCellStyle(row == page_->selectedRow()), true);
+            cell->clicked = [weak, row] {
+                if (auto page = weak.lock()) page->selectRow(row);
+            };
+            cells_->addWidget(cell);
+        }
+    }
+
+  private:
+    std::shared_ptr<WizardSelectDevicePage> page_;
+    QLabel* searching_;
+    QProgressBar* progress_;
+    QVBoxLayout* cells_;
+};
+
+class PairingWithDeviceWidget : public WizardPageWidget {
+  public:
+    explicit PairingWithDeviceWidget(std::shared_ptr<WizardPairingWithDevicePage> page)
+        : page_(std::move(page)) {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(titleLabel("WIZARD_PAIRING_DEVICE_TITLE", this));
+        cell_ = new CellView(this);
+        cell_->setCursor(Qt::ArrowCursor);
+        layout->addWidget(cell_);
+        layout->addSpacing(8);
+        layout->addWidget(textLabel(wizardText("WIZARD_PAIRING_DEVICE_TEXT"), this));
+        code_ = new QLabel(this);
+        code_->setObjectName("pairCodeTextField");
+        code_->setStyleSheet("font-size: 28px; font-weight: bold; letter-spacing: 6px;");
+        layout->addWidget(code_);
+        auto* progress = new QProgressBar(this);
+        progress->setObjectName("progressIndicator");
+        progress->setRange(0, 0);
+        progress->setTextVisible(false);
+        layout->addWidget(progress);
+        layout->addStretch(1);
+    }
+    void refresh() override {
+        const auto& device = page_->pairingDevice();
+        cell_->title->setText(QString::fromStdString(deviceNameByDevice(device)));
+        cell_->subtitle->setText(QString::fromStdString(deviceInfoByDevice(device)));
+        cell_->subtitleTwo->setText(QString::fromStdString(appInfoByDevice(device)));
+        cell_->apply(deviceCellStyle(false), true);
+        code_->setText(QString::fromStdString(page_->pairCode()));
+    }
+
+  private:
+    std::shared_ptr<WizardPairingWithDevicePage> page_;
+    CellView* cell_;
+    QLabel* code_;
+};
+
+class InviteWidget : public WizardPageWidget {
+  public:
+    explicit InviteWidget(std::shared_ptr<WizardInviteToInstallPage> page)
+        : page_(std::move(page)) {
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(titleLabel("WIZARD_INVITE_TITLE", this));
+        layout->addWidget(textLabel(wizardText("WIZARD_INVITE_TEXT"), this));
+        email_ = new QLineEdit(this);
+        email_->setObjectName("emailTextField");
+        email_->setPlaceholderText(wizardText("WIZARD_INVITE_EMAIL_PLACEHOLDER"));
+        layout->addWidget(email_);
+        layout->addStretch(1);
+        auto weak = std::weak_ptr<WizardInviteToInstallPage>(page_);
+        QObject::connect(email_, &QLineEdit::textEdited, this, [weak](const QString& text) {
+            if (auto page = weak.lock()) page->setEmail(text.toStdString());
+        });
+    }
+    void refresh() override {}
+
+  private:
+    std::shared_ptr<WizardInviteToInstallPage> page_;
+    QLineEdit* email_;
+};
+
+class StartServiceDoneWidget : public WizardPageWidget {
+  public:
+    explicit StartServiceDoneWidget(std::shared_ptr<WizardStartServiceDonePage> page)
+        : page_(std::move(page)) {
+        const bool invite = page_->identifier() == kInviteDonePageId;
+        auto* layout = new QVBoxLayout(this);
+        layout->addWidget(
+            titleLabel(invite ? "WIZARD_INVITE_DONE_TITLE" : "WIZARD_SKIP_DONE_TITLE", this));
+        layout->addWidget(textLabel(
+            wizardText(invite ? "WIZARD_INVITE_DONE_TEXT" : "WIZARD_SKIP_DONE_TEXT"), this));
+        layout->addStretch(1);
+    }
+    void refresh() override {}
+
+  private:
+    std::shared_ptr<WizardStartServiceDonePage> page_;
+};
+
 template <class Widget, class Page>
 WizardPageWidget* widgetFor(const std::shared_ptr<WizardPage>& page) {
     if (auto typed = std::dynamic_pointer_cast<Page>(page)) return new Widget(typed);
@@ -596,6 +806,11 @@ WizardPageWidget* makeWizardPageWidget(const std::shared_ptr<WizardPage>& page) 
         widgetFor<ImportWidget, WizardImportPage>,
         widgetFor<ImportSourceFileWidget, WizardImportSourceFilePage>,
         widgetFor<ExportWidget, WizardExportPage>,
+        widgetFor<SelectSourceWidget, WizardSelectSourcePage>,
+        widgetFor<SelectDeviceWidget, WizardSelectDevicePage>,
+        widgetFor<PairingWithDeviceWidget, WizardPairingWithDevicePage>,
+        widgetFor<InviteWidget, WizardInviteToInstallPage>,
+        widgetFor<StartServiceDoneWidget, WizardStartServiceDonePage>,
     };
     for (Make make : makers) {
         if (auto* widget = make(page)) return widget;

@@ -71,6 +71,7 @@ struct WizardServices {
     std::function<bool()> isSetupedSSLIdentity;
     std::function<bool()> setupSSLIdentity;  // blocks; may ask for an administrator password
     std::function<void()> startService;
+    std::function<void()> stopService;
 
     // Pairing by QR code.
     std::function<void(TBNService::PairURLHandler, TBNService::PairProcessHandler,

@@ -97,6 +97,9 @@ WizardServices wizardServicesFor(const std::shared_ptr<TBNService>& service) {
     s.startService = [weak] {
         if (auto service = weak.lock()) service->start();
     };
+    s.stopService = [weak] {
+        if (auto service = weak.lock()) service->stop();
+    };
     s.startPair = [weak](TBNService::PairURLHandler url, TBNService::PairProcessHandler process,
                          TBNService::PairSuccessHandler success, TBNService::PairFailHandler fail) {
         if (auto service = weak.lock()) {

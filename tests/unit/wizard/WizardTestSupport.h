@@ -105,6 +105,7 @@ class FakeWizardWorld {
             return identityReady;
         };
         s.startService = [this] { ++serviceStarts; };
+        s.stopService = [this] { ++serviceStops; };
         s.startPair = [this](TBNService::PairURLHandler u, TBNService::PairProcessHandler p,
                              TBNService::PairSuccessHandler ok, TBNService::PairFailHandler f) {
             pairings.push_back({std::move(u), std::move(p), std::move(ok), std::move(f)});
@@ -155,7 +156,7 @@ class FakeWizardWorld {
     bool identityReady = true;
     bool identitySetupWorks = true;
     int activations = 0, terminations = 0, registrations = 0, identitySetups = 0;
-    int serviceStarts = 0, pairStops = 0;
+    int serviceStarts = 0, serviceStops = 0, pairStops = 0;
 };
 
 // Records how the wizard ended.

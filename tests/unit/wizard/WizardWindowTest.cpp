@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "WizardTestSupport.h"
+#include "ui/wizard/WizardDevicePages.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardWindows.h"
@@ -196,6 +197,42 @@ TEST_F(WizardWindowTest, ScreenshotOfEveryImportAndExportPage) {
     started[2]();
     completion[2](std::nullopt);
     shoot("18-export-done");
+}
+
+TEST_F(WizardWindowTest, ScreenshotOfEveryDevicePairingPage) {
+    auto source = openAt<WizardSelectSourcePage>();
+    source->selectRow(0);
+    shoot("19-select-source");
+
+    auto device = std::make_shared<TBNOSXDeviceInfo>();
+    device->setHardwareId(std::string("HW-1"));
+    device->setDeviceId(std::string("DEV-1"));
+    device->setName(std::string("Alice's iPhone"));
+    device->setModel(std::string("iPhone9,3"));
+    device->setOsVersion(std::string("16.1"));
+    device->setAppVersion(std::string("1.2.0"));
+    auto select = openAt<WizardSelectDevicePage>();
+    shoot("20-select-device-searching");
+    world.settings->addOnlineDevice(device);
+    auto second = std::make_shared<TBNOSXDeviceInfo>(*device);
+    second->setHardwareId(std::string("HW-2"));
+    second->setName(std::string("Work phone"));
+    world.settings->addOnlineDevice(second);
+    select->settingsChanged(TBNSettingsComponentOnlineDevices);
+    select->selectRow(0);
+    EXPECT_TRUE(window_->button(WizardButton::Next)->isEnabled());
+    shoot("21-select-device");
+
+    world.settings->setPairingHardwareId(std::string("HW-1"));
+    openAt<WizardPairingWithDevicePage>();
+    EXPECT_FALSE(window_->button(WizardButton::Next)->isEnabled());
+    shoot("22-pairing-with-device");
+    openAt<WizardInviteToInstallPage>();
+    shoot("23-invite");
+    openAt<WizardStartServiceDonePage>(kInviteDonePageId);
+    shoot("24-invite-done");
+    openAt<WizardStartServiceDonePage>(kSkipDonePageId);
+    shoot("25-skip-done");
 }
 
 TEST_F(WizardWindowTest, QRCodeOfThePairingPageReadsBackAsTheInvitation) {
