@@ -11,7 +11,7 @@
 //   wizard-demo: page IDENTIFIER
 //   wizard-demo: invitation URL          (what the QR page shows)
 //   wizard-demo: qr PNG                  (the QR image as the page shows it)
-//   wizard-demo: finished doneWizard=0|1 paired=NAME|none
+//   wizard-demo: finished doneWizard=0|1 paired=NAME|none delegate=kept|lost
 //   wizard-demo: cancelled
 //   wizard-demo: no wizard, paired=NAME|none   (doneWizard was already set)
 //   wizard-demo: import done | import failed: TEXT
@@ -65,21 +65,33 @@ std::string pairedName(TBNSettings& settings) {
     return device->name().value_or("unnamed");
 }
 
+// Stands for the application delegate, which keeps the status icon up to date.
+class StatusIconDelegate : public TBNServiceDelegate {
+  public:
+    void serviceDidUpdateUI(TBNService&) override {}
+};
+
 class DemoDelegate : public WizardFlowDelegate {
   public:
-    explicit DemoDelegate(std::shared_ptr<TBNSettings> settings) : settings_(std::move(settings)) {}
+    DemoDelegate(std::shared_ptr<TBNSettings> settings, std::shared_ptr<TBNService> service,
+                 std::shared_ptr<TBNServiceDelegate> statusIcon)
+        : settings_(std::move(settings)), service_(service), statusIcon_(std::move(statusIcon)) {}
     void wizardFlowDidCancel() override {
         say("cancelled");
         QTimer::singleShot(0, qApp, [] { QApplication::exit(3); });
     }
     void wizardFlowDidFinish() override {
+        auto service = service_.lock();
+        const bool kept = service && service->delegate() == statusIcon_;
         say(std::string("finished doneWizard=") + (settings_->doneWizard() ? "1" : "0") +
-            " paired=" + pairedName(*settings_));
+            " paired=" + pairedName(*settings_) + " delegate=" + (kept ? "kept" : "lost"));
         QTimer::singleShot(0, qApp, [] { QApplication::exit(0); });
     }
 
   private:
     std::shared_ptr<TBNSettings> settings_;
+    std::weak_ptr<TBNService> service_;
+    std::shared_ptr<TBNServiceDelegate> statusIcon_;
 };
 
 // Presses Next on each page once it may be pressed, after saving the page as a picture.
@@ -311,7 +323,10 @@ int main(int argc, char** argv) {
         say("alert " + alert.messageKey);
         QTimer::singleShot(0, qApp, [answer] { answer(0); });
     };
-    auto delegate = std::make_shared<DemoDelegate>(settings.shared_from_this());
+    auto statusIcon = std::make_shared<StatusIconDelegate>();
+    service->setDelegate(statusIcon);
+    auto delegate =
+        std::make_shared<DemoDelegate>(settings.shared_from_this(), service, statusIcon);
     QPointer<WizardWindow> window =
         openWizardWindow(WizardKind::FirstRun, std::move(services), delegate);
     Driver driver(window, shots);

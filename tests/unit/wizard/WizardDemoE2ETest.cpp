@@ -111,6 +111,8 @@ TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {
     ASSERT_TRUE(finished) << demo_->output() << phone_->output();
     EXPECT_EQ(*finished, "1");
     EXPECT_FALSE(demo_->waitForLine("paired=none", Seconds(0)));
+    // The status icon's delegate of the service is still in place after the QR page.
+    EXPECT_TRUE(demo_->waitForLine("^wizard-demo: finished .* delegate=kept$", Seconds(0)));
     EXPECT_TRUE(demo_->waitForLine("^wizard-demo: page TBNWizardDoneViewController$", Seconds(0)));
     EXPECT_EQ(demo_->waitExit(Seconds(60)), 0) << demo_->errors();
 
