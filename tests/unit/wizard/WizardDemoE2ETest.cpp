@@ -1,8 +1,8 @@
 // The first run end to end: wizard-demo (the wizard over a real application service on
-// the simulated radio) in a temporary home, its QR image read with zbarimg, phone-sim
-// pairing with what it read, the done page setting doneWizard, and a second start that
-// opens no wizard, knows the paired phone, imports a CSV file into phone-sim through the
-// import window and exports phone-sim's vault through the export window.
+// the simulated radio) in a temporary home, on a private Xvfb display when there is one, its QR
+// image read with zbarimg, phone-sim pairing with what it read, the done page setting doneWizard,
+// and a second start that opens no wizard, knows the paired phone, imports a CSV file into
+// phone-sim through the import window and exports phone-sim's vault through the export window.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -34,6 +34,19 @@ std::string zbarimg(const std::string& png) {
     return out;
 }
 
+// The absolute path of a program on PATH; empty when there is none.
+std::string programPath(const std::string& name) {
+    FILE* pipe = ::popen(("command -v " + name + " 2>/dev/null").c_str(), "r");
+    if (!pipe) return "";
+    std::array<char, 512> buffer{};
+    std::string out;
+    while (size_t n = std::fread(buffer.data(), 1, buffer.size(), pipe))
+        out.append(buffer.data(), n);
+    ::pclose(pipe);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+}
+
 class WizardFirstRunE2E : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -50,6 +63,18 @@ class WizardFirstRunE2E : public ::testing::Test {
                              false});
         ASSERT_TRUE(air_->started());
         ASSERT_TRUE(air_->waitForLine("listening on", kStartTime)) << air_->errors();
+        // A display of our own: Xvfb picks a free number and writes it to its output.
+        if (const std::string xvfb = programPath("Xvfb"); !xvfb.empty()) {
+            xvfb_ = std::make_unique<Process>(Process::Options{
+                {xvfb, "-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "1024x768x24"},
+                home_->environment(),
+                home_->path() / "xvfb.err",
+                false});
+            ASSERT_TRUE(xvfb_->started());
+            const auto display = xvfb_->waitForLine("^(\\d+)$", kStartTime);
+            ASSERT_TRUE(display) << xvfb_->errors();
+            displayEnvironment_ = {"DISPLAY=:" + *display, "QT_QPA_PLATFORM=xcb"};
+        }
     }
 
     void TearDown() override {
@@ -62,6 +87,8 @@ class WizardFirstRunE2E : public ::testing::Test {
         }
         phone_.reset();
         demo_.reset();
+        if (xvfb_) xvfb_->stop();
+        xvfb_.reset();
         if (air_) air_->stop();
         air_.reset();
         home_.reset();
@@ -84,6 +111,8 @@ class WizardFirstRunE2E : public ::testing::Test {
     std::unique_ptr<Process> air_;
     std::unique_ptr<Process> demo_;
     std::unique_ptr<Process> phone_;
+    std::unique_ptr<Process> xvfb_;
+    std::vector<std::string> displayEnvironment_{"QT_QPA_PLATFORM=offscreen"};
 };
 
 TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {

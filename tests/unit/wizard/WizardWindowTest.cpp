@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 
 #include <array>
@@ -262,6 +263,31 @@ TEST_F(WizardWindowTest, QRCodeOfThePairingPageReadsBackAsTheInvitation) {
     world.pump();
     settle();
     EXPECT_FALSE(window_->findChild<QWidget*>("qrZoomWindow"));
+}
+
+TEST_F(WizardWindowTest, WindowAlertAnswersTheIndexOfTheButtonThatEndedIt) {
+    openAt<WizardLicensePage>();
+    WizardAlert alert;
+    alert.messageKey = "LICENSE_ALERT_MESSAGE";
+    alert.buttonKeys = {"LICENSE_ALERT_BUTTON_ACCEPT", "LICENSE_ALERT_BUTTON_DECLINE"};
+    for (int pick : {1, 0}) {
+        std::vector<int> answers;
+        window_->showAlert(alert, [&](int button) { answers.push_back(button); });
+        settle();
+        auto* box = window_->findChild<QMessageBox*>();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->text(), "Do you accept the terms of the Lumvane licence agreement?");
+        ASSERT_EQ(box->buttons().size(), 2);
+        QAbstractButton* target = nullptr;
+        for (auto* b : box->buttons()) {
+            if (b->text() == (pick == 0 ? "Accept" : "Decline")) target = b;
+        }
+        ASSERT_TRUE(target);
+        target->click();
+        settle();
+        EXPECT_EQ(answers, (std::vector<int>{pick}));
+        EXPECT_FALSE(window_->findChild<QMessageBox*>());
+    }
 }
 
 // Drives a first-run window page by page with its buttons and closes it with the window's
