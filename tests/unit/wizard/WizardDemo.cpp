@@ -20,6 +20,8 @@
 // look-up are left out (no administrator password, no network).
 #include <QApplication>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -45,6 +47,7 @@
 #include "settings/TBNSettings.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
+#include "ui/wizard/WizardLauncher.h"
 #include "ui/wizard/WizardQtLoop.h"
 #include "ui/wizard/WizardWindows.h"
 
@@ -155,8 +158,13 @@ class Driver {
 // Runs one import or export window through its pages.
 class TransferDriver {
   public:
-    TransferDriver(QPointer<WizardWindow> window, QString shots, std::string name, int32_t type)
-        : window_(window), shots_(shots), name_(std::move(name)), type_(type) {}
+    TransferDriver(QPointer<WizardWindow> window, QString shots, std::string name, int32_t type,
+                   std::string file)
+        : window_(window),
+          shots_(shots),
+          name_(std::move(name)),
+          type_(type),
+          file_(std::move(file)) {}
 
     // False once the window is gone.
     bool tick() {
@@ -205,7 +213,16 @@ class TransferDriver {
     }
 
   private:
+    // The window's own file panel: opened with the button, answered with the file.
     void pressFileButton() {
+        if (auto* dialog = window_->findChild<QFileDialog*>(); dialog && dialog->isVisible()) {
+            const QString proposed = dialog->selectedFiles().value(0);
+            if (name_ == "export")
+                say("save panel proposes " + QFileInfo(proposed).fileName().toStdString());
+            dialog->selectFile(QString::fromStdString(file_));
+            static_cast<QDialog*>(dialog)->accept();
+            return;
+        }
         if (auto* button = window_->findChild<QPushButton*>("fileSelectButton")) button->click();
     }
 
@@ -213,6 +230,7 @@ class TransferDriver {
     QString shots_;
     std::string name_;
     int32_t type_;
+    std::string file_;
     std::string current_;
     bool shot_ = false;
     bool told_ = false;
@@ -264,6 +282,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     // Like the application in the tray: closing a window does not end it.
     QApplication::setQuitOnLastWindowClosed(false);
+    // Qt's own file panels, which the demo can answer.
+    QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     ble::setDefaultBleCentralFactory(*factory);
     auto loop = WizardQtLoop::shared();
     MainLoop::setMain(loop);
@@ -296,13 +316,19 @@ int main(int argc, char** argv) {
                 return;
             }
             const auto& [kind, name, type, path] = jobs[job++];
-            WizardServices s = wizardServicesFor(service);
-            s.chooseFile = [path = path](const WizardFilePanel&,
-                                         std::function<void(std::optional<std::string>)> answer) {
-                answer(path);
-            };
-            QPointer<WizardWindow> window = openWizardWindow(kind, std::move(s), nullptr);
-            driver = std::make_unique<TransferDriver>(window, shots, name, type);
+            // As the status menu opens them.
+            if (kind == WizardKind::Import) {
+                ui::showImportWindow(service);
+            } else {
+                ui::showExportWindow(service);
+            }
+            QPointer<WizardWindow> window;
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* wizard = dynamic_cast<WizardWindow*>(w); wizard && wizard->isVisible()) {
+                    window = wizard;
+                }
+            }
+            driver = std::make_unique<TransferDriver>(window, shots, name, type, path);
         });
         timer.start(100);
         const int status = app.exec();

@@ -162,7 +162,11 @@ TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {
         "with comma$",
         Seconds(5)))
         << phone_->output();
-    const auto exportedLine = second->waitForLine("^wizard-demo: (export .*)$", kPairTime);
+    EXPECT_TRUE(
+        second->waitForLine("^wizard-demo: save panel proposes Untitled.lumvane.json$", kStartTime))
+        << second->output();
+    const auto exportedLine =
+        second->waitForLine("^wizard-demo: (export (done|failed).*)$", kPairTime);
     ASSERT_TRUE(exportedLine) << second->output();
     EXPECT_EQ(*exportedLine, "export done");
     EXPECT_EQ(second->waitExit(Seconds(60)), 0) << second->errors();
