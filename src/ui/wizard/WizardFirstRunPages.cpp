@@ -1,10 +1,15 @@
 #include "ui/wizard/WizardFirstRunPages.h"
 
 #include "protocol/TBNErrors.h"
+#include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
 #include "ui/wizard/WizardServices.h"
 
 namespace lumvane {
+
+namespace {
+constexpr const char* kTag = "ui|wizard";
+}  // namespace
 
 // ---- Welcome ---------------------------------------------------------------------
 
@@ -115,6 +120,8 @@ std::vector<std::pair<TBNBrowser, std::string>> WizardExtensionsPage::browsers()
 }
 
 void WizardExtensionsPage::didLoad() {
+    TBN_LOG_TIME_BEGIN(DEBUG, kTag, "extensions page load");
+    TBN_LOG_DEBUG_BEGIN(kTag);
     const auto& installed = context()->services.isBrowserInstalled;
     rows_.clear();
     for (const auto& [browser, name] : browsers()) {
@@ -122,6 +129,8 @@ void WizardExtensionsPage::didLoad() {
     }
     onMainAfter(kStartDelay,
                 [](WizardPage& page) { as<WizardExtensionsPage>(page).startService(); });
+    TBN_LOG_DEBUG_END(kTag);
+    TBN_LOG_TIME_END(DEBUG, kTag, "extensions page load");
 }
 
 void WizardExtensionsPage::startService() {
@@ -189,6 +198,7 @@ void WizardExtensionsPage::startService() {
 }
 
 void WizardExtensionsPage::install(TBNBrowser browser) {
+    TBN_LOG_DEBUG_BEGIN(kTag);
     auto& services = context()->services;
     if (services.installExtension) services.installExtension(browser);
     if (services.openExtensionRegistration) services.openExtensionRegistration();
@@ -205,6 +215,7 @@ void WizardExtensionsPage::install(TBNBrowser browser) {
         page.changed();
     });
     changed();
+    TBN_LOG_DEBUG_END(kTag);
 }
 
 std::shared_ptr<WizardPage> WizardExtensionsPage::nextPage() {
