@@ -352,6 +352,11 @@ class PairQRCodeWidget : public WizardPageWidget {
             failed_->setText(text);
         }
         if (!page_->zoomOpen() && zoom_) zoom_->close();
+        // A larger code opened before the invitation came shows it once it is there.
+        if (zoom_ && zoomCode_ && value && zoomValue_ != *value) {
+            zoomValue_ = *value;
+            zoomCode_->setPixmap(qrPixmap(*value, kZoomSize));
+        }
     }
 
   private:
@@ -366,7 +371,10 @@ class PairQRCodeWidget : public WizardPageWidget {
         layout->setContentsMargins(24, 24, 24, 24);
         auto* code = new QLabel(dialog);
         code->setFixedSize(kZoomSize, kZoomSize);
+        zoomCode_ = code;
+        zoomValue_.clear();
         if (page_->qrCodeValue()) {
+            zoomValue_ = *page_->qrCodeValue();
             code->setPixmap(qrPixmap(*page_->qrCodeValue(), kZoomSize));
         } else {
             code->setText(wizardText("WIZARD_PAIR_WAITING_CODE"));
@@ -388,7 +396,9 @@ class PairQRCodeWidget : public WizardPageWidget {
     QLabel* state_;
     QLabel* failed_;
     QPointer<QDialog> zoom_;
+    QPointer<QLabel> zoomCode_;
     std::string shownValue_;
+    std::string zoomValue_;
 };
 
 class DoneWidget : public WizardPageWidget {
