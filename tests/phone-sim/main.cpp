@@ -199,6 +199,7 @@ int main(int argc, char** argv) {
     bool toldPaired = false;
     std::string input;
     bool inputOpen = true;
+    size_t toldImports = 0;
     while (!gStop) {
         while (inputOpen) {
             pollfd p{STDIN_FILENO, POLLIN, 0};
@@ -224,6 +225,25 @@ int main(int argc, char** argv) {
                 phone->vault().mobileStorage().setClipboard(answer);
                 phone->setUInt32(blec::code::kNeedCommunicate, 3);
                 std::cout << "phone-sim copy-to-host: " << login << std::endl;
+            }
+        }
+        // Each import the Mac sent, login by login (notes with their line breaks escaped).
+        const auto imports = phone->vault().mobileStorage().received().imports;
+        for (; toldImports < imports.size(); ++toldImports) {
+            const auto& records = imports[toldImports].records;
+            const auto sites = records && records->records() ? records->records() : nullptr;
+            std::cout << "phone-sim imported: " << (sites ? sites->size() : 0) << " sites"
+                      << std::endl;
+            for (const auto& site : sites ? *sites : std::vector<std::shared_ptr<TBNSiteData>>{}) {
+                if (!site || !site->loginData()) continue;
+                for (const auto& login : *site->loginData()) {
+                    std::string notes = login->notes().value_or("");
+                    for (size_t i = 0; (i = notes.find('\n', i)) != std::string::npos; i += 2) {
+                        notes.replace(i, 1, "\\n");
+                    }
+                    std::cout << "phone-sim imported login: " << site->domain().value_or("") << " "
+                              << login->login().value_or("") << " notes=" << notes << std::endl;
+                }
             }
         }
         if (auto pairing = phone->pairing(); pairing && !toldPaired && pairing->approved()) {

@@ -141,6 +141,15 @@ std::shared_ptr<TBNSiteData> siteForLogin(
     std::string n = name;
     if (!n.empty()) {
         bool dotted = n.find('.') != std::string::npos;
+        // Our own export writes a site's full address as its name; putting "https://" in
+        // front of that would make every such site the site "https" and merge them all.
+        if (dotted && hasScheme(n) && parsesAsUrl(n)) {
+            if (auto d = siteDomainName(n); d && !d->empty()) {
+                if (!address) address = n;
+                n = *d;
+                dotted = false;
+            }
+        }
         if (!address && dotted && parsesAsUrl("https://" + n)) {
             address = "https://" + n;
             url = *address;

@@ -300,3 +300,41 @@ TEST_F(RoundTripTest, WriteFailureIsReportedAndOldFileKept) {
 
 }  // namespace
 }  // namespace lumvane::importtest
+
+namespace lumvane::importtest {
+namespace {
+
+// The phone keeps full addresses as site addresses; the own JSON writes them as the
+// sites' names, and reading them back must keep the sites apart under their domains.
+TEST(RoundTripSiteNames, FullSiteAddressesComeBackAsSeparateSites) {
+    TBNSiteDataList sites;
+    const std::vector<std::pair<std::string, std::string>> addresses = {
+        {"https://github.com/login", "github.com"},
+        {"https://bank.example.com", "example.com"},
+        {"http://intranet.example.org:8080/x", "example.org"},
+    };
+    for (const auto& [address, domain] : addresses) {
+        auto site = std::make_shared<TBNSiteData>();
+        site->setSiteUrl(address);
+        site->setDomain(domain);
+        site->setFormUrls(std::make_shared<std::set<std::string>>());
+        auto logins = std::make_shared<std::vector<std::shared_ptr<TBNLoginData>>>();
+        logins->push_back(makeLogin(logins->size(), false));
+        site->setLoginData(logins);
+        sites.push_back(site);
+    }
+    auto back = readLumvaneJson(lumvaneJsonText(sites, {}));
+    ASSERT_TRUE(back);
+    ASSERT_EQ(back->sites.size(), sites.size());
+    for (size_t i = 0; i < sites.size(); ++i) {
+        EXPECT_EQ(str(back->sites[i]->domain()), addresses[i].second);
+        ASSERT_EQ(back->sites[i]->loginData()->size(), 1u);
+        EXPECT_EQ(str(back->sites[i]->loginData()->at(0)->login()),
+                  str(sites[i]->loginData()->at(0)->login()));
+        // No form address was invented for a site that had none.
+        EXPECT_TRUE(back->sites[i]->formUrls()->empty());
+    }
+}
+
+}  // namespace
+}  // namespace lumvane::importtest
