@@ -130,8 +130,11 @@ struct ThriftHTTPServerOptions {
     size_t maxConnectionThreads = 128;
     // Open connections at most; lowered to what the descriptor limit allows.
     size_t maxConnections = 1024;
-    // Connections the kernel holds for the server before it accepts them.
-    int listenBacklog = 256;
+    // Connections the kernel holds for the server before it accepts them. Well
+    // above the requests a native-messaging host starts at once: when a burst
+    // overflows the queue, the kernel drops the handshake's last step and the
+    // connection the client believes open is reset, and the message is lost.
+    int listenBacklog = 512;
     // From the first byte of a request until its head and body are in.
     std::chrono::milliseconds requestDeadline{10000};
     // A connection waiting for its (next) request.
