@@ -1,5 +1,6 @@
 #include "extension/ThriftHTTPServer.h"
 
+#include <malloc.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
@@ -9,7 +10,7 @@
 #include <boost/asio/ssl.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <boost/beast/ssl.hpp>
+#include <boost/beast/ssl.hpp>  // async_read/write over asio::ssl::stream
 
 #include <algorithm>
 #include <cerrno>
@@ -343,7 +344,8 @@ rlim_t descriptorLimit() {
 // What a connection is doing, which decides who gives way when connections run short.
 enum class Phase {
     Handshake,   // TLS handshake under way
-    Idle,        // waiting for the first byte of a request
+    Fresh,       // waiting for the first byte of the first request
+    Idle,        // served before, waiting for the first byte of the next request
     Reading,     // a request is coming in
     Processing,  // a worker has it
     Writing,     // the answer is going out
@@ -389,8 +391,19 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
         return connections_.insert(connections_.end(), c);
     }
     void remove(std::list<ConnectionBase*>::iterator it) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        connections_.erase(it);
+        bool drained = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            connections_.erase(it);
+            highWater_ = std::max(highWater_, connections_.size() + 1);
+            if (connections_.empty() && highWater_ >= kTrimAfter) {
+                highWater_ = 0;
+                drained = true;
+            }
+        }
+        // After a flood of connections the heap is full of freed connection state;
+        // hand it back to the system rather than keep it for the next flood.
+        if (drained) malloc_trim(0);
     }
 
     asio::io_context& io() { return io_; }
@@ -411,8 +424,10 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
     ElasticThreadPool pool_;
     // Declared before the I/O context: handlers it still holds when it goes end
     // connections, which leave the registry and use the TLS context.
+    static constexpr size_t kTrimAfter = 256;
     mutable std::mutex mutex_;
     std::list<ConnectionBase*> connections_;
+    size_t highWater_ = 0;
     std::unique_ptr<asio::ssl::context> tls_;
     asio::io_context io_{1};
     tcp::acceptor acceptor_;
@@ -432,6 +447,7 @@ class ConnectionBase {
     // On the I/O thread only.
     Phase phase() const { return phase_; }
     Clock::time_point since() const { return since_; }
+    Clock::time_point accepted() const { return accepted_; }
     virtual void abort() = 0;
 
   protected:
@@ -444,8 +460,9 @@ class ConnectionBase {
 
   private:
     std::list<ConnectionBase*>::iterator slot_;
-    Phase phase_ = Phase::Idle;
+    Phase phase_ = Phase::Fresh;
     Clock::time_point since_ = Clock::now();
+    const Clock::time_point accepted_ = since_;
 };
 
 size_t RootHTTPServer::Engine::openConnections() const {
@@ -537,8 +554,15 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
         parser_->body_limit(engine_.options().maxBodyBytes);
         parser_->header_limit(16 * 1024);
         if (buffer_.size() > 0) return readHead();  // pipelined bytes are already here
-        enter(Phase::Idle);
-        arm(engine_.options().idleTimeout);
+        // A new connection has the request deadline for its first request; one that
+        // was served may wait longer for its next.
+        if (served_ == 0) {
+            enter(Phase::Fresh);
+            arm(engine_.options().requestDeadline);
+        } else {
+            enter(Phase::Idle);
+            arm(engine_.options().idleTimeout);
+        }
         stream_.async_read_some(buffer_.prepare(4096),
                                 [self = this->shared_from_this()](beast::error_code ec, size_t n) {
                                     if (ec) return self->abort();
@@ -549,8 +573,10 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
 
     void readHead() {
         if (closed_) return;
+        // A new connection's deadline runs from its acceptance (or handshake) on.
+        const bool fresh = phase() == Phase::Fresh;
         enter(Phase::Reading);
-        arm(engine_.options().requestDeadline);
+        if (!fresh) arm(engine_.options().requestDeadline);
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](beast::error_code ec, size_t) {
                                     if (ec) return self->readFailed(ec);
@@ -593,11 +619,14 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
             req.keep_alive(false);
             return respond(makeResponse(req, http::status::payload_too_large));
         }
-        if (ec == http::error::end_of_stream || ec == asio::error::eof ||
-            ec == asio::error::operation_aborted || ec == asio::error::connection_reset)
+        // A client that went away or was cut off gets nothing; during a flood these
+        // are many, so they are not logged one by one.
+        if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+            ec == asio::error::eof || ec == asio::error::operation_aborted ||
+            ec == asio::error::connection_reset)
             return abort();
         if (ec.category() == http::make_error_code(http::error::bad_method).category()) {
-            TBN_LOG_WARN(kTag, "unreadable request: {}", ec.message());
+            TBN_LOG_VERBOSE(kTag, "unreadable request: {}", ec.message());
             Request req;
             req.version(11);
             req.keep_alive(false);
@@ -663,6 +692,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
                               if (ec) return self->abort();
                               const bool again = self->response_.keep_alive();
                               self->response_ = {};
+                              ++self->served_;
                               if (again) return self->waitForRequest();
                               self->linger();
                           });
@@ -698,6 +728,7 @@ class Connection : public ConnectionBase, public std::enable_shared_from_this<Co
     Request request_;
     Response response_;
     size_t drained_ = 0;
+    size_t served_ = 0;
     bool closed_ = false;
 };
 
@@ -767,7 +798,7 @@ void RootHTTPServer::Engine::accepted(tcp::socket socket) {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     if (tls_) {
-        std::make_shared<Connection<beast::ssl_stream<tcp::socket>>>(*this, std::move(socket),
+        std::make_shared<Connection<asio::ssl::stream<tcp::socket>>>(*this, std::move(socket),
                                                                      *tls_)
             ->start();
     } else {
@@ -776,8 +807,9 @@ void RootHTTPServer::Engine::accepted(tcp::socket socket) {
 }
 
 bool RootHTTPServer::Engine::evictOne() {
-    // The longest-idle keep-alive connection first, then the oldest whose request
-    // or handshake is still unfinished; never one whose request is being answered.
+    // The longest-idle keep-alive connection first, then the oldest one whose
+    // handshake or first request is still unfinished; never one whose request is
+    // being answered.
     ConnectionBase* idle = nullptr;
     ConnectionBase* unfinished = nullptr;
     {
@@ -789,8 +821,9 @@ bool RootHTTPServer::Engine::evictOne() {
                     if (!idle || c->since() < idle->since()) idle = c;
                     break;
                 case Phase::Handshake:
+                case Phase::Fresh:
                 case Phase::Reading:
-                    if (!unfinished || c->since() < unfinished->since()) unfinished = c;
+                    if (!unfinished || c->accepted() < unfinished->accepted()) unfinished = c;
                     break;
                 default:
                     break;

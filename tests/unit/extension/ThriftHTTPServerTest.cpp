@@ -704,6 +704,29 @@ TEST(ThriftHTTPServerFlood, SlowAndIdleClientsDoNotBlockARequest) {
     EXPECT_EQ(server->httpServer().connectionCount(), 0u);
 }
 
+// Sends one whole request on a kept-alive connection and reads its answer.
+bool serveOnce(int fd, const std::string& body) {
+    std::string request = "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size()))
+        return false;
+    std::string answer;
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 30000) > 0) {
+        ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got <= 0) return false;
+        answer.append(buf, static_cast<size_t>(got));
+        auto end = answer.find("\r\n\r\n");
+        auto length = answer.find("Content-Length: ");
+        if (end == std::string::npos || length == std::string::npos) continue;
+        if (answer.size() >= end + 4 + std::stoul(answer.substr(length + 16)))
+            return answer.rfind("HTTP/1.1 200", 0) == 0;
+    }
+    return false;
+}
+
 TEST(ThriftHTTPServerFlood, IdleConnectionsGiveWayBeforeUnfinishedRequests) {
     auto host =
         std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
@@ -715,7 +738,8 @@ TEST(ThriftHTTPServerFlood, IdleConnectionsGiveWayBeforeUnfinishedRequests) {
         0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
     ASSERT_TRUE(server->isListening());
 
-    // Unfinished requests first (the older ones), then idle connections.
+    // Unfinished requests first (the older ones), then kept-alive connections that
+    // were served and now wait.
     std::vector<int> unfinished, idle;
     for (int i = 0; i < 4; ++i) {
         int fd = connectRaw(server->port());
@@ -726,6 +750,7 @@ TEST(ThriftHTTPServerFlood, IdleConnectionsGiveWayBeforeUnfinishedRequests) {
     for (int i = 0; i < 4; ++i) {
         int fd = connectRaw(server->port());
         ASSERT_GE(fd, 0);
+        ASSERT_TRUE(serveOnce(fd, pingText()));
         idle.push_back(fd);
     }
     auto until = std::chrono::steady_clock::now() + 30s;
