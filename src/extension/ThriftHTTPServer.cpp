@@ -503,10 +503,11 @@ bool originsPass(const Request& req) {
 }
 
 template <class Stream>
-class Connection : public ConnectionBase, public std::enable_shared_from_this<Connection<Stream>> {
+class ThriftHTTPConnection : public ConnectionBase,
+                             public std::enable_shared_from_this<ThriftHTTPConnection<Stream>> {
   public:
     template <class... Args>
-    Connection(RootHTTPServer::Engine& engine, Args&&... args)
+    ThriftHTTPConnection(RootHTTPServer::Engine& engine, Args&&... args)
         : ConnectionBase(engine), stream_(std::forward<Args>(args)...), timer_(engine.io()) {}
 
     void start() {
@@ -798,11 +799,11 @@ void RootHTTPServer::Engine::accepted(tcp::socket socket) {
     beast::error_code ignored;
     socket.set_option(tcp::no_delay(true), ignored);
     if (tls_) {
-        std::make_shared<Connection<asio::ssl::stream<tcp::socket>>>(*this, std::move(socket),
-                                                                     *tls_)
+        std::make_shared<ThriftHTTPConnection<asio::ssl::stream<tcp::socket>>>(
+            *this, std::move(socket), *tls_)
             ->start();
     } else {
-        std::make_shared<Connection<tcp::socket>>(*this, std::move(socket))->start();
+        std::make_shared<ThriftHTTPConnection<tcp::socket>>(*this, std::move(socket))->start();
     }
 }
 
