@@ -479,7 +479,6 @@ using Response = http::response<http::string_body>;
 
 Response makeResponse(const Request& req, http::status status, std::string body = {}) {
     Response res{status, req.version()};
-    res.set(http::field::server, "lumvane");
     res.body() = std::move(body);
     res.prepare_payload();
     res.keep_alive(req.keep_alive());

@@ -704,6 +704,23 @@ TEST(ThriftHTTPServerFlood, SlowAndIdleClientsDoNotBlockARequest) {
     EXPECT_EQ(server->httpServer().connectionCount(), 0u);
 }
 
+// Reads one answer with a Content-Length; empty when none came whole.
+std::string readAnswer(int fd) {
+    std::string answer;
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 30000) > 0) {
+        ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got <= 0) return {};
+        answer.append(buf, static_cast<size_t>(got));
+        auto end = answer.find("\r\n\r\n");
+        auto length = answer.find("Content-Length: ");
+        if (end == std::string::npos || length == std::string::npos) continue;
+        if (answer.size() >= end + 4 + std::stoul(answer.substr(length + 16))) return answer;
+    }
+    return {};
+}
+
 // Sends one whole request on a kept-alive connection and reads its answer.
 bool serveOnce(int fd, const std::string& body) {
     std::string request = "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
@@ -711,20 +728,32 @@ bool serveOnce(int fd, const std::string& body) {
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size()))
         return false;
-    std::string answer;
+    return readAnswer(fd).rfind("HTTP/1.1 200", 0) == 0;
+}
+
+TEST_F(ThriftHTTPServerTest, AClientThatAsksToContinueIsToldToAndAnswered) {
+    int fd = connectRaw(http->port());
+    ASSERT_GE(fd, 0);
+    const std::string body = pingText();
+    const std::string head =
+        "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n";
+    send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    std::string interim;
     char buf[4096];
     pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, 30000) > 0) {
+    while (interim.find("\r\n\r\n") == std::string::npos && poll(&p, 1, 30000) > 0) {
         ssize_t got = recv(fd, buf, sizeof buf, 0);
-        if (got <= 0) return false;
-        answer.append(buf, static_cast<size_t>(got));
-        auto end = answer.find("\r\n\r\n");
-        auto length = answer.find("Content-Length: ");
-        if (end == std::string::npos || length == std::string::npos) continue;
-        if (answer.size() >= end + 4 + std::stoul(answer.substr(length + 16)))
-            return answer.rfind("HTTP/1.1 200", 0) == 0;
+        if (got <= 0) break;
+        interim.append(buf, static_cast<size_t>(got));
     }
-    return false;
+    EXPECT_EQ(interim.rfind("HTTP/1.1 100", 0), 0u) << interim;
+    send(fd, body.data(), body.size(), MSG_NOSIGNAL);
+    const std::string answer = readAnswer(fd);
+    close(fd);
+    ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    EXPECT_EQ(readPong(answer.substr(answer.find("\r\n\r\n") + 4)).info.id, "pong");
 }
 
 TEST(ThriftHTTPServerFlood, IdleConnectionsGiveWayBeforeUnfinishedRequests) {
