@@ -373,7 +373,15 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
     void run() {
         thread_ = std::thread([self = shared_from_this()] {
             threadinfo::QueueLabelScope label(self->root_.queueLabel());
-            self->io_.run();
+            // A handler that throws costs its connection, not the server.
+            for (;;) {
+                try {
+                    self->io_.run();
+                    break;
+                } catch (const std::exception& e) {
+                    TBN_LOG_ERROR(kTag, "connection handler failed: {}", e.what());
+                }
+            }
         });
     }
     void stop();

@@ -94,7 +94,8 @@ class RootHTTPServer {
     const char* queueLabel() const;
 
     // Binds 127.0.0.1:port (port 0 picks a free one) and serves on a thread of its
-    // own; no other interface is ever bound.
+    // own; no other interface is ever bound. The first start raises the process's
+    // soft descriptor limit to its hard limit, since each connection holds one.
     // Returns false, with the reason in error, when that is not possible.
     bool start(uint16_t port, const ThriftHTTPServerOptions& options, std::string& error);
     // Closes the listener and every connection, then waits for requests still being
