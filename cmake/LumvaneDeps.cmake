@@ -6,6 +6,8 @@ find_package(BZip2 REQUIRED)
 find_package(fmt REQUIRED)
 find_package(nlohmann_json REQUIRED)
 find_package(CURL REQUIRED)
+# Asio and Beast (header-only) serve the loopback RPC servers.
+find_package(Boost 1.74 REQUIRED)
 pkg_check_modules(THRIFT REQUIRED IMPORTED_TARGET thrift>=0.17)
 pkg_check_modules(ARGON2 REQUIRED IMPORTED_TARGET libargon2)
 pkg_check_modules(LIBZIP REQUIRED IMPORTED_TARGET libzip)

@@ -1,9 +1,16 @@
 #include "extension/ThriftHTTPServer.h"
 
-#include <httplib.h>
+#include <malloc.h>
+#include <openssl/err.h>
 #include <openssl/ssl.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <thrift/transport/TBufferTransports.h>
+
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>  // async_read/write over asio::ssl::stream
 
 #include <algorithm>
 #include <cerrno>
@@ -19,6 +26,7 @@
 
 #include "crypto/TBNCryptAES.h"
 #include "extension/ThriftTransportCheckExeption.h"
+#include "extension/browser/HostsRecord.h"
 #include "runtime/log/TBNLogger.h"
 #include "runtime/log/ThreadInfo.h"
 
@@ -37,13 +45,13 @@ constexpr std::string_view kVersionOneStart = "[1,\"";
 // Connection threads made on demand up to a limit, so that handlers blocked for
 // minutes on the phone do not keep other requests (pings) waiting. Threads idle
 // for a while end again.
-class ElasticThreadPool : public httplib::TaskQueue {
+class ElasticThreadPool {
   public:
     ElasticThreadPool(size_t maxThreads, std::string label)
         : max_(std::max<size_t>(1, maxThreads)), label_(std::move(label)) {}
-    ~ElasticThreadPool() override { shutdown(); }
+    ~ElasticThreadPool() { shutdown(); }
 
-    void enqueue(std::function<void()> fn) override {
+    void enqueue(std::function<void()> fn) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (shutdown_) return;
         jobs_.push_back(std::move(fn));
@@ -58,7 +66,7 @@ class ElasticThreadPool : public httplib::TaskQueue {
         w.thread = std::thread([this, &w] { run(w); });
     }
 
-    void shutdown() override {
+    void shutdown() {
         std::list<Worker> workers;
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -118,26 +126,6 @@ class ElasticThreadPool : public httplib::TaskQueue {
     size_t idle_ = 0;
     bool shutdown_ = false;
 };
-
-bool startsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i]) return false;
-    }
-    return true;
-}
-
-// A request that a web page makes carries its page's origin; browser extensions
-// send their own scheme (chrome-extension:, moz-extension:, safari-web-extension:)
-// and native clients send none.
-bool isWebOrigin(std::string_view origin) {
-    while (!origin.empty() && (origin.front() == ' ' || origin.front() == '\t'))
-        origin.remove_prefix(1);
-    return startsWithNoCase(origin, "http:") || startsWithNoCase(origin, "https:") ||
-           startsWithNoCase(origin, "file:") || startsWithNoCase(origin, "null");
-}
 
 constexpr char kBase64Alphabet[] =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
@@ -272,77 +260,607 @@ Envelope parseEnvelope(const std::string& body) {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// ThriftHTTPConnection: answers the requests of the embedded server's
-// connections.
+// Request admission: only loopback names and extension origins.
 
-class ThriftHTTPConnection {
+namespace {
+
+char lowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+    return true;
+}
+
+std::string_view trimBlanks(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+bool isLoopbackHost(std::optional<std::string_view> host) {
+    if (!host) return false;
+    std::string_view name = trimBlanks(*host);
+    if (auto colon = name.rfind(':'); colon != std::string_view::npos) {
+        std::string_view port = name.substr(colon + 1);
+        if (port.empty() || port.size() > 5) return false;
+        for (char c : port)
+            if (c < '0' || c > '9') return false;
+        name = name.substr(0, colon);
+    }
+    return name == kLoopback || equalsNoCase(name, "localhost") ||
+           equalsNoCase(name, kLocalHostName);
+}
+
+bool isExtensionOrigin(std::optional<std::string_view> origin) {
+    if (!origin) return true;  // not sent by a page: native clients
+    std::string_view text = trimBlanks(*origin);
+    auto colon = text.find(':');
+    if (colon == std::string_view::npos || text.substr(colon, 3) != "://") return false;
+    std::string_view scheme = text.substr(0, colon);
+    constexpr std::string_view kSuffix = "-extension";
+    if (scheme.size() <= kSuffix.size()) return false;
+    for (char c : scheme) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '+' || c == '-' || c == '.';
+        if (!ok) return false;
+    }
+    return equalsNoCase(scheme.substr(scheme.size() - kSuffix.size()), kSuffix);
+}
+
+// ---------------------------------------------------------------------------
+// The engine: one I/O thread per server accepts and reads every connection
+// without blocking, and hands complete requests to the worker threads.
+
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// Raises the process's soft descriptor limit to its hard limit once, since every
+// open connection holds a descriptor; answers the soft limit then.
+rlim_t descriptorLimit() {
+    static const rlim_t limit = [] {
+        rlimit lim{};
+        if (getrlimit(RLIMIT_NOFILE, &lim) != 0) return rlim_t(1024);
+        if (lim.rlim_cur < lim.rlim_max) {
+            rlimit raised = lim;
+            raised.rlim_cur = lim.rlim_max;
+            if (setrlimit(RLIMIT_NOFILE, &raised) == 0) lim = raised;
+        }
+        return lim.rlim_cur;
+    }();
+    return limit;
+}
+
+// What a connection is doing, which decides who gives way when connections run short.
+enum class Phase {
+    Handshake,   // TLS handshake under way
+    Fresh,       // waiting for the first byte of the first request
+    Idle,        // served before, waiting for the first byte of the next request
+    Reading,     // a request is coming in
+    Processing,  // a worker has it
+    Writing,     // the answer is going out
+    Closing,     // draining before the close
+    Closed,      // gone, waiting for its last handler
+};
+
+}  // namespace
+
+class ConnectionBase;
+
+class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServer::Engine> {
   public:
-    static void install(RootHTTPServer& root, httplib::Server& server, size_t maxBodyBytes) {
-        server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-            if (req.has_header("Origin") && isWebOrigin(req.get_header_value("Origin"))) {
-                TBN_LOG_WARN(kTag, "refused {} {} from a web page", req.method, req.path);
-                res.status = 403;
-                return httplib::Server::HandlerResponse::Handled;
+    Engine(RootHTTPServer& root, const ThriftHTTPServerOptions& options)
+        : root_(root),
+          options_(options),
+          maxConnections_(
+              std::max<size_t>(8, std::min<size_t>(options.maxConnections, descriptorLimit() / 4))),
+          pool_(root.queueKind() == QueueKind::Serial ? 1 : options.maxConnectionThreads,
+                root.queueLabel()),
+          acceptor_(io_),
+          retry_(io_) {}
+
+    bool open(uint16_t port, std::string& error);
+    void run() {
+        thread_ = std::thread([self = shared_from_this()] {
+            threadinfo::QueueLabelScope label(self->root_.queueLabel());
+            // A handler that throws costs its connection, not the server.
+            for (;;) {
+                try {
+                    self->io_.run();
+                    break;
+                } catch (const std::exception& e) {
+                    TBN_LOG_ERROR(kTag, "connection handler failed: {}", e.what());
+                }
             }
-            return httplib::Server::HandlerResponse::Unhandled;
         });
-        server.Post("/thrift",
-                    [&root, maxBodyBytes](const httplib::Request& req, httplib::Response& res,
-                                          const httplib::ContentReader& reader) {
-                        answer(root, maxBodyBytes, req, res, reader);
-                    });
-        server.set_exception_handler(
-            [](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
-                TBN_LOG_ERROR(kTag, "{} {} failed", req.method, req.path);
-                res.status = 500;
-            });
+    }
+    void stop();
+
+    size_t connectionCount() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return connections_.size();
+    }
+    // Connections not yet closed; on the I/O thread.
+    size_t openConnections() const;
+
+    // Connection registry, in the order of acceptance.
+    std::list<ConnectionBase*>::iterator add(ConnectionBase* c) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return connections_.insert(connections_.end(), c);
+    }
+    void remove(std::list<ConnectionBase*>::iterator it) {
+        bool drained = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            connections_.erase(it);
+            highWater_ = std::max(highWater_, connections_.size() + 1);
+            if (connections_.empty() && highWater_ >= kTrimAfter) {
+                highWater_ = 0;
+                drained = true;
+            }
+        }
+        // After a flood of connections the heap is full of freed connection state;
+        // hand it back to the system rather than keep it for the next flood.
+        if (drained) malloc_trim(0);
+    }
+
+    asio::io_context& io() { return io_; }
+    const ThriftHTTPServerOptions& options() const { return options_; }
+    RootHTTPServer& root() { return root_; }
+    ElasticThreadPool& pool() { return pool_; }
+    asio::ssl::context* tls() { return tls_.get(); }
+
+  private:
+    void accept();
+    void accepted(tcp::socket socket);
+    // Closes the connection that gives way first; false when none can.
+    bool evictOne();
+
+    RootHTTPServer& root_;
+    const ThriftHTTPServerOptions options_;
+    const size_t maxConnections_;
+    ElasticThreadPool pool_;
+    // Declared before the I/O context: handlers it still holds when it goes end
+    // connections, which leave the registry and use the TLS context.
+    static constexpr size_t kTrimAfter = 256;
+    mutable std::mutex mutex_;
+    std::list<ConnectionBase*> connections_;
+    size_t highWater_ = 0;
+    std::unique_ptr<asio::ssl::context> tls_;
+    asio::io_context io_{1};
+    tcp::acceptor acceptor_;
+    asio::steady_timer retry_;
+    std::thread thread_;
+};
+
+class ConnectionBase {
+  public:
+    explicit ConnectionBase(RootHTTPServer::Engine& engine) : engine_(engine) {
+        slot_ = engine_.add(this);
+    }
+    virtual ~ConnectionBase() { engine_.remove(slot_); }
+    ConnectionBase(const ConnectionBase&) = delete;
+    ConnectionBase& operator=(const ConnectionBase&) = delete;
+
+    // On the I/O thread only.
+    Phase phase() const { return phase_; }
+    Clock::time_point since() const { return since_; }
+    Clock::time_point accepted() const { return accepted_; }
+    virtual void abort() = 0;
+
+  protected:
+    void enter(Phase phase) {
+        phase_ = phase;
+        since_ = Clock::now();
+    }
+
+    RootHTTPServer::Engine& engine_;
+
+  private:
+    std::list<ConnectionBase*>::iterator slot_;
+    Phase phase_ = Phase::Fresh;
+    Clock::time_point since_ = Clock::now();
+    const Clock::time_point accepted_ = since_;
+};
+
+size_t RootHTTPServer::Engine::openConnections() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t n = 0;
+    for (const ConnectionBase* c : connections_) n += c->phase() != Phase::Closed;
+    return n;
+}
+
+namespace {
+
+using Request = http::request<http::string_body>;
+using Response = http::response<http::string_body>;
+
+Response makeResponse(const Request& req, http::status status, std::string body = {}) {
+    Response res{status, req.version()};
+    res.body() = std::move(body);
+    res.prepare_payload();
+    res.keep_alive(req.keep_alive());
+    return res;
+}
+
+std::optional<std::string_view> headerValue(const Request& req, http::field field) {
+    auto it = req.find(field);
+    if (it == req.end()) return std::nullopt;
+    return std::string_view(it->value().data(), it->value().size());
+}
+
+// Every Origin header of the request must pass (a page cannot hide behind a second one).
+bool originsPass(const Request& req) {
+    auto [begin, end] = req.equal_range(http::field::origin);
+    for (auto it = begin; it != end; ++it) {
+        if (!isExtensionOrigin(std::string_view(it->value().data(), it->value().size())))
+            return false;
+    }
+    return true;
+}
+
+template <class Stream>
+class ThriftHTTPConnection : public ConnectionBase,
+                             public std::enable_shared_from_this<ThriftHTTPConnection<Stream>> {
+  public:
+    template <class... Args>
+    ThriftHTTPConnection(RootHTTPServer::Engine& engine, Args&&... args)
+        : ConnectionBase(engine), stream_(std::forward<Args>(args)...), timer_(engine.io()) {}
+
+    void start() {
+        if constexpr (kSecure) {
+            enter(Phase::Handshake);
+            arm(engine_.options().handshakeDeadline);
+            stream_.async_handshake(asio::ssl::stream_base::server,
+                                    [self = this->shared_from_this()](beast::error_code ec) {
+                                        if (ec) return self->abort();
+                                        self->waitForRequest();
+                                    });
+        } else {
+            waitForRequest();
+        }
+    }
+
+    void abort() override {
+        if (closed_) return;
+        closed_ = true;
+        enter(Phase::Closed);
+        timer_.cancel();
+        beast::error_code ignored;
+        socket().shutdown(tcp::socket::shutdown_both, ignored);
+        socket().close(ignored);
     }
 
   private:
-    static void answer(RootHTTPServer& root, size_t maxBodyBytes, const httplib::Request& req,
-                       httplib::Response& res, const httplib::ContentReader& reader) {
-        // The path is compared exactly: a query string makes it another path.
-        if (req.target != "/thrift") {
-            TBN_LOG_VERBOSE(kTag, "{} {}: not served", req.method, req.path);
-            res.status = 404;
-            return;
-        }
-        std::string body;
-        bool tooLarge = false;
-        bool complete = reader([&](const char* data, size_t length) {
-            if (length > maxBodyBytes - body.size()) {
-                tooLarge = true;
-                return false;
-            }
-            body.append(data, length);
-            return true;
+    static constexpr bool kSecure = !std::is_same_v<Stream, tcp::socket>;
+
+    tcp::socket& socket() { return beast::get_lowest_layer(stream_); }
+
+    // Closes the connection when the phase it is in lasts too long; the whole of a
+    // phase counts, however the bytes trickle in.
+    void arm(std::chrono::milliseconds limit) {
+        timer_.expires_after(limit);
+        timer_.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
+            if (ec) return;
+            if (auto self = weak.lock()) self->abort();
         });
-        if (tooLarge || res.status == 413) {
-            TBN_LOG_WARN(kTag, "POST /thrift: body above {} bytes refused", maxBodyBytes);
-            res.status = 413;
-            res.set_header("Connection", "close");
-            return;
-        }
-        if (!complete) {
-            TBN_LOG_WARN(kTag, "POST /thrift: body could not be read");
-            res.status = 400;
-            res.set_header("Connection", "close");
-            return;
-        }
-        ThriftHTTPServer* server = root.rootObject();
-        if (!server) {
-            TBN_LOG_WARN(kTag, "connection without a root object: no response");
-            res.status = 500;
-            return;
-        }
-        std::string reply = server->processRequest(body);
-        TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes", body.size(),
-                      reply.size());
-        res.status = 200;
-        res.body = std::move(reply);  // no content type, as the clients expect
-        TBN_LOG_VERBOSE(kTag, "POST /thrift -> {}", res.status);
     }
+
+    void waitForRequest() {
+        if (closed_) return;
+        parser_.emplace();
+        parser_->body_limit(engine_.options().maxBodyBytes);
+        parser_->header_limit(16 * 1024);
+        if (buffer_.size() > 0) return readHead();  // pipelined bytes are already here
+        // A new connection has the request deadline for its first request; one that
+        // was served may wait longer for its next.
+        if (served_ == 0) {
+            enter(Phase::Fresh);
+            arm(engine_.options().requestDeadline);
+        } else {
+            enter(Phase::Idle);
+            arm(engine_.options().idleTimeout);
+        }
+        stream_.async_read_some(buffer_.prepare(4096),
+                                [self = this->shared_from_this()](beast::error_code ec, size_t n) {
+                                    if (ec) return self->abort();
+                                    self->buffer_.commit(n);
+                                    self->readHead();
+                                });
+    }
+
+    void readHead() {
+        if (closed_) return;
+        // A new connection's deadline runs from its acceptance (or handshake) on.
+        const bool fresh = phase() == Phase::Fresh;
+        enter(Phase::Reading);
+        if (!fresh) arm(engine_.options().requestDeadline);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                                    if (ec) return self->readFailed(ec);
+                                    self->headRead();
+                                });
+    }
+
+    void headRead() {
+        auto& head = parser_->get();
+        auto expect = head.find(http::field::expect);
+        if (expect != head.end() && beast::iequals(expect->value(), "100-continue") &&
+            !parser_->is_done()) {
+            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                           head.version());
+            http::async_write(
+                stream_, *cont,
+                [self = this->shared_from_this(), cont](beast::error_code ec, size_t) {
+                    if (ec) return self->abort();
+                    self->readBody();
+                });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody() {
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                             if (ec) return self->readFailed(ec);
+                             self->requestRead();
+                         });
+    }
+
+    void readFailed(beast::error_code ec) {
+        if (closed_) return;
+        if (ec == http::error::body_limit) {
+            TBN_LOG_WARN(kTag, "POST /thrift: body above {} bytes refused",
+                         engine_.options().maxBodyBytes);
+            Request req = parser_->get();
+            req.keep_alive(false);
+            return respond(makeResponse(req, http::status::payload_too_large));
+        }
+        // A client that went away or was cut off gets nothing; during a flood these
+        // are many, so they are not logged one by one.
+        if (ec == http::error::end_of_stream || ec == http::error::partial_message ||
+            ec == asio::error::eof || ec == asio::error::operation_aborted ||
+            ec == asio::error::connection_reset)
+            return abort();
+        if (ec.category() == http::make_error_code(http::error::bad_method).category()) {
+            TBN_LOG_VERBOSE(kTag, "unreadable request: {}", ec.message());
+            Request req;
+            req.version(11);
+            req.keep_alive(false);
+            return respond(makeResponse(req, http::status::bad_request));
+        }
+        abort();
+    }
+
+    void requestRead() {
+        request_ = parser_->release();
+        parser_.reset();
+        const Request& req = request_;
+        std::string_view method(req.method_string().data(), req.method_string().size());
+        std::string_view target(req.target().data(), req.target().size());
+        if (!isLoopbackHost(headerValue(req, http::field::host)) || !originsPass(req)) {
+            TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method, target);
+            return respond(makeResponse(req, http::status::forbidden));
+        }
+        // The path is compared exactly: a query string makes it another path.
+        if (req.method() != http::verb::post || target != "/thrift") {
+            TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
+            return respond(makeResponse(req, http::status::not_found));
+        }
+        enter(Phase::Processing);
+        timer_.cancel();
+        // The worker may wait minutes for the phone; the I/O thread goes on meanwhile.
+        engine_.pool().enqueue([self = this->shared_from_this()]() mutable {
+            std::string reply;
+            http::status status = http::status::ok;
+            ThriftHTTPServer* server = self->engine_.root().rootObject();
+            if (!server) {
+                TBN_LOG_WARN(kTag, "connection without a root object: no response");
+                status = http::status::internal_server_error;
+            } else {
+                try {
+                    reply = server->processRequest(self->request_.body());
+                } catch (const std::exception& e) {
+                    TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
+                    status = http::status::internal_server_error;
+                }
+            }
+            TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes",
+                          self->request_.body().size(), reply.size());
+            TBN_LOG_VERBOSE(kTag, "POST /thrift -> {}", static_cast<int>(status));
+            auto& io = self->engine_.io();
+            // The handler takes the last reference over, so the connection ends on the
+            // I/O thread.
+            asio::post(io, [self = std::move(self), status, reply = std::move(reply)]() mutable {
+                Response res = makeResponse(self->request_, status, std::move(reply));
+                self->respond(std::move(res));
+            });
+        });
+    }
+
+    void respond(Response res) {
+        if (closed_) return;
+        enter(Phase::Writing);
+        arm(engine_.options().writeDeadline);
+        response_ = std::move(res);
+        request_ = {};
+        http::async_write(stream_, response_,
+                          [self = this->shared_from_this()](beast::error_code ec, size_t) {
+                              if (ec) return self->abort();
+                              const bool again = self->response_.keep_alive();
+                              self->response_ = {};
+                              ++self->served_;
+                              if (again) return self->waitForRequest();
+                              self->linger();
+                          });
+    }
+
+    // After the last answer: stop sending and swallow what the client still sends
+    // for a moment, so that it reads the answer instead of a reset.
+    void linger() {
+        if (closed_) return;
+        enter(Phase::Closing);
+        arm(std::chrono::milliseconds(2000));
+        beast::error_code ignored;
+        socket().shutdown(tcp::socket::shutdown_send, ignored);
+        drain();
+    }
+
+    void drain() {
+        buffer_.clear();
+        socket().async_read_some(buffer_.prepare(64 * 1024), [self = this->shared_from_this()](
+                                                                 beast::error_code ec, size_t n) {
+            if (ec) return self->abort();
+            self->drained_ += n;
+            if (self->drained_ > 2 * self->engine_.options().maxBodyBytes + (1u << 20))
+                return self->abort();
+            self->drain();
+        });
+    }
+
+    Stream stream_;
+    asio::steady_timer timer_;
+    beast::flat_buffer buffer_{64 * 1024 + 4096};
+    std::optional<http::request_parser<http::string_body>> parser_;
+    Request request_;
+    Response response_;
+    size_t drained_ = 0;
+    size_t served_ = 0;
+    bool closed_ = false;
 };
+
+}  // namespace
+
+bool RootHTTPServer::Engine::open(uint16_t port, std::string& error) {
+    if (const auto& identity = root_.sslIdentity()) {
+        tls_ = std::make_unique<asio::ssl::context>(asio::ssl::context::tls_server);
+        SSL_CTX* ctx = tls_->native_handle();
+        SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
+        // Idle TLS connections give their read and write buffers back.
+        SSL_CTX_set_mode(ctx, SSL_MODE_RELEASE_BUFFERS);
+        SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION);
+        if (SSL_CTX_use_certificate_chain_file(ctx, identity->certificatePath.c_str()) != 1 ||
+            SSL_CTX_use_PrivateKey_file(ctx, identity->privateKeyPath.c_str(), SSL_FILETYPE_PEM) !=
+                1 ||
+            SSL_CTX_check_private_key(ctx) != 1) {
+            ERR_clear_error();
+            error = "the TLS identity could not be loaded";
+            return false;
+        }
+    }
+    beast::error_code ec;
+    tcp::endpoint endpoint(asio::ip::make_address_v4(kLoopback), port);
+    acceptor_.open(endpoint.protocol(), ec);
+    // SO_REUSEADDR only: with SO_REUSEPORT another process could bind the same port
+    // beside us and take a share of the connections.
+    if (!ec) acceptor_.set_option(tcp::acceptor::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(endpoint, ec);
+    if (!ec) acceptor_.listen(std::max(1, options_.listenBacklog), ec);
+    if (ec) {
+        error = std::string("cannot listen on ") + kLoopback + ":" + std::to_string(port) + ": " +
+                ec.message();
+        return false;
+    }
+    root_.port_ = acceptor_.local_endpoint().port();
+    accept();
+    return true;
+}
+
+void RootHTTPServer::Engine::accept() {
+    acceptor_.async_accept([self = shared_from_this()](beast::error_code ec, tcp::socket socket) {
+        if (ec == asio::error::operation_aborted || !self->acceptor_.is_open()) return;
+        if (ec) {
+            // Out of descriptors: make room, and try again a moment later.
+            if (ec == asio::error::no_descriptors || ec.value() == ENFILE) self->evictOne();
+            TBN_LOG_WARN(kTag, "accepting a connection failed: {}", ec.message());
+            self->retry_.expires_after(std::chrono::milliseconds(20));
+            self->retry_.async_wait([self](beast::error_code ec) {
+                if (!ec) self->accept();
+            });
+            return;
+        }
+        self->accepted(std::move(socket));
+        self->accept();
+    });
+}
+
+void RootHTTPServer::Engine::accepted(tcp::socket socket) {
+    if (openConnections() >= maxConnections_ && !evictOne()) {
+        // Every connection has a request in the works: the newcomer waits its turn
+        // at the client's side.
+        beast::error_code ignored;
+        socket.close(ignored);
+        return;
+    }
+    beast::error_code ignored;
+    socket.set_option(tcp::no_delay(true), ignored);
+    if (tls_) {
+        std::make_shared<ThriftHTTPConnection<asio::ssl::stream<tcp::socket>>>(
+            *this, std::move(socket), *tls_)
+            ->start();
+    } else {
+        std::make_shared<ThriftHTTPConnection<tcp::socket>>(*this, std::move(socket))->start();
+    }
+}
+
+bool RootHTTPServer::Engine::evictOne() {
+    // The longest-idle keep-alive connection first, then the oldest one whose
+    // handshake or first request is still unfinished; never one whose request is
+    // being answered.
+    ConnectionBase* idle = nullptr;
+    ConnectionBase* unfinished = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (ConnectionBase* c : connections_) {
+            switch (c->phase()) {
+                case Phase::Idle:
+                case Phase::Closing:
+                    if (!idle || c->since() < idle->since()) idle = c;
+                    break;
+                case Phase::Handshake:
+                case Phase::Fresh:
+                case Phase::Reading:
+                    if (!unfinished || c->accepted() < unfinished->accepted()) unfinished = c;
+                    break;
+                default:
+                    break;
+            }
+        }
+    }
+    ConnectionBase* victim = idle ? idle : unfinished;
+    if (!victim) return false;
+    victim->abort();
+    return true;
+}
+
+void RootHTTPServer::Engine::stop() {
+    asio::post(io_, [self = shared_from_this()] {
+        beast::error_code ignored;
+        self->acceptor_.close(ignored);
+        self->retry_.cancel();
+        std::vector<ConnectionBase*> open;
+        {
+            std::lock_guard<std::mutex> lock(self->mutex_);
+            open.assign(self->connections_.begin(), self->connections_.end());
+        }
+        for (ConnectionBase* c : open) c->abort();
+        // With nothing left to wait for, the I/O thread's run ends by itself.
+    });
+    if (thread_.joinable()) thread_.join();
+    // Requests still with a worker finish; their answers go nowhere.
+    pool_.shutdown();
+}
 
 // ---------------------------------------------------------------------------
 // RootHTTPServer
@@ -371,67 +889,32 @@ const char* RootHTTPServer::queueLabel() const {
                                        : "com.tobrin.lumvane.httpconnection.concurrent";
 }
 
-bool RootHTTPServer::start(uint16_t port, size_t maxBodyBytes, size_t maxThreads,
+bool RootHTTPServer::start(uint16_t port, const ThriftHTTPServerOptions& options,
                            std::string& error) {
-    if (server_) {
+    if (engine_) {
         error = "already started";
         return false;
     }
-    if (sslIdentity_) {
-        auto ssl = std::make_unique<httplib::SSLServer>(sslIdentity_->certificatePath.c_str(),
-                                                        sslIdentity_->privateKeyPath.c_str());
-        if (!ssl->is_valid()) {
-            error = "the TLS identity could not be loaded";
-            return false;
-        }
-        SSL_CTX_set_min_proto_version(ssl->ssl_context(), TLS1_2_VERSION);
-        server_ = std::move(ssl);
-    } else {
-        server_ = std::make_unique<httplib::Server>();
-    }
-    // SO_REUSEADDR only: the library's default SO_REUSEPORT would let another
-    // process bind the same port beside us and take a share of the connections.
-    server_->set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server_->set_tcp_nodelay(true);
-    server_->set_payload_max_length(maxBodyBytes);
-    std::string label = queueLabel();
-    server_->new_task_queue = [maxThreads, label] {
-        return new ElasticThreadPool(maxThreads, label);
-    };
-    ThriftHTTPConnection::install(*this, *server_, maxBodyBytes);
-
-    int bound = -1;
-    errno = 0;
-    if (port == 0) {
-        bound = server_->bind_to_any_port(kLoopback);
-    } else if (server_->bind_to_port(kLoopback, port)) {
-        bound = port;
-    }
-    if (bound <= 0) {
-        error = std::string("cannot listen on ") + kLoopback + ":" + std::to_string(port) +
-                (errno ? std::string(": ") + std::strerror(errno) : std::string());
-        server_.reset();
+    auto engine = std::make_shared<Engine>(*this, options);
+    if (!engine->open(port, error)) {
+        port_ = 0;
         return false;
     }
-    port_ = static_cast<uint16_t>(bound);
+    engine_ = std::move(engine);
     running_ = true;
-    listener_ = std::thread([this] {
-        server_->listen_after_bind();
-        running_ = false;
-    });
+    engine_->run();
     return true;
 }
 
 void RootHTTPServer::stop() {
-    if (!listener_.joinable()) return;
-    // The library ignores a stop that comes before its accept loop is up.
-    while (running_ && !server_->is_running()) std::this_thread::yield();
-    server_->stop();
-    listener_.join();
+    if (!engine_) return;
+    engine_->stop();
+    engine_.reset();
     running_ = false;
+}
+
+size_t RootHTTPServer::connectionCount() const {
+    return engine_ ? engine_->connectionCount() : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -455,7 +938,7 @@ ThriftHTTPServer::ThriftHTTPServer(uint16_t port, std::optional<SSLIdentity> ssl
                       : RootHTTPServer::initAsConcurrentQueueWithAndRootObject(this, sslIdentity);
     if (!options.listen) return;
     std::string error;
-    if (!httpServer_->start(port, options.maxBodyBytes, options.maxConnectionThreads, error)) {
+    if (!httpServer_->start(port, options, error)) {
         TBN_LOG_ERROR(kTag, "<: error = {} :>", error);
     }
 }

@@ -7,9 +7,18 @@
 // order; the first reply that is not an exception is the answer.
 //
 // Every server listens on 127.0.0.1 only and announces nothing on the network.
-// Bodies above the cap get 413, requests that a web page makes (an Origin of
-// http:, https:, file: or the opaque "null") get 403. Bodies and replies are
-// logged by their length only.
+// Bodies above the cap get 413. Only requests addressed to a loopback name
+// (Host 127.0.0.1, localhost or the local TLS host name, any port) and coming
+// from no page at all or from a browser extension (an Origin whose scheme ends
+// in "-extension") are taken; everything else gets 403, which also defeats DNS
+// rebinding. Bodies and replies are logged by their length only.
+//
+// The sockets are served by one event-driven I/O thread per server, so slow or
+// idle clients cost a descriptor and a little memory but no thread: a request
+// head and body must arrive whole within a deadline, a TLS handshake within
+// another, and when connections run short the longest-idle keep-alive
+// connections are closed first, then the oldest unfinished ones. Requests are
+// processed on worker threads, since a handler may wait minutes for the phone.
 //
 // The service layer starts the three servers like this:
 //
@@ -27,19 +36,16 @@
 #include <thrift/protocol/TProtocol.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "crypto/CryptoTypes.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace lumvane {
 
@@ -61,8 +67,10 @@ class ThriftHTTPServerDelegate {
                                                   const std::string& clientId) = 0;
 };
 
+struct ThriftHTTPServerOptions;
+
 // The embedded HTTP(S) server of one ThriftHTTPServer: the listening socket, the
-// connection threads and the back link to its owner.
+// I/O thread, the worker threads and the back link to its owner.
 class RootHTTPServer {
   public:
     enum class QueueKind { Serial, Concurrent };
@@ -86,28 +94,56 @@ class RootHTTPServer {
     const char* queueLabel() const;
 
     // Binds 127.0.0.1:port (port 0 picks a free one) and serves on a thread of its
-    // own; no other interface is ever bound.
+    // own; no other interface is ever bound. The first start raises the process's
+    // soft descriptor limit to its hard limit, since each connection holds one.
     // Returns false, with the reason in error, when that is not possible.
-    bool start(uint16_t port, size_t maxBodyBytes, size_t maxThreads, std::string& error);
+    bool start(uint16_t port, const ThriftHTTPServerOptions& options, std::string& error);
+    // Closes the listener and every connection, then waits for requests still being
+    // processed.
     void stop();
     bool isRunning() const { return running_; }
     uint16_t port() const { return port_; }
+    // Connections open right now (accepted and not yet closed).
+    size_t connectionCount() const;
+
+    class Engine;
 
   private:
     ThriftHTTPServer* rootObject_;
     std::optional<SSLIdentity> sslIdentity_;
     QueueKind queue_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread listener_;
+    std::shared_ptr<Engine> engine_;
     std::atomic<bool> running_{false};
     uint16_t port_ = 0;
 };
 
+// Whether a request may be taken, by its Host and Origin headers (nothing when the
+// header is missing): Host must name 127.0.0.1, localhost or the local TLS host name,
+// with any port; Origin must be absent or have a scheme ending in "-extension".
+bool isLoopbackHost(std::optional<std::string_view> host);
+bool isExtensionOrigin(std::optional<std::string_view> origin);
+
 struct ThriftHTTPServerOptions {
     size_t maxBodyBytes = 4u * 1024 * 1024;
-    // Connection threads of one server. Handlers may block for minutes while the
-    // phone is asked, so this is well above the number of requests in flight.
+    // Worker threads of one server (one on a serial server). Handlers may block
+    // for minutes while the phone is asked, so this is well above the number of
+    // requests in flight.
     size_t maxConnectionThreads = 128;
+    // Open connections at most; lowered to what the descriptor limit allows.
+    size_t maxConnections = 1024;
+    // Connections the kernel holds for the server before it accepts them. Well
+    // above the requests a native-messaging host starts at once: when a burst
+    // overflows the queue, the kernel drops the handshake's last step and the
+    // connection the client believes open is reset, and the message is lost.
+    int listenBacklog = 512;
+    // From the first byte of a request until its head and body are in.
+    std::chrono::milliseconds requestDeadline{10000};
+    // A connection waiting for its (next) request.
+    std::chrono::milliseconds idleTimeout{30000};
+    // From accepting a TLS connection until its handshake is done.
+    std::chrono::milliseconds handshakeDeadline{10000};
+    // Writing one answer.
+    std::chrono::milliseconds writeDeadline{30000};
     // Off: the server processes requests given to processRequest() but never
     // opens a socket.
     bool listen = true;

@@ -7,6 +7,7 @@
 #include <openssl/pem.h>
 #include <openssl/sha.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thrift/TApplicationException.h>
 #include <thrift/transport/TBufferTransports.h>
@@ -498,6 +499,337 @@ TEST_F(ThriftHTTPServerTest, WebPagesAreRefusedExtensionsPass) {
     EXPECT_EQ(host->calls, 3);
 }
 
+TEST(ThriftHTTPServerAdmission, OnlyLoopbackHostsAndExtensionOriginsAreTaken) {
+    struct HostCase {
+        std::optional<std::string_view> host;
+        bool taken;
+    };
+    const HostCase hosts[] = {
+        {"127.0.0.1", true},
+        {"127.0.0.1:19521", true},
+        {"localhost", true},
+        {"LocalHost:8080", true},
+        {"local.lumvane.io:19523", true},
+        {"LOCAL.LUMVANE.IO", true},
+        {std::nullopt, false},
+        {"", false},
+        {"evil.example", false},
+        {"evil.example:19521", false},
+        {"127.0.0.1.evil.example", false},
+        {"localhost.evil.example:80", false},
+        {"sub.local.lumvane.io", false},
+        {"127.0.0.2", false},
+        {"0.0.0.0:19521", false},
+        {"[::1]:19521", false},
+        {"127.0.0.1:", false},
+        {"127.0.0.1:80x", false},
+        {"127.0.0.1:19521:1", false},
+    };
+    for (const auto& c : hosts) {
+        EXPECT_EQ(isLoopbackHost(c.host), c.taken) << (c.host ? *c.host : "(none)");
+    }
+
+    struct OriginCase {
+        std::optional<std::string_view> origin;
+        bool taken;
+    };
+    const OriginCase origins[] = {
+        {std::nullopt, true},
+        {"chrome-extension://abcdefghijklmnopabcdefghijklmnop", true},
+        {"moz-extension://0e5f0c51-9a1d-4bf6-a8f1-3c5b6a1e2d40", true},
+        {"safari-web-extension://E1A2B3C4", true},
+        {"MS-BROWSER-EXTENSION://x", true},
+        {"", false},
+        {"null", false},
+        {"http://evil.example", false},
+        {"https://127.0.0.1", false},
+        {"file://", false},
+        {"data:", false},
+        {"blob:https://evil.example/1", false},
+        {"ftp://x", false},
+        {"extension://x", false},
+        {"-extension://x", false},
+        {"chrome-extension:x", false},
+        {"http://chrome-extension://x", false},
+        {"evil example-extension://x", false},
+    };
+    for (const auto& c : origins) {
+        EXPECT_EQ(isExtensionOrigin(c.origin), c.taken) << (c.origin ? *c.origin : "(none)");
+    }
+}
+
+// ---- Raw sockets: slow, idle and cut-off clients ---------------------------
+
+int connectRaw(uint16_t port) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Whether the server closed the connection within the time (end of input or a reset).
+bool closedByServer(int fd, std::chrono::milliseconds within) {
+    auto until = std::chrono::steady_clock::now() + within;
+    while (true) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        int n = poll(&p, 1, static_cast<int>(std::max<int64_t>(0, left.count())));
+        if (n > 0) {
+            char buf[512];
+            ssize_t got = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+            if (got <= 0 && !(got < 0 && errno == EAGAIN)) return true;
+            continue;  // an answer: keep reading until the close
+        }
+        if (left.count() <= 0) return false;
+    }
+}
+
+// A raw request with the given head lines (Host and Origin among them, or not).
+std::string rawExchange(uint16_t port, const std::string& request) {
+    int fd = connectRaw(port);
+    if (fd < 0) return {};
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    std::string answer;
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 30000) > 0) {
+        ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got <= 0) break;
+        answer.append(buf, static_cast<size_t>(got));
+    }
+    close(fd);
+    return answer;
+}
+
+TEST_F(ThriftHTTPServerTest, RequestsForeignHostsOrPagesGet403) {
+    // Through a client that names the host it was given (as after DNS rebinding).
+    auto res = post(pingText(), {{"Host", "evil.example:" + std::to_string(http->port())}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 403);
+    res = post(pingText(), {{"Host", "localhost:" + std::to_string(http->port())}});
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+
+    // Without any Host (HTTP/1.0), and with a second Origin behind an extension's.
+    const std::string body = pingText();
+    std::string noHost = "POST /thrift HTTP/1.0\r\nContent-Length: " + std::to_string(body.size()) +
+                         "\r\n\r\n" + body;
+    EXPECT_EQ(rawExchange(http->port(), noHost).rfind("HTTP/1.0 403", 0), 0u);
+    std::string twoOrigins =
+        "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+        "Origin: chrome-extension://abc\r\nOrigin: https://evil.example\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body;
+    EXPECT_EQ(rawExchange(http->port(), twoOrigins).rfind("HTTP/1.1 403", 0), 0u);
+    EXPECT_EQ(host->calls, 1);
+}
+
+// Clients that keep a request head trickling in, or connect and send nothing, must
+// not keep a normal request from being answered, however many there are.
+TEST(ThriftHTTPServerFlood, SlowAndIdleClientsDoNotBlockARequest) {
+    Gate gate;
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>(&gate));
+    ThriftHTTPServer::Options options;
+    options.maxConnections = 64;
+    // Long enough that the flood stays for the whole test.
+    options.requestDeadline = 10min;
+    options.idleTimeout = 10min;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
+    ASSERT_TRUE(server->isListening());
+
+    constexpr int kEach = 150;  // per kind, well above the connection limit
+    std::vector<int> slow, idle;
+    for (int i = 0; i < kEach; ++i) {
+        int s = connectRaw(server->port());
+        ASSERT_GE(s, 0);
+        send(s, "P", 1, MSG_NOSIGNAL);
+        slow.push_back(s);
+        int d = connectRaw(server->port());
+        ASSERT_GE(d, 0);
+        idle.push_back(d);
+    }
+    std::atomic<bool> flooding{true};
+    std::thread trickle([&] {
+        const char head[] =
+            "OST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: aaaaaaaaaaaaaaaaaaaa";
+        size_t at = 0;
+        auto until = std::chrono::steady_clock::now() + 120s;
+        while (flooding && std::chrono::steady_clock::now() < until) {
+            for (int s : slow) send(s, head + at % (sizeof head - 1), 1, MSG_NOSIGNAL);
+            ++at;
+            std::this_thread::sleep_for(100ms);  // the pace of the slow clients
+        }
+    });
+
+    // Several requests, a blocked one among them, all answered while the flood lasts.
+    std::thread blocked([&] {
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_read_timeout(60s);
+        client.Post("/thrift", pingText("block"), "application/json");
+    });
+    bool inside = gate.waitInside(1, 30s);
+    int answered = 0;
+    for (int i = 0; i < 10 && inside; ++i) {
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_connection_timeout(30s);
+        client.set_read_timeout(30s);
+        auto res = client.Post("/thrift", pingText(), "application/json");
+        if (res && res->status == 200 && readPong(res->body).info.id == "pong") ++answered;
+    }
+    const size_t during = server->httpServer().connectionCount();
+    gate.release();
+    blocked.join();
+    flooding = false;
+    trickle.join();
+    EXPECT_TRUE(inside);
+    EXPECT_EQ(answered, 10);
+    // The limit held: the flood was pushed out, idle connections first.
+    EXPECT_LE(during, options.maxConnections + 2);
+
+    for (int fd : slow) close(fd);
+    for (int fd : idle) close(fd);
+    // Everything the flood opened is given back.
+    auto until = std::chrono::steady_clock::now() + 30s;
+    while (server->httpServer().connectionCount() > 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(server->httpServer().connectionCount(), 0u);
+}
+
+// Reads one answer with a Content-Length; empty when none came whole.
+std::string readAnswer(int fd) {
+    std::string answer;
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (poll(&p, 1, 30000) > 0) {
+        ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got <= 0) return {};
+        answer.append(buf, static_cast<size_t>(got));
+        auto end = answer.find("\r\n\r\n");
+        auto length = answer.find("Content-Length: ");
+        if (end == std::string::npos || length == std::string::npos) continue;
+        if (answer.size() >= end + 4 + std::stoul(answer.substr(length + 16))) return answer;
+    }
+    return {};
+}
+
+// Sends one whole request on a kept-alive connection and reads its answer.
+bool serveOnce(int fd, const std::string& body) {
+    std::string request = "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+                          std::to_string(body.size()) + "\r\n\r\n" + body;
+    if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
+        static_cast<ssize_t>(request.size()))
+        return false;
+    return readAnswer(fd).rfind("HTTP/1.1 200", 0) == 0;
+}
+
+TEST_F(ThriftHTTPServerTest, AClientThatAsksToContinueIsToldToAndAnswered) {
+    int fd = connectRaw(http->port());
+    ASSERT_GE(fd, 0);
+    const std::string body = pingText();
+    const std::string head =
+        "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nExpect: 100-continue\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n";
+    send(fd, head.data(), head.size(), MSG_NOSIGNAL);
+    std::string interim;
+    char buf[4096];
+    pollfd p{fd, POLLIN, 0};
+    while (interim.find("\r\n\r\n") == std::string::npos && poll(&p, 1, 30000) > 0) {
+        ssize_t got = recv(fd, buf, sizeof buf, 0);
+        if (got <= 0) break;
+        interim.append(buf, static_cast<size_t>(got));
+    }
+    EXPECT_EQ(interim.rfind("HTTP/1.1 100", 0), 0u) << interim;
+    send(fd, body.data(), body.size(), MSG_NOSIGNAL);
+    const std::string answer = readAnswer(fd);
+    close(fd);
+    ASSERT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    EXPECT_EQ(readPong(answer.substr(answer.find("\r\n\r\n") + 4)).info.id, "pong");
+}
+
+TEST(ThriftHTTPServerFlood, IdleConnectionsGiveWayBeforeUnfinishedRequests) {
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    ThriftHTTPServer::Options options;
+    options.maxConnections = 8;
+    options.requestDeadline = 10min;
+    options.idleTimeout = 10min;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
+    ASSERT_TRUE(server->isListening());
+
+    // Unfinished requests first (the older ones), then kept-alive connections that
+    // were served and now wait.
+    std::vector<int> unfinished, idle;
+    for (int i = 0; i < 4; ++i) {
+        int fd = connectRaw(server->port());
+        ASSERT_GE(fd, 0);
+        send(fd, "POST /thr", 9, MSG_NOSIGNAL);
+        unfinished.push_back(fd);
+    }
+    for (int i = 0; i < 4; ++i) {
+        int fd = connectRaw(server->port());
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(serveOnce(fd, pingText()));
+        idle.push_back(fd);
+    }
+    auto until = std::chrono::steady_clock::now() + 30s;
+    while (server->httpServer().connectionCount() < 8 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(5ms);
+    ASSERT_EQ(server->httpServer().connectionCount(), 8u);
+
+    httplib::Client client("127.0.0.1", server->port());
+    auto res = client.Post("/thrift", pingText(), "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+
+    EXPECT_TRUE(closedByServer(idle.front(), 30s)) << "the longest-idle connection stays";
+    for (int fd : unfinished) EXPECT_FALSE(closedByServer(fd, 0ms));
+    for (int fd : unfinished) close(fd);
+    for (int fd : idle) close(fd);
+}
+
+TEST(ThriftHTTPServerFlood, AHeadThatTricklesInIsCutOffAtTheDeadline) {
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    ThriftHTTPServer::Options options;
+    options.requestDeadline = 500ms;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
+    ASSERT_TRUE(server->isListening());
+
+    // One byte every 50 ms: a time-out per read would never fire.
+    int fd = connectRaw(server->port());
+    ASSERT_GE(fd, 0);
+    const std::string head =
+        "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: " + std::string(400, 'a');
+    bool closed = false;
+    for (size_t i = 0; i < head.size() && !closed; ++i) {
+        send(fd, &head[i], 1, MSG_NOSIGNAL);
+        closed = closedByServer(fd, 50ms);
+    }
+    close(fd);
+    EXPECT_TRUE(closed) << "a head sent a byte at a time was never cut off";
+
+    // Idle keep-alive connections are not held to it: a request after a pause passes.
+    httplib::Client client("127.0.0.1", server->port());
+    client.set_keep_alive(true);
+    ASSERT_TRUE(client.Post("/thrift", pingText(), "application/json"));
+    std::this_thread::sleep_for(700ms);  // longer than the request deadline, on purpose
+    auto res = client.Post("/thrift", pingText(), "application/json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
 TEST_F(ThriftHTTPServerTest, ListensOnLoopbackOnlyAndAlone) {
     // The listening socket in the kernel's table: 127.0.0.1 (0100007F) on our port.
     std::ifstream tcp("/proc/net/tcp");
@@ -721,6 +1053,48 @@ TEST(ThriftHTTPServerTLS, ServesHTTPSFromTheGivenIdentity) {
         ThriftJSONProtocolFactory::sharedFactory(), {host});
     EXPECT_FALSE(broken->isListening());
     std::filesystem::remove_all(dir);
+}
+
+TEST(ThriftHTTPServerTLS, SlowHandshakesHoldNothingAndEndAtTheirDeadline) {
+    auto dir =
+        std::filesystem::temp_directory_path() / ("lumvane-tls-slow-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    SSLIdentity identity = makeIdentity(dir);
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    ThriftHTTPServer::Options options;
+    options.handshakeDeadline = 2s;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, identity, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
+    std::filesystem::remove_all(dir);
+    ASSERT_TRUE(server->isListening());
+
+    // Many clients that begin a handshake record and stop there.
+    const unsigned char hello[] = {0x16, 0x03, 0x01, 0x02, 0x00, 0x01};
+    std::vector<int> slow;
+    for (int i = 0; i < 200; ++i) {
+        int fd = connectRaw(server->port());
+        ASSERT_GE(fd, 0);
+        send(fd, hello, sizeof hello, MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    httplib::SSLClient client("127.0.0.1", server->port());
+    client.enable_server_certificate_verification(false);
+    client.set_connection_timeout(30s);
+    client.set_read_timeout(30s);
+    auto res = client.Post("/thrift", pingText(), "application/json");
+    ASSERT_TRUE(res) << httplib::to_string(res.error());
+    EXPECT_EQ(res->status, 200);
+
+    // Sending on, a byte at a time, does not keep a handshake alive past its deadline.
+    int fd = slow.front();
+    bool closed = false;
+    for (int i = 0; i < 600 && !closed; ++i) {
+        send(fd, "\x01", 1, MSG_NOSIGNAL);
+        closed = closedByServer(fd, 50ms);
+    }
+    EXPECT_TRUE(closed);
+    for (int s : slow) close(s);
 }
 
 }  // namespace
