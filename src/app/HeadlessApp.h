@@ -10,6 +10,7 @@
 //
 // Standard output carries one line per event, for people and for scripts:
 //   lumvane: serving http://127.0.0.1:19521/thrift [and https on 19523, 19524]
+//   lumvane: native-messaging host registered with Chrome, Firefox | no supported browser ...
 //   lumvane: pairing URL: https://...
 //   lumvane: pairing status: ...
 //   lumvane: paired (connection type N) | lumvane: pairing failed: ...
@@ -18,8 +19,12 @@
 
 namespace lumvane {
 
+// Exit status when another copy runs with the same settings folder (nothing was touched).
+constexpr int kExitAlreadyRunning = 3;
+
 // Runs until SIGTERM or SIGINT; returns the exit status (0 after a clean stop, 1 when
-// the service cannot start, 2 for a bad environment such as an unusable --ble value).
+// the service cannot start, 2 for a bad environment such as an unusable --ble value,
+// kExitAlreadyRunning when another copy runs).
 int runHeadless(const CommandLine& commandLine);
 
 }  // namespace lumvane

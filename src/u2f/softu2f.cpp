@@ -9,6 +9,8 @@
 #include <string>
 #include <thread>
 
+#include "runtime/log/TBNLogger.h"
+
 namespace lumvane {
 
 namespace {
@@ -273,8 +275,11 @@ softu2f_ctx* softu2f_connect(int flags) {
     std::string error;
     auto device = openUhidFrameDevice(kUhidDevicePath, "Lumvane U2F Security Key", error);
     if (!device) {
-        if (flags & SOFTU2F_DEBUG)
-            std::fprintf(stderr, "Error connecting to %s: %s\n", kUhidDevicePath, error.c_str());
+        // Most machines give users no access to the device; the program tells the user
+        // once, so this goes to the log and not to the terminal.
+        if (flags & SOFTU2F_DEBUG) {
+            TBN_LOG_INFO("u2f", "Error connecting to {}: {}", kUhidDevicePath, error);
+        }
         return nullptr;
     }
     return softu2f_connect_device(std::move(device), flags);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <any>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -178,19 +179,28 @@ void TBNThriftRemoteMobileSevice::init() {
     TBN_LOG_TIME_END(DEBUG, kTag, "init");
 }
 
+std::string TBNThriftRemoteMobileSevice::pushCertificatePath(const std::string& resourceFolder) {
+    const std::string name =
+        TBNSettings::isDebugVersion() ? "ios_push_dev.p12" : "ios_push_dest.p12";
+    return resourceFolder.empty() ? name : resourceFolder + "/" + name;
+}
+
 void TBNThriftRemoteMobileSevice::connectPush() {
     std::string error;
+    // Builds from this source tree come without the certificate: that is how they run, not
+    // a fault to report at every start (the program tells the user once).
+    bool missingCertificate = false;
     std::shared_ptr<PushClient> pusher;
     if (options_.pushConnector) {
         pusher = options_.pushConnector(&error);
     } else {
         const bool debug = TBNSettings::isDebugVersion();
-        const std::string name = debug ? "ios_push_dev.p12" : "ios_push_dest.p12";
-        const std::string path =
-            options_.resourceFolder.empty() ? name : options_.resourceFolder + "/" + name;
+        const std::string path = pushCertificatePath(options_.resourceFolder);
+        const std::string name = std::filesystem::path(path).filename().string();
         std::ifstream in(path, std::ios::binary);
         if (!in) {
             error = "certificate resource \"" + name + "\" not found";
+            missingCertificate = true;
         } else {
             Bytes p12((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
             pusher = ApnsPushClient::connect(
@@ -204,6 +214,8 @@ void TBNThriftRemoteMobileSevice::connectPush() {
     }
     if (pusher) {
         TBN_LOG_INFO(kTag, "connected to APNs");
+    } else if (missingCertificate) {
+        TBN_LOG_WARN(kTag, "unable to connect: {}", error);
     } else {
         TBN_LOG_ERROR(kTag, "unable to connect: {}", error);
     }
