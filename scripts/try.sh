@@ -48,10 +48,13 @@ pids=()
 stop_all() {
   local status=$?
   trap - EXIT INT TERM HUP
-  # phone-sim and the hub first would make lumvane log a lost phone; lumvane first.
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill -TERM "${pids[i]}" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    # Bounded: a process that does not end within 10 s is killed.
+  # lumvane first, so that it stops its link before the phone and the hub go away.
+  local order=() pid
+  [ -n "${lumvane_pid:-}" ] && order+=("$lumvane_pid")
+  for pid in "${pids[@]}"; do [ "$pid" = "${lumvane_pid:-}" ] || order+=("$pid"); done
+  for pid in "${order[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+    # Bounded: a process that has not ended within 10 s is killed.
     for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
@@ -98,6 +101,7 @@ for _ in $(seq 100); do [ -S "$SOCKET" ] && break; sleep 0.1; done
 [ -S "$SOCKET" ] || fail "the radio hub did not start"
 
 "$LUMVANE" --headless --ble="sim:$SOCKET" --pair --open-registration >"$WORK/lumvane.out" 2>&1 &
+lumvane_pid=$!
 pids+=($!)
 url=$(wait_for_line '^lumvane: pairing URL: ' 60 "$WORK/lumvane.out") ||
   fail "lumvane printed no pairing URL (is another lumvane running on 127.0.0.1:19521?)"
