@@ -518,9 +518,13 @@ void TBNThriftRemoteMobileSevice::approveClient(
 std::string TBNThriftRemoteMobileSevice::pushPayload(const std::string& message) {
     const std::string blanks(84, ' ');
     auto b = [&](size_t n) { return blanks.substr(0, n); };
-    return "{" + b(56) + "\"aps\":{" + b(76) + "\"alert\":\"" + jsonEscape(message) + "\"," +
-           b(68) + "\"category\": \"LUMVANE_GLOBAL\"," + b(52) + "\"sound\": \"radar.mp3\"" +
-           b(61) + "}" + b(84) + "}";
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, a false positive) on
+    // "literal" + std::string&&.
+    std::string payload = "{";
+    payload += b(56) + "\"aps\":{" + b(76) + "\"alert\":\"" + jsonEscape(message) + "\"," + b(68) +
+               "\"category\": \"LUMVANE_GLOBAL\"," + b(52) + "\"sound\": \"radar.mp3\"" + b(61) +
+               "}" + b(84) + "}";
+    return payload;
 }
 
 std::shared_ptr<RemotePhoneTransport> TBNThriftRemoteMobileSevice::getOnlineTransportFactory() {
