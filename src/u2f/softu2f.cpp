@@ -1,5 +1,6 @@
 #include "u2f/softu2f.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -212,8 +213,10 @@ bool handleInit(softu2f_ctx* ctx, softu2f_hid_message* msg) {
             cid = ++ctx->lastCid;
         } while (cid == 0 || cid == kU2FHIDBroadcastCid);
     }
-    auto payload = std::make_shared<Bytes>(request.begin(), request.begin() + 8);
-    payload->resize(17, 0);
+    // Made at its full size first: copied in after a resize, GCC 12 takes the buffer for
+    // the first 8 bytes only and warns (-Warray-bounds, a false positive).
+    auto payload = std::make_shared<Bytes>(17, 0);
+    std::copy_n(request.begin(), 8, payload->begin());
     std::memcpy(payload->data() + 8, &cid, sizeof(cid));
     (*payload)[12] = 2;     // U2F HID protocol version
     (*payload)[16] = 0x01;  // capabilities: wink
