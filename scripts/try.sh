@@ -74,7 +74,8 @@ fail() {
   exit 1
 }
 
-# Waits up to $2 seconds for the pattern $1 in the file $3, and prints the first match.
+# Waits up to $2 seconds for the pattern $1 in the file $3, and prints the first match;
+# gives up at once when lumvane has ended.
 wait_for_line() {
   local pattern=$1 seconds=$2 file=$3 line
   for _ in $(seq $((seconds * 10))); do
@@ -82,6 +83,7 @@ wait_for_line() {
       printf '%s\n' "$line"
       return 0
     fi
+    if [ -n "${lumvane_pid:-}" ] && ! kill -0 "$lumvane_pid" 2>/dev/null; then return 1; fi
     sleep 0.1
   done
   return 1
