@@ -49,9 +49,13 @@ stop_all() {
   local status=$?
   trap - EXIT INT TERM HUP
   # lumvane first, so that it stops its link before the phone and the hub go away.
+  # The shell's own list of background jobs counts too: an interrupt between starting a
+  # program and noting its pid must not leave that program behind.
   local order=() pid
   [ -n "${lumvane_pid:-}" ] && order+=("$lumvane_pid")
-  for pid in "${pids[@]}"; do [ "$pid" = "${lumvane_pid:-}" ] || order+=("$pid"); done
+  for pid in "${pids[@]}" $(jobs -p); do
+    [[ " ${order[*]} " == *" $pid "* ]] || order+=("$pid")
+  done
   for pid in "${order[@]}"; do
     kill -TERM "$pid" 2>/dev/null || true
     # Bounded: a process that has not ended within 10 s is killed.
@@ -59,6 +63,8 @@ stop_all() {
     kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
+  # Anything that ended on its own meanwhile is reaped here, so no child is left over.
+  wait 2>/dev/null || true
   rm -rf "$WORK"
   exit "$status"
 }

@@ -13,6 +13,15 @@ finish() {
   rm -rf "$WORK"
 }
 trap finish EXIT
+# The processes of the group that still run: an ended child its parent did not wait for
+# (a zombie, state Z) holds nothing and does not count.
+running_in_group() {
+  local pid state
+  for pid in $(pgrep -g "$1"); do
+    state=$(awk '{print $3}' "/proc/$pid/stat" 2>/dev/null) || continue
+    [ "$state" = Z ] || echo "$pid $(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null)"
+  done
+}
 fail() {
   echo "FAIL: $*" >&2
   exit 1
@@ -36,7 +45,8 @@ cat "$WORK/run.out"
 [ "$status" -eq 0 ] || fail "try.sh ended with status $status"
 grep -q '^  login:    alice$' "$WORK/run.out" || fail "no decoded login"
 grep -q '^  password: correct horse battery staple$' "$WORK/run.out" || fail "no decoded password"
-if kill -0 -- "-$group" 2>/dev/null; then fail "try.sh left processes behind"; fi
+left=$(running_in_group "$group")
+[ -z "$left" ] || fail "try.sh left processes behind: $left"
 
 # 2. Interrupted once lumvane serves: everything it started ends all the same.
 run_try "$WORK/interrupted.out" 240
@@ -55,5 +65,6 @@ script=$(pgrep -g "$group" -f "scripts/try.sh" | head -n1)
 kill -INT "$script"
 wait "$group"
 cat "$WORK/interrupted.out"
-if kill -0 -- "-$group" 2>/dev/null; then fail "an interrupted try.sh left processes behind"; fi
+left=$(running_in_group "$group")
+[ -z "$left" ] || fail "an interrupted try.sh left processes behind: $left"
 echo "PASS"
