@@ -9,6 +9,6 @@ if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=OFF >/dev/null
 fi
 cmake --build "$BUILD" -j "$(nproc)" --target lumvane
-# Without arguments: the service without a status item (the Qt interface is not built).
+# Without arguments: the service without a status item or windows.
 [ $# -eq 0 ] && set -- --headless
 exec "$BUILD/src/app/lumvane" "$@"

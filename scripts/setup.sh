@@ -11,7 +11,7 @@ PACKAGES=(
   qt6-base-dev qt6-connectivity-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
-  curl wrk zip unzip xvfb
+  curl wrk zip unzip xvfb procps
   trayer xdotool imagemagick xclip zbar-tools x11-utils xauth fonts-dejavu-core
 )
 
