@@ -11,21 +11,28 @@ PACKAGES=(
   qt6-base-dev qt6-connectivity-dev
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
-  curl wrk zip unzip xvfb
+  curl wrk zip unzip xvfb procps
   trayer xdotool imagemagick xclip zbar-tools x11-utils xauth fonts-dejavu-core
 )
 
+# One question to dpkg for every package (one call per package took seconds). Packages it
+# does not know at all are reported on standard error and simply stay missing.
+declare -A installed=()
+while read -r name status; do
+  [ "$status" = "ii" ] && installed[$name]=1
+done < <(dpkg-query -W -f='${Package} ${db:Status-Abbrev}\n' "${PACKAGES[@]}" 2>/dev/null || true)
 missing=()
 for p in "${PACKAGES[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+  [ -n "${installed[$p]:-}" ] || missing+=("$p")
 done
 
 if [ ${#missing[@]} -gt 0 ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
   echo "Installing: ${missing[*]}"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # Another apt run (an automatic update, another build) may hold the lock: wait for it.
+  APT_WAIT=(-o DPkg::Lock::Timeout=600)
+  $SUDO apt-get "${APT_WAIT[@]}" update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get "${APT_WAIT[@]}" install -y -qq \
+    --no-install-recommends "${missing[@]}" >/dev/null
 fi

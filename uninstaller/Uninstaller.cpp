@@ -91,6 +91,13 @@ void Uninstaller::stopRunningProgram(UninstallReport& report) {
     auto running = findRunningPrograms(environment_.programName, environment_.programFolder,
                                        environment_.procRoot);
     if (running.empty()) return;
+    if (dryRun_) {
+        for (const auto& program : running) {
+            report.removed.push_back(fmt::format("Would stop {} (process {})",
+                                                 program.executable.string(), program.pid));
+        }
+        return;
+    }
     StopResult result = stopPrograms(running, environment_.stopTimeout);
     for (const auto& program : result.stopped) {
         report.removed.push_back(
@@ -126,6 +133,10 @@ void Uninstaller::removeBrowserManifests(UninstallReport& report) {
                 "Could not remove the browser manifest {}: it is a folder", manifest.string()));
             continue;
         }
+        if (dryRun_) {
+            report.removed.push_back("Would remove " + manifest.string());
+            continue;
+        }
         if (!fs::remove(manifest, error) && error) {
             report.failures.push_back(fmt::format("Could not remove the browser manifest {}: {}",
                                                   manifest.string(), error.message()));
@@ -151,6 +162,10 @@ void Uninstaller::removeStartAtLogin(UninstallReport& report) {
     for (const auto& entry : entries) {
         std::string program = desktopEntryProgram(entry);
         if (program.empty() || fs::path(program).filename() != environment_.programName) continue;
+        if (dryRun_) {
+            report.removed.push_back("Would remove " + entry.string());
+            continue;
+        }
         std::error_code removeError;
         if (!fs::remove(entry, removeError) && removeError) {
             report.failures.push_back(
@@ -170,6 +185,11 @@ void Uninstaller::removeCertificateTrust(UninstallReport& report) {
     for (const auto& profile : manager.firefoxProfileFolders()) databases.push_back(profile);
     for (const auto& database : databases) {
         if (!NSSTrust::hasDatabase(database) || !nss.hasNickname(database, nickname)) continue;
+        if (dryRun_) {
+            report.removed.push_back(
+                fmt::format("Would remove the local certificate {} from {}", nickname, database));
+            continue;
+        }
         nss.removeNickname(database, nickname);
         if (nss.hasNickname(database, nickname)) {
             report.failures.push_back(fmt::format(
@@ -192,6 +212,11 @@ void Uninstaller::removeHostsRecord(UninstallReport& report) {
         return;
     }
     if (!hostsTextHasOwnRecord(text)) return;
+    if (dryRun_) {
+        report.removed.push_back(
+            fmt::format("Would remove the line '{}' from {}", hostsRecordLine(), hostsFile));
+        return;
+    }
 
     std::vector<std::string> command;
     if (geteuid() != 0) command = environment_.browser.elevation;
@@ -228,6 +253,10 @@ void Uninstaller::removeProgramFiles(UninstallReport& report) {
     // An installation prefix: <prefix>/bin with its data in <prefix>/share/lumvane.
     if (folder.filename() == "bin") items.push_back(folder.parent_path() / "share" / "lumvane");
     for (const auto& item : items) {
+        if (dryRun_) {
+            if (lumvane::exists(item)) report.removed.push_back("Would remove " + item.string());
+            continue;
+        }
         std::string error;
         switch (removeTree(item, error)) {
             case Removal::Removed:
@@ -254,6 +283,7 @@ void Uninstaller::removeSettings(bool leaveLogs, UninstallReport& report) {
     }
     // The folder older versions kept their settings in, and its parent when that is empty.
     removeFolder(environment_.oldSettingsFolder, "Could not clear old settings folder: ", report);
+    if (dryRun_) return;
     std::error_code error;
     fs::path parent = environment_.oldSettingsFolder.parent_path();
     if (fs::is_directory(fs::symlink_status(parent, error)) && fs::is_empty(parent, error)) {
@@ -266,6 +296,13 @@ void Uninstaller::removeKeychainItems(UninstallReport& report) {
     if (!store) store = makeSystemKeychainStore(environment_.settingsFolder);
     for (const char* item :
          {StartupSteps::kSettingsKeyItem, StartupSteps::kExtensionCredentialsItem}) {
+        if (dryRun_) {
+            std::vector<uint8_t> value;
+            if (store->copyItem(item, value) == kKeychainSuccess) {
+                report.removed.push_back(fmt::format("Would remove the keychain item {}", item));
+            }
+            continue;
+        }
         KeychainStatus status = store->deleteItem(item);
         if (status == kKeychainSuccess) {
             report.removed.push_back(fmt::format("Removed the keychain item {}", item));
@@ -282,6 +319,14 @@ void Uninstaller::removeKeychainItems(UninstallReport& report) {
 void Uninstaller::clearSettingsFolderKeepingLogs(UninstallReport& report) {
     const fs::path& folder = environment_.settingsFolder;
     std::set<std::string> kept = {environment_.logsFolder.filename().string(), ".DS_Store"};
+    if (dryRun_) {
+        std::error_code code;
+        for (fs::directory_iterator it(folder, code), end; !code && it != end; it.increment(code)) {
+            if (kept.count(it->path().filename().string())) continue;
+            report.removed.push_back("Would remove " + it->path().string());
+        }
+        return;
+    }
     std::string error;
     switch (clearFolderExcept(folder, kept, error)) {
         case Removal::Removed:
@@ -304,6 +349,10 @@ void Uninstaller::removeBackups(UninstallReport& report) {
 
 void Uninstaller::removeFolder(const fs::path& folder, const std::string& failurePrefix,
                                UninstallReport& report) {
+    if (dryRun_) {
+        if (lumvane::exists(folder)) report.removed.push_back("Would remove " + folder.string());
+        return;
+    }
     std::string error;
     std::error_code code;
     Removal result;

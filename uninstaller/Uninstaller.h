@@ -12,6 +12,9 @@
 //                then the settings folder (all of it, or all but the logs folder) and the
 //                folder older versions used
 //   backups      the default backup folder
+//
+// In a dry run every step looks for what it would take away and reports it as
+// "Would ..." lines in `removed`; nothing is signalled, deleted or changed.
 #include <string>
 #include <vector>
 
@@ -32,6 +35,9 @@ class Uninstaller {
     explicit Uninstaller(UninstallEnvironment environment);
 
     UninstallReport performUninstall(const UninstallChoices& choices);
+
+    void setDryRun(bool dryRun) { dryRun_ = dryRun; }
+    bool dryRun() const { return dryRun_; }
 
     void removeApplication(UninstallReport& report);
     void stopRunningProgram(UninstallReport& report);
@@ -56,6 +62,7 @@ class Uninstaller {
                       UninstallReport& report);
 
     UninstallEnvironment environment_;
+    bool dryRun_ = false;
 };
 
 }  // namespace lumvane

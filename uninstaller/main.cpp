@@ -2,6 +2,7 @@
 // the command line. Every failure is printed with its reason and makes the exit status 1.
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,40 +25,45 @@ using lumvane::UninstallerOptions;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-void indentedLabel(const std::string& option, const std::string& label) {
-    std::string text = label;
-    for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 1)) {
-        text.insert(at + 1, "                        ");
-    }
-    std::printf("  %-20s  %s\n", option.c_str(), text.c_str());
-}
-
 void printUsage(const lumvane::UninstallEnvironment& environment) {
-    auto labels = UninstallerOptions::optionLabels(environment);
+    using lumvane::pathWithTilde;
+    const auto& home = environment.home;
+    const std::string program = pathWithTilde(environment.installFolder(), home);
+    const std::string settings = pathWithTilde(environment.settingsFolder, home);
     std::printf(
         "Usage: lumvane-uninstall [OPTION]...\n"
-        "Stops Lumvane and removes what it put on this computer.\n\n");
-    indentedLabel("--remove-app", labels.removeApp);
-    std::printf(
-        "%24s(also its browser manifests, start-at-login entry, the trust of its\n"
-        "%24slocal certificate and its line in the hosts file)\n",
-        "", "");
-    indentedLabel("--remove-settings", labels.removePreferences);
-    std::printf("%24s(also its keychain items)\n", "");
-    indentedLabel("--keep-logs", labels.keepLogs);
-    std::printf("%24s(only with --remove-settings)\n", "");
-    indentedLabel("--remove-backups", labels.removeBackups);
-    std::printf(
+        "Stops Lumvane and removes what it put on this computer.\n\n"
+        "  --remove-app          the program: lumvane and lumvane-hosts-helper in %s,\n"
+        "                        the browsers' native-messaging manifests, the start-at-\n"
+        "                        login entry in %s, the trust of the local\n"
+        "                        certificate in the NSS databases (Chromium family,\n"
+        "                        Firefox profiles) and its line in %s\n"
+        "  --remove-settings     the settings folder %s (settings, logs,\n"
+        "                        local certificate), the folder of older versions\n"
+        "                        %s, and the two keys in the keyring\n"
+        "                        (Secret Service) or the key file of the settings folder\n"
+        "  --keep-logs           with --remove-settings: leave %s\n"
+        "  --remove-backups      the backup folder %s\n"
         "  --all                 the three removals\n"
         "  --yes                 confirm the removal of the backups without asking\n"
-        "  --program-folder DIR  the folder Lumvane is installed in; only instances started\n"
-        "                        from there are stopped (default: the folder of this\n"
-        "                        program, and every running lumvane of this user is stopped)\n"
+        "  --dry-run             print what would be removed and remove nothing\n"
+        "  --program-folder DIR  the folder Lumvane is installed in (default: the folder of\n"
+        "                        this program); only copies started from there are stopped\n"
         "  --hosts-file PATH     the hosts file to take the line out of (for tests)\n"
         "  -h, --help            show this text\n\n"
+        "Before the program or its settings are removed, every running lumvane of this user\n"
+        "is stopped (asked to quit, waited for up to %lld s), so that it cannot write them\n"
+        "back; with --program-folder only the copies started from that folder are.\n"
         "Without options on a desktop, a window offers the same choices.\n"
         "Exit status: 0 when everything chosen was removed, 1 when something could not\n"
-        "be removed, 2 for a wrong command line.\n");
+        "be removed, 2 for a wrong command line.\n",
+        program.c_str(), pathWithTilde(environment.autostartFolder, home).c_str(),
+        environment.browser.hostsFile.c_str(), settings.c_str(),
+        pathWithTilde(environment.oldSettingsFolder, home).c_str(),
+        pathWithTilde(environment.logsFolder, home).c_str(),
+        pathWithTilde(environment.backupFolder, home).c_str(),
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::seconds>(environment.stopTimeout).count()));
 }
 
 bool askConfirmation(const char* question) {
@@ -83,6 +89,7 @@ int main(int argc, char** argv) {
 #endif
     bool removeApp = false, removeSettings = false, keepLogs = false, removeBackups = false;
     bool confirmed = false;
+    bool dryRun = false;
     for (int i = 1; i < argc; ++i) {
         std::string argument = argv[i];
         auto value = [&](std::string& out) {
@@ -103,6 +110,8 @@ int main(int argc, char** argv) {
             removeBackups = true;
         } else if (argument == "--all") {
             removeApp = removeSettings = removeBackups = true;
+        } else if (argument == "--dry-run") {
+            dryRun = true;
         } else if (argument == "--yes") {
             confirmed = true;
         } else if (argument == "--program-folder") {
@@ -132,6 +141,8 @@ int main(int argc, char** argv) {
     options.setRemovePreferences(removeSettings);
     options.setLeaveLogs(keepLogs);
     if (removeBackups) {
+        // A dry run removes nothing, so there is nothing to confirm.
+        if (dryRun) confirmed = true;
         if (!confirmed && isatty(STDIN_FILENO)) {
             confirmed = askConfirmation(UninstallerOptions::kConfirmBackupsText);
         }
@@ -146,7 +157,15 @@ int main(int argc, char** argv) {
     }
 
     lumvane::Uninstaller uninstaller(environment);
+    uninstaller.setDryRun(dryRun);
     lumvane::UninstallReport report = uninstaller.performUninstall(options.choices());
+    if (dryRun) {
+        for (const auto& line : report.removed) std::printf("%s\n", line.c_str());
+        for (const auto& line : report.failures) std::printf("%s\n", line.c_str());
+        std::printf(report.removed.empty() ? "Nothing of Lumvane was found to remove.\n"
+                                           : "Dry run: nothing was removed.\n");
+        return report.succeeded() ? 0 : kExitFailure;
+    }
     for (const auto& line : report.removed) std::printf("%s\n", line.c_str());
     for (const auto& line : report.failures) std::printf("%s\n", line.c_str());
     if (!report.succeeded()) {

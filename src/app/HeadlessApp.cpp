@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <future>
 #include <iostream>
 #include <mutex>
@@ -15,9 +16,12 @@
 
 #include "app/ScriptedUIService.h"
 #include "app/SecurityKeyBridge.h"
+#include "app/SingleInstance.h"
+#include "app/StartupNotices.h"
 #include "app/StartupSteps.h"
 #include "app/TerminalQRCode.h"
 #include "core/remote/BlecPhoneLink.h"
+#include "core/remote/TBNThriftRemoteMobileSevice.h"
 #include "core/service/TBNService.h"
 #include "core/service/TBNServiceHandlers.h"
 #include "crypto/TBNKeyChainManager.h"
@@ -45,17 +49,13 @@ constexpr const char* kTags = "ui|app";
 constexpr std::chrono::seconds kStopGrace{5};
 
 // Lines on standard output come from several threads (pairing runs on a global queue);
-// one lock keeps each line whole.
-std::mutex gOutputMutex;
-
+// StartupNotices keeps each one whole.
 void say(const std::string& text) {
-    std::lock_guard<std::mutex> lock(gOutputMutex);
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    writeToUser(text);
 }
 
 void sayLine(const std::string& line) {
-    say("lumvane: " + line + "\n");
+    sayToUser(line);
 }
 
 std::optional<ble::BleCentralFactory> centralFactory(const std::string& spec) {
@@ -105,6 +105,16 @@ int runHeadless(const CommandLine& commandLine) {
         std::fprintf(stderr, "lumvane: this build cannot use --ble=%s\n", bleSpec.c_str());
         return 2;
     }
+    if (bleSpec == "qt") {
+        routeQtMessagesToLog();
+        factory = watchBluetoothState(*factory, [](ble::CentralState state) {
+            if (state == ble::CentralState::Unsupported ||
+                state == ble::CentralState::Unauthorized ||
+                state == ble::CentralState::PoweredOff) {
+                sayToUserOnce("bluetooth", notice::bluetoothText(state));
+            }
+        });
+    }
     std::optional<TBNThriftRemoteMobileSevice::PushConnector> pushConnector;
     if (commandLine.push) {
         auto connector = pushConnectorForSpec(*commandLine.push);
@@ -124,6 +134,11 @@ int runHeadless(const CommandLine& commandLine) {
             return 2;
         }
     }
+
+    // Before anything is read or written: a second copy would rewrite the settings file
+    // of the one that runs.
+    std::optional<SingleInstance> instance = takeSingleInstanceLock();
+    if (!instance) return kExitAlreadyRunning;
 
     // Logging first, so every later step can report.
     TBNLogFilter* logFilter = nullptr;
@@ -146,10 +161,18 @@ int runHeadless(const CommandLine& commandLine) {
     auto startup = StartupSteps::runServiceSideSteps(
         TBNKeyChainManager::sharedManager(), settings, TBNSettings::settingsFilePath(),
         TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName, logFilter, logFormatter);
+    if (startup.settingsMovedAside) {
+        sayLine(StartupSteps::movedAsideText(*startup.settingsMovedAside));
+    }
     if (!startup.completed || !settings.isLoaded()) {
         sayLine("start-up failed; see the log in " + TBNSettings::logsFolder().string());
         TBNLogHelper::flushLog();
         return 1;
+    }
+
+    if (TBNKeyChainManager::sharedManager().store()->storeName() == "file") {
+        sayToUserOnce("keychain",
+                      notice::secretServiceText(TBNKeyChainManager::defaultFallbackFolder()));
     }
 
     ble::setDefaultBleCentralFactory(*factory);
@@ -161,7 +184,16 @@ int runHeadless(const CommandLine& commandLine) {
     options.mainLoop = mainLoop;
     options.remoteOptions.settings = options.settings;
     options.remoteOptions.clientFactory = makeBlecPhoneClientFactory();
-    if (pushConnector) options.remoteOptions.pushConnector = *pushConnector;
+    if (pushConnector) {
+        options.remoteOptions.pushConnector = *pushConnector;
+    } else {
+        const std::string certificate =
+            TBNThriftRemoteMobileSevice::pushCertificatePath(options.remoteOptions.resourceFolder);
+        std::error_code error;
+        if (!std::filesystem::exists(certificate, error)) {
+            sayToUserOnce("push", notice::pushCertificateText(certificate));
+        }
+    }
 #ifdef LUMVANE_HAVE_LOGIND
     options.sleepWake = std::make_shared<LogindSleepWakeSource>();
 #endif
@@ -206,6 +238,11 @@ int runHeadless(const CommandLine& commandLine) {
                 "; serving plain HTTP only");
     }
     sayLine(serving);
+
+    // Browsers find the host only through these files; they are rewritten at every start
+    // so that they name this executable.
+    sayLine(StartupSteps::manifestsText(StartupSteps::installNativeMessagingManifests(
+        TBNBrowserExtensionManager::sharedManager())));
 
     if (commandLine.pair) {
         service->startPairWithAuthUrl(

@@ -1,8 +1,16 @@
 #include "app/SecurityKeyBridge.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/StartupNotices.h"
 #include "u2f/U2FAuthenticatorBridge.h"
 
 namespace lumvane {
+
+namespace {
+constexpr const char* kUhidPath = "/dev/uhid";
+}  // namespace
 
 void SecurityKeyBridge::setupRegisterCallback(Answer answer) {
     U2FAuthenticatorBridge::setupRegisterCallback(std::move(answer));
@@ -17,7 +25,13 @@ bool SecurityKeyBridge::running() const {
 }
 
 bool SecurityKeyBridge::start() {
-    return U2FAuthenticatorBridge::start();
+    const bool started = U2FAuthenticatorBridge::start();
+    if (!started && ::access(kUhidPath, W_OK) != 0) {
+        // Not a fault of the program: the system keeps the device from this user.
+        struct stat st {};
+        sayToUserOnce("uhid", notice::uhidText(::stat(kUhidPath, &st) == 0));
+    }
+    return started;
 }
 
 void SecurityKeyBridge::stop() {

@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <set>
 #include <system_error>
 
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNKeyChainManager.h"
+#include "extension/browser/TBNBrowserExtensionManager.h"
 #include "runtime/TBNUtil.h"
 #include "runtime/log/TBNLogHelper.h"
 #include "runtime/log/TBNLogger.h"
@@ -37,7 +39,62 @@ std::string osReleaseValue(const std::string& key) {
     return {};
 }
 
+// The files beside the settings file that hold an unreadable settings file moved aside
+// ("<name>.unreadable-<time>[-n]"), left by the settings store or by loadSettings.
+std::set<fs::path> movedAsideFiles(const fs::path& settingFile) {
+    const std::string prefix = settingFile.filename().string() + ".unreadable-";
+    std::set<fs::path> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(settingFile.parent_path(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        if (it->path().filename().string().rfind(prefix, 0) == 0) found.insert(it->path());
+    }
+    return found;
+}
+
 }  // namespace
+
+std::vector<std::string> StartupSteps::installNativeMessagingManifests(
+    TBNBrowserExtensionManager& manager) {
+    using M = TBNBrowserExtensionManager;
+    struct Browser {
+        const char* name;
+        bool (M::*installed)() const;
+        bool (M::*write)();
+    };
+    // The order of the manager's own installNMManifests.
+    static const Browser kBrowsers[] = {
+        {"Chrome", &M::isChromeInstalled, &M::createChromeNativeMessageManifest},
+        {"Firefox", &M::isFirefoxInstalled, &M::createFireFoxNativeMessageManifest},
+        {"Edge", &M::isEdgeInstalled, &M::createEdgeNativeMessageManifest},
+        {"Brave", &M::isBraveInstalled, &M::createBraveNativeMessageManifest},
+        {"Opera", &M::isOperaInstalled, &M::createOperaNativeMessageManifest},
+        {"Vivaldi", &M::isVivaldiInstalled, &M::createVivaldiNativeMessageManifest},
+        {"Chromium", &M::isChromiumInstalled, &M::createChromiumNativeMessageManifest},
+    };
+    std::vector<std::string> registered;
+    for (const Browser& browser : kBrowsers) {
+        if (!(manager.*browser.installed)()) continue;
+        if ((manager.*browser.write)()) registered.emplace_back(browser.name);
+    }
+    return registered;
+}
+
+std::string StartupSteps::manifestsText(const std::vector<std::string>& browsers) {
+    if (browsers.empty()) {
+        return "no supported browser found (Chrome, Chromium, Firefox, Edge, Brave, Opera, "
+               "Vivaldi); no browser can start the native-messaging host yet";
+    }
+    std::string names;
+    for (const auto& name : browsers) names += (names.empty() ? "" : ", ") + name;
+    return "native-messaging host registered with " + names;
+}
+
+std::string StartupSteps::movedAsideText(const fs::path& movedTo) {
+    return "the settings file could not be read and was moved aside to " + movedTo.string() +
+           "; the paired phone and the approved browser extensions are lost: pair the phone "
+           "again";
+}
 
 bool StartupSteps::moveOldSettingsFile(const fs::path& settingFile,
                                        const fs::path& oldSettingFile) {
@@ -57,6 +114,10 @@ Bytes StartupSteps::settingsKey(TBNKeyChainManager& keychain) {
     Bytes key;
     try {
         key = keychain.dataForKey(std::string(kSettingsKeyItem));
+    } catch (const TBNKeyChainItemNotFoundException& e) {
+        // The first start: no key yet, one is made below.
+        TBN_LOG_INFO(kTags, "get hashMasterPassword - error: {}", e.what());
+        key.clear();
     } catch (const std::exception& e) {
         TBN_LOG_ERROR(kTags, "get hashMasterPassword - error: {}", e.what());
         key.clear();
@@ -127,6 +188,10 @@ std::optional<std::pair<std::string, std::string>> StartupSteps::approveExtensio
             readable = false;
             TBN_LOG_ERROR(kTags, "get safari auth - error: item is not text");
         }
+    } catch (const TBNKeyChainItemNotFoundException& e) {
+        // The first start: a pair is made below.
+        TBN_LOG_INFO(kTags, "get safari auth - error: {}", e.what());
+        text.reset();
     } catch (const std::exception& e) {
         TBN_LOG_ERROR(kTags, "get safari auth - error: {}", e.what());
         text.reset();
@@ -195,7 +260,11 @@ StartupSteps::Result StartupSteps::runServiceSideSteps(
     try {
         moveOldSettingsFile(settingFile, oldSettingFile);
         const Bytes key = settingsKey(keychain);
+        const std::set<fs::path> before = movedAsideFiles(settingFile);
         result.settingsAttempt = loadSettings(settings, settingFile, key);
+        for (const auto& file : movedAsideFiles(settingFile)) {
+            if (!before.count(file)) result.settingsMovedAside = file;
+        }
         result.extensionCredentials = approveExtensionCredentials(keychain, settings);
         updateSettings(settings);
         applyLogLevel(settings, filter, formatter);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "runtime/Bytes.h"
 
@@ -21,6 +22,7 @@ class TBNKeyChainManager;
 class TBNSettings;
 class TBNLogFilter;
 class TBNLogFormatter;
+class TBNBrowserExtensionManager;
 
 class StartupSteps {
   public:
@@ -74,11 +76,25 @@ class StartupSteps {
         bool completed = false;
         int settingsAttempt = 0;
         std::optional<std::pair<std::string, std::string>> extensionCredentials;
+        // Where an unreadable settings file was moved (attempt 3): the paired phone and
+        // the approvals are gone, which the user must be told.
+        std::optional<std::filesystem::path> settingsMovedAside;
     };
     static Result runServiceSideSteps(TBNKeyChainManager& keychain, TBNSettings& settings,
                                       const std::filesystem::path& settingFile,
                                       const std::filesystem::path& oldSettingFile,
                                       TBNLogFilter* filter, TBNLogFormatter* formatter);
+
+    // Writes the native-messaging manifest of every installed browser, so that the
+    // browser can start this program as its host. Returns the names of the browsers it
+    // registered with, in the order written.
+    static std::vector<std::string> installNativeMessagingManifests(
+        TBNBrowserExtensionManager& manager);
+    // The line that tells the user which browsers these are.
+    static std::string manifestsText(const std::vector<std::string>& browsers);
+
+    // The sentence that tells the user the settings file was moved aside.
+    static std::string movedAsideText(const std::filesystem::path& movedTo);
 
     // The system-information block at the head of every log file.
     static void stashSystemInfoToLog();

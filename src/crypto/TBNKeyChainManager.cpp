@@ -142,7 +142,13 @@ void TBNKeyChainManager::raise(KeychainStatus status, const std::string& prefix)
     const std::string reason =
         prefix + " " +
         (text ? std::string(text) : "Unknown keychain error " + std::to_string(status) + ".");
-    TBN_LOG_ERROR("keychain", "{} (status {})", reason, status);
+    if (status == kKeychainItemNotFound) {
+        // A missing item is an answer, not a fault: every first start asks for items that
+        // are not there yet. Callers that need the item report it themselves.
+        TBN_LOG_INFO("keychain", "{} (status {})", reason, status);
+    } else {
+        TBN_LOG_ERROR("keychain", "{} (status {})", reason, status);
+    }
     if (status == kKeychainItemNotFound) {
         throw TBNKeyChainItemNotFoundException(reason, status);
     }

@@ -22,8 +22,11 @@ std::shared_ptr<TBNRequestInfo> TBNProtocolHelper::nextRequest() {
     // records at the same moment still get distinct ids.
     uint64_t id = nextRequestId_.fetch_add(1);
     uint64_t context = nextContextId_.fetch_add(1);
-    return std::make_shared<TBNRequestInfo>(std::to_string(id), clock_(),
-                                            "x" + std::to_string(context));
+    // Appended, not "x" + std::string&&, on which GCC 12 warns (-Wrestrict, a false
+    // positive).
+    std::string contextName = "x";
+    contextName += std::to_string(context);
+    return std::make_shared<TBNRequestInfo>(std::to_string(id), clock_(), std::move(contextName));
 }
 
 std::shared_ptr<TBNResponseInfo> TBNProtocolHelper::nextResponseForRequest(

@@ -34,7 +34,12 @@ bool failed(std::string* error, const char* step, const std::string& path, int e
 }  // namespace
 
 std::string atomicTemporaryPrefix(const std::string& path) {
-    return "." + std::filesystem::path(path).filename().string() + ".tmp-";
+    // Appended piece by piece: GCC 12 warns (-Wrestrict, a false positive) on
+    // "literal" + std::string&&.
+    std::string prefix = ".";
+    prefix += std::filesystem::path(path).filename().string();
+    prefix += ".tmp-";
+    return prefix;
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,

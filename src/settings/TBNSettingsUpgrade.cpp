@@ -138,16 +138,9 @@ void TBNSettings::upgrade() {
 
         if (!(r.userChangedBackupLocationIsSet() && r.userChangedBackupLocation())) {
             const fs::path folder = Paths::documentsFolder() / "Lumvane";
+            // Only the location: the first backup makes the folder, so a user who never
+            // backs up gets no empty folder in the documents.
             r.setBackupLocation(folder.string());
-            std::error_code ec;
-            if (!fs::exists(folder, ec)) {
-                try {
-                    Paths::createPrivateFolder(folder);
-                } catch (const std::exception& ex) {
-                    TBN_LOG_WARN("settings", "cannot create the backup folder {}: {}",
-                                 folder.string(), ex.what());
-                }
-            }
             r.setUserChangedBackupLocation(false);
         }
         if (!r.lastBackupFilePathIsSet() && holdsText(r.backupLocation())) {

@@ -20,6 +20,7 @@
 #include "runtime/Bytes.h"
 #include "runtime/DispatchQueue.h"
 #include "u2f/APDUResponse.h"
+#include "u2f/BytesLess.h"
 #include "u2f/U2FHID.h"
 
 namespace lumvane {
@@ -81,9 +82,9 @@ class U2FAuthenticator : public std::enable_shared_from_this<U2FAuthenticator> {
     Callback authenticationCallback_;
 
     Mutex mutex_;  // responseCache_, cacheOrder_, requestFlag_ (keyed by the raw request)
-    std::map<Bytes, Bytes> responseCache_;
+    std::map<Bytes, Bytes, BytesLess> responseCache_;
     std::deque<Bytes> cacheOrder_;
-    std::map<Bytes, bool> requestFlag_;
+    std::map<Bytes, bool, BytesLess> requestFlag_;
 };
 
 }  // namespace lumvane

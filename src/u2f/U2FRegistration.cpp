@@ -43,8 +43,8 @@ Bytes unpadKeyHandle(const Bytes& bytes) {
     return Bytes(bytes.begin(), bytes.end() - static_cast<long>(pad));
 }
 
-const std::map<Bytes, std::string>& knownFacetNames() {
-    static const std::map<Bytes, std::string> names = {{Bytes(32, 0x41), "bogus"}};
+const std::map<Bytes, std::string, BytesLess>& knownFacetNames() {
+    static const std::map<Bytes, std::string, BytesLess> names = {{Bytes(32, 0x41), "bogus"}};
     return names;
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "runtime/Bytes.h"
+#include "u2f/BytesLess.h"
 #include "u2f/KeyPair.h"
 
 namespace lumvane {
@@ -42,7 +43,7 @@ Bytes padKeyHandle(const Bytes& bytes);
 // All but the last 50 bytes when longer than 50; otherwise the bytes unchanged.
 Bytes unpadKeyHandle(const Bytes& bytes);
 
-const std::map<Bytes, std::string>& knownFacetNames();
+const std::map<Bytes, std::string, BytesLess>& knownFacetNames();
 std::string facetName(const Bytes& applicationParameter);
 // "authenticate with " and the facet name.
 std::string registrationPrompt(const Bytes& applicationParameter);

@@ -1,5 +1,6 @@
 #include "u2f/softu2f.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "runtime/log/TBNLogger.h"
 
 namespace lumvane {
 
@@ -210,8 +213,10 @@ bool handleInit(softu2f_ctx* ctx, softu2f_hid_message* msg) {
             cid = ++ctx->lastCid;
         } while (cid == 0 || cid == kU2FHIDBroadcastCid);
     }
-    auto payload = std::make_shared<Bytes>(request.begin(), request.begin() + 8);
-    payload->resize(17, 0);
+    // Made at its full size first: copied in after a resize, GCC 12 takes the buffer for
+    // the first 8 bytes only and warns (-Warray-bounds, a false positive).
+    auto payload = std::make_shared<Bytes>(17, 0);
+    std::copy_n(request.begin(), 8, payload->begin());
     std::memcpy(payload->data() + 8, &cid, sizeof(cid));
     (*payload)[12] = 2;     // U2F HID protocol version
     (*payload)[16] = 0x01;  // capabilities: wink
@@ -273,8 +278,11 @@ softu2f_ctx* softu2f_connect(int flags) {
     std::string error;
     auto device = openUhidFrameDevice(kUhidDevicePath, "Lumvane U2F Security Key", error);
     if (!device) {
-        if (flags & SOFTU2F_DEBUG)
-            std::fprintf(stderr, "Error connecting to %s: %s\n", kUhidDevicePath, error.c_str());
+        // Most machines give users no access to the device; the program tells the user
+        // once, so this goes to the log and not to the terminal.
+        if (flags & SOFTU2F_DEBUG) {
+            TBN_LOG_INFO("u2f", "Error connecting to {}: {}", kUhidDevicePath, error);
+        }
         return nullptr;
     }
     return softu2f_connect_device(std::move(device), flags);

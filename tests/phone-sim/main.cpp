@@ -80,6 +80,7 @@ int main(int argc, char** argv) {
     bool startAir = false;
     std::optional<std::pair<int32_t, int64_t>> forcedError;
     std::string pairUrl, pairSecret, wakeFile;
+    bool pairUrlGiven = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -137,9 +138,10 @@ int main(int argc, char** argv) {
                                          int64_t(number(v.substr(colon + 1), "id")));
         } else if (a == "--no-advertise")
             o.advertise = false;
-        else if (a == "--pair-url")
+        else if (a == "--pair-url") {
             pairUrl = next();
-        else if (a == "--pair-secret")
+            pairUrlGiven = true;
+        } else if (a == "--pair-secret")
             pairSecret = next();
         else if (a == "--sleep-until-push")
             o.sleeping = true;
@@ -153,6 +155,16 @@ int main(int argc, char** argv) {
     }
     if (o.socketPath.empty()) usage("--air is required");
     if (o.sleeping && wakeFile.empty()) usage("--sleep-until-push needs --wake-file");
+    // An empty URL is what a script gets when it read lumvane's output too early; saying
+    // so beats a phone that waits for a pairing that never comes.
+    if (pairUrlGiven) {
+        std::string problem;
+        if (pairUrl.empty()) {
+            usage("--pair-url is empty: pass the URL after \"lumvane: pairing URL: \"");
+        } else if (!readPairingUrl(pairUrl, &problem)) {
+            usage("--pair-url is not a pairing invitation (" + problem + "): " + pairUrl);
+        }
+    }
 
     VaultContent vault;
     if (!fixture.empty()) {
@@ -179,7 +191,7 @@ int main(int argc, char** argv) {
         std::cerr << "phone-sim: cannot reach the radio at " << o.socketPath << "\n";
         return 1;
     }
-    if (!pairUrl.empty()) {
+    if (pairUrlGiven) {
         std::string problem;
         if (!phone->startPairing(pairUrl, &problem, pairSecret)) {
             std::cerr << "phone-sim: not a pairing invitation: " << problem << "\n";

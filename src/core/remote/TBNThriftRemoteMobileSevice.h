@@ -251,6 +251,12 @@ class TBNThriftRemoteMobileSevice
   protected:
     void init();
     void connectPush();
+
+  public:
+    // The push certificate the default connector reads from the resource folder.
+    static std::string pushCertificatePath(const std::string& resourceFolder);
+
+  protected:
     void approveClient(const std::shared_ptr<RemotePhoneTransport>& transport,
                        const std::string& clientSecret, const SuccessHandler& success,
                        const FailHandler& fail);
@@ -312,9 +318,9 @@ class TBNThriftRemoteMobileSevice
     using SiteList = std::vector<std::shared_ptr<TBNSiteData>>;
     using U2FList = std::vector<std::shared_ptr<TBNU2FData>>;
     using ErrorBlock = std::function<void(const std::shared_ptr<TBNError>&)>;
-    using ExportBlock = std::function<void(std::shared_ptr<SiteList> sites,
-                                           std::shared_ptr<U2FList> u2fRecords,
-                                           const std::shared_ptr<TBNError>& error)>;
+    using ExportBlock =
+        std::function<void(std::shared_ptr<SiteList> sites, std::shared_ptr<U2FList> u2fRecords,
+                           const std::shared_ptr<TBNError>& error)>;
 
     // The security-key authenticator as the service sees it (the U2F subsystem adapts its
     // bridge to this).

@@ -158,7 +158,15 @@ void TBNNativeMessageProxy::sendRequest(Bytes message, NativeMessageCompletion c
 bool isNativeMessagingHostInvocation(int argc, const char* const* argv) {
     if (argv == nullptr) return false;
     for (int i = 1; i < argc; ++i) {
-        if (argv[i] != nullptr && std::strstr(argv[i], "extension") != nullptr) return true;
+        // An option is never the browser's argument: "--ble=sim:/tmp/my-extension-test/s"
+        // must start the program it names, not the host.
+        if (argv[i] == nullptr) continue;
+        if (argv[i][0] == '-') {
+            // The one option whose value may come as the next argument.
+            if (std::strcmp(argv[i], "--ble") == 0) ++i;
+            continue;
+        }
+        if (std::strstr(argv[i], "extension") != nullptr) return true;
     }
     return false;
 }

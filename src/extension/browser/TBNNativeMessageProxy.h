@@ -50,6 +50,8 @@ class TBNNativeMessageProxy {
 };
 
 // True when an argument after the program name contains "extension" (case-sensitive).
+// Options (arguments beginning with "-", and the value of "--ble" given as the next
+// argument) never count, whatever they contain.
 bool isNativeMessagingHostInvocation(int argc, const char* const* argv);
 
 // Runs the host: reads frames from in_fd, relays each at once without waiting for earlier

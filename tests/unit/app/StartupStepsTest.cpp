@@ -3,12 +3,14 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <set>
 
 #include "app/StartupSteps.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNKeyChainManager.h"
+#include "extension/browser/TBNBrowserExtensionManager.h"
 #include "keychain/FakeKeychain.h"
 #include "runtime/Paths.h"
 #include "runtime/log/TBNLogger.h"
@@ -269,6 +271,7 @@ TEST_F(StartupStepsTest, TwoStartsShareKeyCredentialsAndSettings) {
         StartupSteps::runServiceSideSteps(*keychain_, *first, settingFile_, old, nullptr, nullptr);
     ASSERT_TRUE(r1.completed);
     EXPECT_EQ(r1.settingsAttempt, 1);
+    EXPECT_FALSE(r1.settingsMovedAside);
     ASSERT_TRUE(r1.extensionCredentials);
     // The upgrade filled the defaults.
     EXPECT_TRUE(first->clientId().has_value());
@@ -280,11 +283,89 @@ TEST_F(StartupStepsTest, TwoStartsShareKeyCredentialsAndSettings) {
         StartupSteps::runServiceSideSteps(*keychain_, *second, settingFile_, old, nullptr, nullptr);
     ASSERT_TRUE(r2.completed);
     EXPECT_EQ(r2.settingsAttempt, 1);
+    EXPECT_FALSE(r2.settingsMovedAside);
     EXPECT_EQ(r2.extensionCredentials, r1.extensionCredentials);
     EXPECT_EQ(second->clientId(), first->clientId());
     EXPECT_TRUE(second->isApprovedExtensionClient(r1.extensionCredentials->first,
                                                   r1.extensionCredentials->second));
     TBNLogger::setMaxLevel(level);
+}
+
+TEST_F(StartupStepsTest, ASettingsFileMovedAsideIsReportedWithItsNewPlace) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+    };
+    const std::vector<Case> cases = {
+        // Not a settings file at all: the store itself moves it aside while loading.
+        {"garbage",
+         [&] {
+             fs::create_directories(settingFile_.parent_path());
+             std::ofstream(settingFile_, std::ios::binary | std::ios::trunc) << "garbage";
+         }},
+        // A settings file that neither the keychain key nor the old key opens.
+        {"foreign key",
+         [&] {
+             auto other = newSettings();
+             other->loadBySettingsClass(settingFile_);
+             other->decryptEncryptedSettingsByKey(Bytes(32, 7));
+             other->waitForPendingSaves();
+             store_->deleteItem(StartupSteps::kSettingsKeyItem);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::error_code ec;
+        fs::remove_all(settingFile_.parent_path(), ec);
+        c.spoil();
+        const Bytes spoiled = readBytes(settingFile_);
+        auto settings = newSettings();
+        auto result = StartupSteps::runServiceSideSteps(*keychain_, *settings, settingFile_, old,
+                                                        nullptr, nullptr);
+        settings->waitForPendingSaves();
+        ASSERT_TRUE(result.completed);
+        ASSERT_TRUE(result.settingsMovedAside);
+        EXPECT_EQ(result.settingsMovedAside->parent_path(), settingFile_.parent_path());
+        EXPECT_EQ(readBytes(*result.settingsMovedAside), spoiled);
+        const std::string text = StartupSteps::movedAsideText(*result.settingsMovedAside);
+        EXPECT_NE(text.find(result.settingsMovedAside->string()), std::string::npos);
+
+        // The next start finds the new file and reports nothing, though the old one stays.
+        auto next = newSettings();
+        auto again = StartupSteps::runServiceSideSteps(*keychain_, *next, settingFile_, old,
+                                                       nullptr, nullptr);
+        next->waitForPendingSaves();
+        EXPECT_FALSE(again.settingsMovedAside);
+        EXPECT_TRUE(fs::exists(*result.settingsMovedAside));
+    }
+}
+
+TEST_F(StartupStepsTest, ManifestsAreWrittenForTheInstalledBrowsersAndNamedInOneLine) {
+    const fs::path home = root_ / "browser-home";
+    BrowserIntegrationOptions options;
+    options.environment = BrowserEnvironment::underHome(home.string());
+    options.executablePath = "/opt/lumvane/bin/lumvane";
+
+    TBNBrowserExtensionManager none(options);
+    EXPECT_TRUE(StartupSteps::installNativeMessagingManifests(none).empty());
+    EXPECT_NE(StartupSteps::manifestsText({}).find("no supported browser"), std::string::npos);
+
+    for (const char* desktop : {"firefox.desktop", "google-chrome.desktop"}) {
+        fs::create_directories(home / ".local/share/applications");
+        std::ofstream(home / ".local/share/applications" / desktop) << "[Desktop Entry]\n";
+    }
+    TBNBrowserExtensionManager manager(options);
+    const auto browsers = StartupSteps::installNativeMessagingManifests(manager);
+    EXPECT_EQ(browsers, (std::vector<std::string>{"Chrome", "Firefox"}));
+    for (TBNBrowser browser : {TBNBrowser::Chrome, TBNBrowser::Firefox}) {
+        const fs::path manifest = fs::path(manager.manifestFolder(browser)) /
+                                  TBNBrowserExtensionManager::kManifestFileName;
+        EXPECT_NE(readBytes(manifest).size(), 0u) << manifest;
+    }
+    EXPECT_FALSE(fs::exists(fs::path(manager.manifestFolder(TBNBrowser::Edge))));
+    EXPECT_EQ(StartupSteps::manifestsText(browsers),
+              "native-messaging host registered with Chrome, Firefox");
 }
 
 }  // namespace

@@ -567,6 +567,12 @@ TEST(NativeMessagingHost, HostModeIsChosenByAnArgumentContainingExtension) {
         {{"lumvane", "--headless", "extension"}, true},
         {{"extension"}, false},
         {{"lumvane", "Extension"}, false},
+        // Options never select the host, whatever path or value they carry.
+        {{"lumvane", "--headless", "--ble=sim:/tmp/my-extension-test/air.sock"}, false},
+        {{"lumvane", "--push=file:/home/u/extension/wake"}, false},
+        {{"lumvane", "-extension"}, false},
+        {{"lumvane", "--ble", "sim:/tmp/my-extension-test/air.sock"}, false},
+        {{"lumvane", "--headless", "chrome-extension://abc/"}, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.argv.back());

@@ -92,5 +92,56 @@ TEST_F(UninstallProgramTest, UnconfirmedBackupsAndWrongCommandLinesRemoveNothing
     EXPECT_TRUE(present(install.program()));
 }
 
+TEST_F(UninstallProgramTest, DryRunListsEveryRemovalAndRemovesNothing) {
+    install.populate();
+    pid_t running = install.startProgram();
+    const std::string hostsBefore = readText(install.hosts());
+
+    ChildResult result = run({"--all", "--dry-run"});
+    EXPECT_EQ(result.exitStatus, 0) << result.output << result.errors;
+    for (const std::string& line :
+         {"Would stop " + install.program().string(), "Would remove " + install.settings().string(),
+          "Would remove " + install.backups().string(),
+          "Would remove " + install.program().string(),
+          "Would remove " + install.chromeManifest().string(),
+          "Would remove " + (install.autostart() / "lumvane.desktop").string(),
+          std::string("Would remove the line '") + hostsRecordLine() + "'",
+          std::string("Would remove the local certificate ") + std::string(kLocalHostName),
+          std::string("Dry run: nothing was removed.")}) {
+        EXPECT_NE(result.output.find(line), std::string::npos) << line << "\n" << result.output;
+    }
+    EXPECT_TRUE(processAlive(running));
+    for (const fs::path& kept :
+         {install.settings(), install.backups(), install.program(), install.chromeManifest(),
+          install.autostart() / "lumvane.desktop"}) {
+        EXPECT_TRUE(present(kept)) << kept;
+    }
+    EXPECT_EQ(readText(install.hosts()), hostsBefore);
+    EXPECT_EQ(certificatesNamed(install.nssdb(), std::string(kLocalHostName)), 1u);
+
+    // With the logs kept, the files beside the logs are listed one by one, the logs never.
+    ChildResult keepLogs = run({"--remove-settings", "--keep-logs", "--dry-run"});
+    EXPECT_EQ(keepLogs.exitStatus, 0) << keepLogs.output;
+    EXPECT_EQ(keepLogs.output.find("Would remove " + (install.settings() / "logs").string()),
+              std::string::npos)
+        << keepLogs.output;
+    EXPECT_NE(keepLogs.output.find("Would remove " + install.settings().string() + "/"),
+              std::string::npos)
+        << keepLogs.output;
+    EXPECT_TRUE(present(install.settings() / "logs"));
+}
+
+TEST_F(UninstallProgramTest, HelpSpeaksOfThisSystemAndOfStoppingRunningCopies) {
+    ChildResult help = run({"--help"});
+    EXPECT_EQ(help.exitStatus, 0);
+    EXPECT_EQ(help.output.find(".app"), std::string::npos) << help.output;
+    for (const std::string& text :
+         {std::string("--dry-run"), std::string("every running lumvane of this user"),
+          std::string("~/.local/share/Lumvane"), std::string("~/Documents/Lumvane"),
+          std::string("native-messaging manifests"), std::string("keyring")}) {
+        EXPECT_NE(help.output.find(text), std::string::npos) << text << "\n" << help.output;
+    }
+}
+
 }  // namespace
 }  // namespace lumvane::testing

@@ -1,0 +1,155 @@
+#include "app/SingleInstance.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <system_error>
+
+#include "runtime/Paths.h"
+
+namespace lumvane {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A name that stays the same across builds and versions (std::hash need not).
+uint64_t fnv1a(const std::string& text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// $XDG_RUNTIME_DIR when it is an absolute path to a folder this user may write.
+std::optional<fs::path> runtimeFolder() {
+    const char* value = std::getenv("XDG_RUNTIME_DIR");
+    if (!value || value[0] != '/') return std::nullopt;
+    struct stat st {};
+    if (::stat(value, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
+        return std::nullopt;
+    }
+    if (::access(value, W_OK | X_OK) != 0) return std::nullopt;
+    return fs::path(value);
+}
+
+std::optional<pid_t> readHolder(int fd) {
+    char text[32] = {};
+    const ssize_t n = ::pread(fd, text, sizeof text - 1, 0);
+    if (n <= 0) return std::nullopt;
+    char* end = nullptr;
+    const long pid = std::strtol(text, &end, 10);
+    if (pid <= 0 || end == text) return std::nullopt;
+    return static_cast<pid_t>(pid);
+}
+
+}  // namespace
+
+fs::path SingleInstance::lockFileFor(const fs::path& settingsFolder) {
+    if (auto runtime = runtimeFolder()) {
+        char name[48];
+        std::snprintf(name, sizeof name, "lumvane-%016llx.lock",
+                      static_cast<unsigned long long>(fnv1a(settingsFolder.lexically_normal())));
+        return *runtime / name;
+    }
+    return settingsFolder / "lumvane.lock";
+}
+
+SingleInstance SingleInstance::acquire(const fs::path& lockFile) {
+    SingleInstance lock;
+    lock.lockFile_ = lockFile;
+    try {
+        Paths::createPrivateFolder(lockFile.parent_path());
+    } catch (const std::exception& e) {
+        lock.problem_ = e.what();
+        return lock;
+    }
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        lock.problem_ = "cannot open " + lockFile.string() + ": " + std::strerror(errno);
+        return lock;
+    }
+    int locked;
+    do {
+        locked = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (locked != 0 && errno == EINTR);
+    if (locked != 0) {
+        const int error = errno;
+        if (error == EWOULDBLOCK) {
+            lock.state_ = State::Running;
+            lock.holder_ = readHolder(fd);
+        } else {
+            lock.problem_ = "cannot lock " + lockFile.string() + ": " + std::strerror(error);
+        }
+        ::close(fd);
+        return lock;
+    }
+    // Only the holder writes, so a reader sees either the old or the new number.
+    const std::string pid = std::to_string(::getpid()) + "\n";
+    if (::ftruncate(fd, 0) == 0) {
+        [[maybe_unused]] const ssize_t written = ::pwrite(fd, pid.data(), pid.size(), 0);
+    }
+    lock.fd_ = fd;
+    lock.state_ = State::Acquired;
+    return lock;
+}
+
+SingleInstance::SingleInstance(SingleInstance&& other) noexcept
+    : fd_(other.fd_),
+      state_(other.state_),
+      holder_(other.holder_),
+      problem_(std::move(other.problem_)),
+      lockFile_(std::move(other.lockFile_)) {
+    other.fd_ = -1;
+}
+
+SingleInstance& SingleInstance::operator=(SingleInstance&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = other.fd_;
+        state_ = other.state_;
+        holder_ = other.holder_;
+        problem_ = std::move(other.problem_);
+        lockFile_ = std::move(other.lockFile_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+SingleInstance::~SingleInstance() {
+    // The file stays: removing it would let a third copy lock a new file while a
+    // second one still waits on the old one.
+    if (fd_ >= 0) ::close(fd_);
+}
+
+std::string alreadyRunningText(const SingleInstance& lock) {
+    std::string text = "Lumvane is already running";
+    if (lock.holder()) text += " (process " + std::to_string(*lock.holder()) + ")";
+    text += "; this copy ends without changing anything";
+    return text;
+}
+
+std::optional<SingleInstance> takeSingleInstanceLock() {
+    SingleInstance lock =
+        SingleInstance::acquire(SingleInstance::lockFileFor(Paths::settingsFolder()));
+    if (lock.state() == SingleInstance::State::Running) {
+        std::printf("lumvane: %s\n", alreadyRunningText(lock).c_str());
+        std::fflush(stdout);
+        return std::nullopt;
+    }
+    if (lock.state() == SingleInstance::State::Failed) {
+        std::fprintf(stderr, "lumvane: no single-instance lock (%s)\n", lock.problem().c_str());
+    }
+    return lock;
+}
+
+}  // namespace lumvane

@@ -1,0 +1,65 @@
+#pragma once
+// One running copy of the program per settings folder. A second copy started while one
+// runs would read and rewrite the settings file before it finds the loopback port taken;
+// it takes this lock first, and when another copy holds it, says so and leaves without
+// touching anything.
+//
+// The lock is an flock() on a small file holding the holder's process id:
+// $XDG_RUNTIME_DIR/lumvane-<hash of the settings folder>.lock, or "lumvane.lock" in the
+// settings folder when there is no usable runtime folder. The kernel drops the lock when
+// the process ends, however it ends, so a stale file never blocks a start.
+#include <sys/types.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace lumvane {
+
+class SingleInstance {
+  public:
+    enum class State {
+        Acquired,  // this process holds the lock until the object goes
+        Running,   // another process holds it
+        Failed,    // no lock file could be opened; `problem()` says why
+    };
+
+    // Takes the lock of the given file, without waiting.
+    static SingleInstance acquire(const std::filesystem::path& lockFile);
+    // The lock file of the settings folder (see above); the folder it lies in is made
+    // when missing.
+    static std::filesystem::path lockFileFor(const std::filesystem::path& settingsFolder);
+
+    SingleInstance(SingleInstance&& other) noexcept;
+    SingleInstance& operator=(SingleInstance&& other) noexcept;
+    SingleInstance(const SingleInstance&) = delete;
+    SingleInstance& operator=(const SingleInstance&) = delete;
+    ~SingleInstance();
+
+    State state() const { return state_; }
+    // The process id the holder wrote, when it is Running and the file tells.
+    std::optional<pid_t> holder() const { return holder_; }
+    const std::string& problem() const { return problem_; }
+    const std::filesystem::path& lockFile() const { return lockFile_; }
+
+  private:
+    SingleInstance() = default;
+
+    int fd_ = -1;
+    State state_ = State::Failed;
+    std::optional<pid_t> holder_;
+    std::string problem_;
+    std::filesystem::path lockFile_;
+};
+
+// What both the headless run and the desktop application call before they read the
+// settings: takes the lock of this user's settings folder. When another copy holds it,
+// prints one "lumvane:" line saying so and returns nothing: the caller ends with a
+// non-zero status. A lock that cannot be made at all does not stop the start (it only
+// guards against a mistake), so that also returns an object.
+std::optional<SingleInstance> takeSingleInstanceLock();
+
+// The line printed when another copy runs (without the "lumvane: " prefix).
+std::string alreadyRunningText(const SingleInstance& lock);
+
+}  // namespace lumvane

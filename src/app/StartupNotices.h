@@ -1,0 +1,41 @@
+#pragma once
+// What the person who started the program needs to hear about its surroundings: one
+// "lumvane: ..." line each, once per start, for what is off and what to do about it,
+// instead of library noise on standard error and error lines in the log at every start.
+//
+// The texts are shared with the desktop application, which shows them as notices.
+#include <functional>
+#include <string>
+
+#include "platform/ble/BleCentral.h"
+
+namespace lumvane {
+
+// One whole "lumvane: <text>" line on standard output (safe from any thread).
+void sayToUser(const std::string& text);
+// Text as it stands (several lines, e.g. a QR code), under the same lock.
+void writeToUser(const std::string& text);
+// The same, at most once per process for the topic.
+void sayToUserOnce(const std::string& topic, const std::string& text);
+
+namespace notice {
+// No adapter, or one switched off or not allowed (state of the Bluetooth back end).
+std::string bluetoothText(ble::CentralState state);
+// The virtual security key could not open /dev/uhid.
+std::string uhidText(bool deviceExists);
+// No Secret Service answered: the settings key lives in a file in the folder.
+std::string secretServiceText(const std::string& folder);
+// The push certificate is not there.
+std::string pushCertificateText(const std::string& path);
+}  // namespace notice
+
+// A factory whose centrals report every state change of the Bluetooth back end to
+// `onState` (on the central's queue) besides their own delegate.
+ble::BleCentralFactory watchBluetoothState(ble::BleCentralFactory inner,
+                                           std::function<void(ble::CentralState)> onState);
+
+// Qt writes warnings of its Bluetooth back end to standard error; they go to the log at
+// the debug level instead (the user gets the one line of bluetoothText).
+void routeQtMessagesToLog();
+
+}  // namespace lumvane

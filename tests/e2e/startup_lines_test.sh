@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# What `lumvane --headless` tells the person who starts it: a second copy says that one
+# runs and touches nothing; an unreadable settings file is said to be moved aside; what
+# is off on this machine is said once per start, on standard output, with nothing on
+# standard error.
+#
+#   startup_lines_test.sh SOURCE_DIR BUILD_DIR
+set -uo pipefail
+BUILD=$(cd "$2" && pwd)
+LUMVANE=$BUILD/src/app/lumvane
+AIR=$BUILD/src/platform/ble/lumvane-ble-air
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/lumvane-startup.XXXXXX")
+pids=()
+finish() {
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  rm -rf "$WORK"
+}
+trap finish EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  for f in "$WORK"/*.out "$WORK"/*.err; do [ -f "$f" ] && { echo "--- $f"; cat "$f"; } >&2; done
+  exit 1
+}
+wait_for() {  # pattern file: up to 120 s
+  for _ in $(seq 1200); do grep -q -e "$1" "$2" 2>/dev/null && return 0; sleep 0.1; done
+  return 1
+}
+
+export HOME=$WORK/home
+export XDG_DATA_HOME=$HOME/.local/share XDG_CONFIG_HOME=$HOME/.config XDG_RUNTIME_DIR=$WORK/run
+export DBUS_SESSION_BUS_ADDRESS=disabled:
+mkdir -p "$HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+SETTINGS=$XDG_DATA_HOME/Lumvane/settings.tbnlmveprf
+
+"$AIR" "$WORK/air.sock" >"$WORK/air.out" 2>&1 &
+pids+=($!)
+wait_for . "$WORK/air.out" || fail "no radio hub"
+
+start() {  # name
+  "$LUMVANE" --headless --ble="sim:$WORK/air.sock" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+  pids+=($!)
+  wait_for '^lumvane: serving' "$WORK/$1.out" || fail "$1: not serving"
+}
+stop() {
+  kill -TERM "${pids[-1]}"
+  wait "${pids[-1]}"
+  unset 'pids[-1]'
+}
+
+# A first start: the file keychain is said once, nothing on standard error.
+start first
+[ "$(grep -c 'no Secret Service' "$WORK/first.out")" -eq 1 ] || fail "keychain line not once"
+[ ! -s "$WORK/first.err" ] || fail "standard error is not empty"
+
+# A second copy: one line, status 3, the settings file and the logs untouched.
+before=$(sha256sum "$SETTINGS")
+logs=$(ls "$XDG_DATA_HOME/Lumvane/logs" | wc -l)
+"$LUMVANE" --headless --ble="sim:$WORK/air.sock" >"$WORK/second.out" 2>"$WORK/second.err"
+status=$?
+[ "$status" -eq 3 ] || fail "the second copy ended with $status, not 3"
+[ "$(wc -l <"$WORK/second.out")" -eq 1 ] || fail "the second copy said more than one line"
+grep -q "^lumvane: Lumvane is already running (process ${pids[-1]})" "$WORK/second.out" ||
+  fail "the second copy did not name the running one"
+[ "$(sha256sum "$SETTINGS")" = "$before" ] || fail "the second copy changed the settings file"
+[ "$(ls "$XDG_DATA_HOME/Lumvane/logs" | wc -l)" -eq "$logs" ] || fail "the second copy wrote logs"
+stop
+
+# An unreadable settings file: moved aside, and said so, naming where it went.
+printf 'not a settings file' >"$SETTINGS"
+start third
+line=$(grep '^lumvane: the settings file could not be read and was moved aside to ' "$WORK/third.out") ||
+  fail "no moved-aside line"
+moved=${line#lumvane: the settings file could not be read and was moved aside to }
+moved=${moved%%;*}
+[ "$(cat "$moved")" = "not a settings file" ] || fail "the named file is not the old settings file"
+stop
+
+# The start after it says nothing of the kind.
+start fourth
+if grep -q 'moved aside' "$WORK/fourth.out"; then fail "moved-aside line on a normal start"; fi
+stop
+echo "PASS"

@@ -1,0 +1,104 @@
+#include "app/SingleInstance.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace lumvane {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SingleInstanceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lumvane-instance-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        root_ = pattern;
+        if (const char* runtime = std::getenv("XDG_RUNTIME_DIR")) savedRuntime_ = runtime;
+    }
+    void TearDown() override {
+        if (savedRuntime_) {
+            ::setenv("XDG_RUNTIME_DIR", savedRuntime_->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    fs::path root_;
+    std::optional<std::string> savedRuntime_;
+};
+
+TEST_F(SingleInstanceTest, SecondHolderIsToldWhoRunsUntilTheFirstLetsGo) {
+    const fs::path file = root_ / "data" / "Lumvane" / "lumvane.lock";
+    std::optional<SingleInstance> first = SingleInstance::acquire(file);
+    ASSERT_EQ(first->state(), SingleInstance::State::Acquired) << first->problem();
+
+    // Another open of the same file is another holder, as another process would be.
+    SingleInstance second = SingleInstance::acquire(file);
+    EXPECT_EQ(second.state(), SingleInstance::State::Running);
+    EXPECT_EQ(second.holder(), std::optional<pid_t>(::getpid()));
+    EXPECT_NE(alreadyRunningText(second).find("process " + std::to_string(::getpid())),
+              std::string::npos);
+
+    // A child process sees the lock too.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SingleInstance inChild = SingleInstance::acquire(file);
+        ::_exit(inChild.state() == SingleInstance::State::Running ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    // Moved, the lock is still held; gone, the next start takes it.
+    SingleInstance moved = std::move(*first);
+    first.reset();
+    EXPECT_EQ(SingleInstance::acquire(file).state(), SingleInstance::State::Running);
+    { SingleInstance ended = std::move(moved); }
+    EXPECT_EQ(SingleInstance::acquire(file).state(), SingleInstance::State::Acquired);
+}
+
+TEST_F(SingleInstanceTest, LockFileLiesInTheRuntimeFolderPerSettingsFolderElseInTheSettings) {
+    const fs::path runtime = root_ / "run";
+    fs::create_directories(runtime);
+    fs::permissions(runtime, fs::perms::owner_all);
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    const fs::path a = SingleInstance::lockFileFor("/home/a/.local/share/Lumvane");
+    const fs::path b = SingleInstance::lockFileFor("/home/b/.local/share/Lumvane");
+    EXPECT_EQ(a.parent_path(), runtime);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(a, SingleInstance::lockFileFor("/home/a/.local/share/Lumvane"));
+
+    for (const char* unusable : {"", "relative/run", "/nonexistent/run"}) {
+        SCOPED_TRACE(unusable);
+        ::setenv("XDG_RUNTIME_DIR", unusable, 1);
+        EXPECT_EQ(SingleInstance::lockFileFor(root_ / "Lumvane"),
+                  root_ / "Lumvane" / "lumvane.lock");
+    }
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(SingleInstance::lockFileFor(root_ / "Lumvane"), root_ / "Lumvane" / "lumvane.lock");
+}
+
+TEST_F(SingleInstanceTest, AFolderThatCannotBeMadeFailsWithoutBlocking) {
+    const fs::path blocker = root_ / "file";
+    {
+        std::FILE* f = std::fopen(blocker.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    SingleInstance lock = SingleInstance::acquire(blocker / "sub" / "lumvane.lock");
+    EXPECT_EQ(lock.state(), SingleInstance::State::Failed);
+    EXPECT_FALSE(lock.problem().empty());
+}
+
+}  // namespace
+}  // namespace lumvane
