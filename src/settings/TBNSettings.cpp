@@ -81,7 +81,7 @@ TBNSettings::TBNSettings(Token, Options options)
       rwQueue_(DispatchQueue::create(kRwQueueLabel, DispatchQueue::Kind::Concurrent,
                                      DispatchQueue::Priority::Default)),
       saveQueue_(DispatchQueue::create(kSaveQueueLabel, DispatchQueue::Kind::Serial,
-                                       DispatchQueue::Priority::Default, options_.clock)) {
+                                       DispatchQueue::Priority::Default)) {
     if (!options_.clock) options_.clock = Clock::steady();
     zoneSource_ = options_.locationZone;
 }
@@ -440,14 +440,21 @@ void TBNSettings::runSave() {
     }
     if (urgent) writeFile();
     if (armTimer) {
-        saveQueue_->after(kDeferredSaveDelaySeconds, [weak = weak_from_this()] {
-            if (auto self = weak.lock()) {
+        // On the store's clock, holding the store weakly: a clock that never reaches the
+        // deadline (a test's) keeps nothing alive.
+        const auto& clock = options_.clock;
+        clock->callAt(clock->deadlineAfter(kDeferredSaveDelaySeconds), [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->saveQueue_->async([weak] {
+                auto store = weak.lock();
+                if (!store) return;
                 {
-                    std::lock_guard<std::mutex> g(self->saveMutex_);
-                    self->deferredTimerArmed_ = false;
+                    std::lock_guard<std::mutex> g(store->saveMutex_);
+                    store->deferredTimerArmed_ = false;
                 }
-                self->flushDeferredSave();
-            }
+                store->flushDeferredSave();
+            });
         });
     }
     // Deferred changes are told at once: only their file write waits.
