@@ -148,15 +148,17 @@ void TBNCryptThrift::decryptObject(Record& object, ByteView data, ByteView key) 
     readWith(object, plain, false);
 }
 
-Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key) {
-    // The version-2 envelope in the binary protocol, laid out here so the payload goes
-    // from the caller's buffer straight into the ciphertext's: field 1 (i64 salt),
-    // field 2 (i64 salt XOR marker), field 3 (binary payload, only when present), stop.
+namespace {
+
+// The version-2 envelope in the binary protocol, laid out here so the payload goes from
+// the caller's buffer straight into the ciphertext's: field 1 (i64 salt), field 2 (i64
+// salt XOR marker), field 3 (binary payload, only when present), stop.
+Bytes sealVersionTwo(const ByteView* data, ByteView key) {
     if (data && data->size() > static_cast<size_t>(INT32_MAX)) {
         throw apache::thrift::protocol::TProtocolException(
             apache::thrift::protocol::TProtocolException::SIZE_LIMIT);
     }
-    const int64_t salt = generateSalt();
+    const int64_t salt = TBNCryptThrift::generateSalt();
     uint8_t head[29];
     size_t at = 0;
     auto put16 = [&](uint16_t v) {
@@ -173,7 +175,7 @@ Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key
     put64(salt);
     head[at++] = 0x0A;
     put16(2);
-    put64(salt ^ marker());
+    put64(salt ^ TBNCryptThrift::marker());
     if (data) {
         head[at++] = 0x0B;  // binary
         put16(3);
@@ -183,9 +185,22 @@ Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key
     }
     static const uint8_t kStop = 0;
     Bytes cipher = TBNCryptAES::encryptPieces(
-        {ByteView(head, at), data ? ByteView(*data) : ByteView(), ByteView(&kStop, 1)}, key);
+        {ByteView(head, at), data ? *data : ByteView(), ByteView(&kStop, 1)}, key);
     OPENSSL_cleanse(head, sizeof head);
     return cipher;
+}
+
+}  // namespace
+
+Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key) {
+    if (!data) return sealVersionTwo(nullptr, key);
+    const ByteView view(*data);
+    return sealVersionTwo(&view, key);
+}
+
+Bytes TBNCryptThrift::encryptData(const Bytes& data, ByteView key) {
+    const ByteView view(data);
+    return sealVersionTwo(&view, key);
 }
 
 std::optional<Bytes> TBNCryptThrift::decryptData(ByteView data, ByteView key) {
