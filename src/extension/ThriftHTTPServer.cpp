@@ -19,6 +19,7 @@
 
 #include "crypto/TBNCryptAES.h"
 #include "extension/ThriftTransportCheckExeption.h"
+#include "runtime/RequestTiming.h"
 #include "runtime/log/TBNLogger.h"
 #include "runtime/log/ThreadInfo.h"
 
@@ -291,6 +292,14 @@ class ThriftHTTPConnection {
                                           const httplib::ContentReader& reader) {
                         answer(root, maxBodyBytes, req, res, reader);
                     });
+        // Runs once the response is written, on the connection's thread.
+        server.set_logger([](const httplib::Request& req, const httplib::Response&) {
+            if (uint64_t& tag = timing::currentTag(); tag != 0) {
+                timing::mark(timing::Mark::ResponseWritten, tag,
+                             static_cast<uint64_t>(req.remote_port));
+                tag = 0;
+            }
+        });
         server.set_exception_handler(
             [](const httplib::Request& req, httplib::Response& res, std::exception_ptr) {
                 TBN_LOG_ERROR(kTag, "{} {} failed", req.method, req.path);
@@ -334,6 +343,12 @@ class ThriftHTTPConnection {
             TBN_LOG_WARN(kTag, "connection without a root object: no response");
             res.status = 500;
             return;
+        }
+        if (timing::enabled()) {
+            static std::atomic<uint64_t> serial{0};
+            timing::currentTag() = ++serial;
+            timing::mark(timing::Mark::RequestRead, timing::currentTag(),
+                         static_cast<uint64_t>(req.remote_port));
         }
         std::string reply = server->processRequest(body);
         TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes", body.size(),
