@@ -63,6 +63,7 @@ class TBNSettingsDelegate {
     virtual ~TBNSettingsDelegate() = default;
     // Called on the high-priority global queue after the file was written (or the write
     // failed), once per change and observer; calls may overlap and arrive in any order.
+    // A cache or counter change (see kDeferredSaveDelaySeconds) is told before its write.
     virtual void settingsDidUpdated(TBNSettings& settings, TBNSettingsComponents components) {
         (void)settings;
         (void)components;
