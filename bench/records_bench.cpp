@@ -28,8 +28,8 @@ std::shared_ptr<TBNGetSiteDataListResponse> ourReply(int sites) {
         site->setIsFavorited(s % 3 == 0);
         site->setIsSecured(false);
         site->setUpdateTimeStamp(1700000000000LL + s);
-        site->setFormUrls(std::make_shared<std::set<std::string>>(std::set<std::string>{
-            "https://www.site" + std::to_string(s) + ".example.com/login"}));
+        site->setFormUrls(std::make_shared<std::set<std::string>>(
+            std::set<std::string>{"https://www.site" + std::to_string(s) + ".example.com/login"}));
         site->setLoginData(std::make_shared<std::vector<std::shared_ptr<TBNLoginData>>>());
         for (int i = 0; i < kLoginsPerSite; ++i) {
             auto login = std::make_shared<TBNLoginData>();
@@ -118,15 +118,31 @@ void decodeBench(benchmark::State& state, const R& record) {
     auto out = std::make_shared<TMemoryBuffer>(1 << 20);
     record.write(protocolOn<Compact>(out).get());
     std::string bytes = out->getBufferAsString();
+    bool checked = false;
     for (auto _ : state) {
         // A fresh buffer per message: a transport counts consumed bytes against its
         // message size limit until it is made anew.
         auto buffer = std::make_shared<TMemoryBuffer>(reinterpret_cast<uint8_t*>(bytes.data()),
-            static_cast<uint32_t>(bytes.size()));
+                                                      static_cast<uint32_t>(bytes.size()));
         auto protocol = protocolOn<Compact>(buffer);
         R decoded;
         decoded.read(protocol.get());
         benchmark::DoNotOptimize(decoded);
+        if (!checked) {
+            // What was decoded is what was encoded, and nothing was left over.
+            checked = true;
+            // Written again, the decoded record gives the bytes it came from.
+            auto again = std::make_shared<TMemoryBuffer>(1 << 20);
+            decoded.write(protocolOn<Compact>(again).get());
+            if (again->getBufferAsString() != bytes) {
+                state.SkipWithError("the decoded record differs from the encoded one");
+                break;
+            }
+            if (buffer->available_read() != 0) {
+                state.SkipWithError("the decoder left bytes of the message unread");
+                break;
+            }
+        }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes.size());
 }

@@ -5,10 +5,19 @@
 //
 // Besides throughput and latency percentiles, the phone client is wrapped so that every
 // round trip on the link (the RPC transport's flush, which sends the call and blocks until
-// the reply is there) is timed. A request's time while the link was busy (with its own trip
-// or another's) is waiting on the link; the rest is what this computer adds itself.
+// the reply is there) is timed.
+//
+// What this computer adds to a request (the "desktop side") comes from the server's own
+// timestamps (runtime/RequestTiming.h): from reading the request to handing the call to
+// the link's queue, from the link taking it off the queue to its chunks being written, and
+// from the reply being whole to the response being written. Waiting in the link's queue
+// behind other calls and the radio round trip are the link's; the benchmark's HTTP client
+// is nobody's. It is reported per request and per client, at 1 and 8 clients.
+#include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thrift/transport/TBufferTransports.h>
@@ -40,6 +49,7 @@
 #include "platform/ble/BleCentral.h"
 #include "platform/ble/SimBleAir.h"
 #include "runtime/MainLoop.h"
+#include "runtime/RequestTiming.h"
 #include "settings/TBNSettings.h"
 
 namespace lumvane::roadbench {
@@ -69,6 +79,79 @@ double seconds(Steady::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// Every timing mark the service makes while the hook is installed.
+struct MarkEvent {
+    timing::Mark mark;
+    uint64_t tag;
+    uint64_t detail;
+    Steady::time_point at;
+};
+std::mutex gMarkMutex;
+std::vector<MarkEvent> gMarks;
+
+void recordMark(timing::Mark mark, uint64_t tag, uint64_t detail, Steady::time_point at) {
+    std::lock_guard<std::mutex> lock(gMarkMutex);
+    gMarks.push_back({mark, tag, detail, at});
+}
+
+std::vector<MarkEvent> takeMarks() {
+    std::lock_guard<std::mutex> lock(gMarkMutex);
+    std::vector<MarkEvent> out;
+    out.swap(gMarks);
+    return out;
+}
+
+// One request as the server saw it.
+struct ServerRequest {
+    uint64_t port = 0;
+    std::optional<Steady::time_point> read, written;
+    // Per link trip: queued, taken for sending, chunks written, reply whole.
+    std::vector<Steady::time_point> queued, split, sent, replied;
+    bool complete() const {
+        return read && written && !queued.empty() && queued.size() == split.size() &&
+               split.size() == sent.size() && sent.size() == replied.size();
+    }
+    // Everything but the link: the request's whole time in the server less, for each
+    // trip, its wait in the link's queue and its time on the air.
+    double desktopSeconds() const {
+        Steady::duration link{0};
+        for (size_t i = 0; i < queued.size(); ++i) {
+            link += (split[i] - queued[i]) + (replied[i] - sent[i]);
+        }
+        return seconds(*written - *read - link);
+    }
+};
+
+std::map<uint64_t, ServerRequest> requestsFrom(const std::vector<MarkEvent>& marks) {
+    std::map<uint64_t, ServerRequest> out;
+    for (const auto& m : marks) {
+        if (m.tag == 0) continue;
+        auto& r = out[m.tag];
+        switch (m.mark) {
+            case timing::Mark::RequestRead:
+                r.read = m.at;
+                r.port = m.detail;
+                break;
+            case timing::Mark::LinkQueued:
+                r.queued.push_back(m.at);
+                break;
+            case timing::Mark::LinkSplit:
+                r.split.push_back(m.at);
+                break;
+            case timing::Mark::LinkWritten:
+                r.sent.push_back(m.at);
+                break;
+            case timing::Mark::LinkReply:
+                r.replied.push_back(m.at);
+                break;
+            case timing::Mark::ResponseWritten:
+                r.written = m.at;
+                break;
+        }
+    }
+    return out;
+}
+
 // The RPC transport with its flush timed.
 class TimedTTransport : public TTransport {
   public:
@@ -78,9 +161,7 @@ class TimedTTransport : public TTransport {
     void open() override { inner_->open(); }
     void close() override { inner_->close(); }
     uint32_t read_virt(uint8_t* buf, uint32_t len) override { return inner_->read(buf, len); }
-    uint32_t readAll_virt(uint8_t* buf, uint32_t len) override {
-        return inner_->readAll(buf, len);
-    }
+    uint32_t readAll_virt(uint8_t* buf, uint32_t len) override { return inner_->readAll(buf, len); }
     uint32_t readEnd() override { return inner_->readEnd(); }
     void write_virt(const uint8_t* buf, uint32_t len) override { inner_->write(buf, len); }
     uint32_t writeEnd() override { return inner_->writeEnd(); }
@@ -297,8 +378,8 @@ class Road {
         // A pairing made earlier: settings, the phone's client list and its link key agree.
         auto record = std::make_shared<TBNOSXDeviceInfo>(
             phone_->deviceId(), std::string(kPhoneAddress), 0, std::string("Bench iPhone"),
-            std::string("iPhone9,3"), std::string("0011223344556677"), 80, 2,
-            std::string("10.3.1"), std::string("1.2.0"), 1, false, false, nullptr, std::nullopt);
+            std::string("iPhone9,3"), std::string("0011223344556677"), 80, 2, std::string("10.3.1"),
+            std::string("1.2.0"), 1, false, false, nullptr, std::nullopt);
         settings_->addPairedDevice(record);
         settings_->setClientSecret(std::string(kMacSecret));
         settings_->waitForPendingSaves();
@@ -376,8 +457,24 @@ Road gRoad;
 // The extension's side: one keep-alive HTTP connection posting JSON-encoded calls.
 class ExtensionConnection {
   public:
-    explicit ExtensionConnection(int port) : http_("127.0.0.1", port) {
+    // `ports` learns every local port this connection's sockets get (the server closes
+    // a kept-alive connection now and then; the client then opens a new one).
+    ExtensionConnection(int port, std::function<void(uint16_t)> ports = nullptr)
+        : http_("127.0.0.1", port) {
         http_.set_keep_alive(true);
+        if (ports) {
+            // Bound here, before the library connects it, so its port is known.
+            http_.set_socket_options([ports](socket_t sock) {
+                sockaddr_in local{};
+                local.sin_family = AF_INET;
+                local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                socklen_t length = sizeof local;
+                if (::bind(sock, reinterpret_cast<sockaddr*>(&local), sizeof local) == 0 &&
+                    ::getsockname(sock, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+                    ports(ntohs(local.sin_port));
+                }
+            });
+        }
         http_.set_read_timeout(30);
         auto request = std::make_shared<TBNGetLoginDataRequest>();
         request->setInfo(std::make_shared<TBNRequestInfo>());
@@ -421,27 +518,6 @@ class ExtensionConnection {
     std::string body_;
 };
 
-// How long the link was busy with round trips during `request`: the union of the trips
-// clipped to the request. A trip of another request (or of the service's own) that overlaps
-// is time this request waited on the link too.
-double linkBusyWithin(const Span& request, const std::vector<Span>& trips) {
-    std::vector<Span> clipped;
-    for (const auto& t : trips) {
-        const auto a = std::max(t.start, request.start), b = std::min(t.end, request.end);
-        if (a < b) clipped.push_back({a, b});
-    }
-    std::sort(clipped.begin(), clipped.end(),
-              [](const Span& x, const Span& y) { return x.start < y.start; });
-    Steady::duration busy{0};
-    Steady::time_point reached{};
-    for (const auto& c : clipped) {
-        const auto from = std::max(c.start, reached);
-        if (c.end > from) busy += c.end - from;
-        reached = std::max(reached, c.end);
-    }
-    return seconds(busy);
-}
-
 double percentile(std::vector<double> v, double p) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
@@ -454,8 +530,10 @@ double percentile(std::vector<double> v, double p) {
 void BM_GetLoginDataRoad(benchmark::State& state) {
     const int connections = static_cast<int>(state.range(0));
     const int perConnection = static_cast<int>(state.range(1));
-    std::vector<double> latencies, macSide;
+    std::vector<double> latencies, desktop;
     std::vector<Span> spans;
+    std::map<int, std::vector<double>> perClientDesktop, perClientLatency;
+    int64_t untimed = 0;
     int64_t failures = 0, linkNanos = 0, linkTrips = 0;
     {
         std::lock_guard<std::mutex> lock(gTripMutex);
@@ -463,12 +541,20 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
     }
     for (auto _ : state) {
         std::vector<std::unique_ptr<ExtensionConnection>> extensions;
-        for (int c = 0; c < connections; ++c)
-            extensions.push_back(std::make_unique<ExtensionConnection>(gRoad.port()));
+        std::mutex portMutex;
+        std::map<uint64_t, int> clientOfPort;
+        for (int c = 0; c < connections; ++c) {
+            extensions.push_back(
+                std::make_unique<ExtensionConnection>(gRoad.port(), [&, c](uint16_t port) {
+                    std::lock_guard<std::mutex> lock(portMutex);
+                    clientOfPort[port] = c;
+                }));
+        }
         // Warm the connections up (and check the road) outside the measurement.
         std::string why;
         for (auto& e : extensions)
             if (!e->call(&why)) fail("getLoginData did not bring back the phone's login: " + why);
+        takeMarks();
         {
             std::lock_guard<std::mutex> lock(gTripMutex);
             gTrips.clear();
@@ -488,11 +574,23 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
                 }
                 std::lock_guard<std::mutex> lock(mutex);
                 spans.insert(spans.end(), mine.begin(), mine.end());
+                for (const auto& m : mine) perClientLatency[c].push_back(seconds(m.end - m.start));
                 failures += bad;
             });
         }
         for (auto& w : workers) w.join();
         state.SetIterationTime(seconds(Steady::now() - start));
+        auto marksTaken = takeMarks();
+        for (const auto& [tag, r] : requestsFrom(marksTaken)) {
+            if (!r.complete()) {
+                ++untimed;
+                continue;
+            }
+            desktop.push_back(r.desktopSeconds());
+            std::lock_guard<std::mutex> lock(portMutex);
+            auto it = clientOfPort.find(r.port);
+            if (it != clientOfPort.end()) perClientDesktop[it->second].push_back(desktop.back());
+        }
         linkNanos += gLinkNanos.load() - nanosBefore;
         linkTrips += gLinkTrips.load() - tripsBefore;
     }
@@ -503,23 +601,7 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
     }
     std::vector<double> trips;
     for (const auto& t : tripSpans) trips.push_back(seconds(t.end - t.start));
-    // With one connection, where the Mac's own time goes: before the first trip of a request
-    // (HTTP, handlers, service, encoding) and after its last one (decoding, answer, HTTP).
-    std::vector<double> before, after;
-    for (const auto& r : spans) {
-        latencies.push_back(seconds(r.end - r.start));
-        macSide.push_back(latencies.back() - linkBusyWithin(r, tripSpans));
-        std::optional<Span> first, last;
-        for (const auto& t : tripSpans) {
-            if (t.start < r.start || t.end > r.end) continue;
-            if (!first || t.start < first->start) first = t;
-            if (!last || t.end > last->end) last = t;
-        }
-        if (connections == 1 && first) {
-            before.push_back(seconds(first->start - r.start));
-            after.push_back(seconds(r.end - last->end));
-        }
-    }
+    for (const auto& r : spans) latencies.push_back(seconds(r.end - r.start));
     const auto requests = static_cast<int64_t>(latencies.size());
     state.SetItemsProcessed(requests);
     double meanLatency = 0;
@@ -538,19 +620,28 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
     state.counters["link_mean_ms"] = ms(linkPerRequest);
     state.counters["link_p50_ms"] = ms(percentile(trips, 0.50));
     state.counters["link_p99_ms"] = ms(percentile(trips, 0.99));
-    // What this computer adds: each request's time while the link was not busy.
-    double meanMac = 0;
-    for (double m : macSide) meanMac += m;
-    meanMac = requests ? meanMac / static_cast<double>(requests) : 0;
-    state.counters["mac_p50_ms"] = ms(percentile(macSide, 0.50));
-    state.counters["mac_p99_ms"] = ms(percentile(macSide, 0.99));
-    state.counters["mac_mean_ms"] = ms(meanMac);
-    if (connections == 1) {
-        state.counters["mac_before_link_p50_ms"] = ms(percentile(before, 0.50));
-        state.counters["mac_before_link_p99_ms"] = ms(percentile(before, 0.99));
-        state.counters["mac_after_link_p50_ms"] = ms(percentile(after, 0.50));
-        state.counters["mac_after_link_p99_ms"] = ms(percentile(after, 0.99));
+    // The desktop side from the server's timestamps.
+    state.counters["desk_p50_ms"] = ms(percentile(desktop, 0.50));
+    state.counters["desk_p99_ms"] = ms(percentile(desktop, 0.99));
+    state.counters["desk_max_ms"] = ms(percentile(desktop, 1.0));
+    state.counters["desk_untimed"] = static_cast<double>(untimed);
+    double longestWait = 0, worstClientDeskP99 = 0;
+    std::printf("\n  %d client(s): per client, latency seen by the client and desktop side\n",
+                connections);
+    for (const auto& [c, l] : perClientLatency) {
+        const auto& d = perClientDesktop[c];
+        const double maxWait = percentile(l, 1.0);
+        longestWait = std::max(longestWait, maxWait);
+        worstClientDeskP99 = std::max(worstClientDeskP99, percentile(d, 0.99));
+        std::printf(
+            "    client %d: %3zu calls  latency p50 %8.2f ms  p99 %8.2f ms  longest %8.2f ms"
+            "  | desktop %3zu timed  p50 %6.3f ms  p99 %6.3f ms\n",
+            c, l.size(), percentile(l, 0.5) * 1e3, percentile(l, 0.99) * 1e3, maxWait * 1e3,
+            d.size(), percentile(d, 0.5) * 1e3, percentile(d, 0.99) * 1e3);
     }
+    std::fflush(stdout);
+    state.counters["longest_wait_ms"] = ms(longestWait);
+    state.counters["desk_worst_client_p99_ms"] = ms(worstClientDeskP99);
 }
 
 BENCHMARK(BM_GetLoginDataRoad)
@@ -579,6 +670,7 @@ void waitUntilThePhoneAnswers() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    lumvane::timing::setHook(&lumvane::roadbench::recordMark);
     lumvane::roadbench::gRoad.start();
     lumvane::roadbench::waitUntilThePhoneAnswers();
     benchmark::RunSpecifiedBenchmarks();

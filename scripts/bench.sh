@@ -17,3 +17,28 @@ for n in "${names[@]}"; do
   echo "== $n"
   "$BUILD/bench/$n" --benchmark_min_time=0.2
 done
+
+# The goals table: the measures behind each goal, repeated (REPS, default 5) and
+# interleaved, medians against the goals. A machine under load makes noise: repeat.
+if [ $# -eq 0 ] || [ "${TABLE:-0}" = 1 ]; then
+  REPS=${REPS:-5}
+  out="$BUILD/table"
+  rm -rf "$out" && mkdir -p "$out"
+  common=(--benchmark_repetitions="$REPS" --benchmark_enable_random_interleaving=true
+          --benchmark_min_time=0.2 --benchmark_out_format=json)
+  echo "== goals table ($REPS repetitions each)"
+  "$BUILD/bench/blec_bench" "${common[@]}" --benchmark_out="$out/blec_bench.json" \
+    --benchmark_filter='splitAndReassemble/bytes:1024/chunk:(182|512)/mode:2' >/dev/null
+  "$BUILD/bench/records_bench" "${common[@]}" --benchmark_out="$out/records_bench.json" \
+    --benchmark_filter='Decode.*/1000$' >/dev/null
+  "$BUILD/bench/crypto_bench" "${common[@]}" --benchmark_out="$out/crypto_bench.json" \
+    --benchmark_filter='BM_BlobEncrypt/1048576' >/dev/null
+  for _ in $(seq "$REPS"); do
+    openssl speed -elapsed -evp aes-256-cbc -bytes 1048576 -seconds 1 2>/dev/null | tail -1
+  done >"$out/openssl.txt"
+  # The road benchmark's server listens on an ephemeral port; a few repetitions suffice.
+  "$BUILD/bench/road_bench" --benchmark_repetitions="${ROAD_REPS:-3}" \
+    --benchmark_out_format=json --benchmark_out="$out/road_bench.json" >"$out/road_bench.txt"
+  grep -E '^ +client' "$out/road_bench.txt" | tail -n 9 || true
+  python3 scripts/bench_table.py "$out"
+fi

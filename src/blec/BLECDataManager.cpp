@@ -31,6 +31,8 @@ void putLE32(Bytes& out, uint32_t v) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
 }
 
+constexpr uint64_t kInitialRoom = 64 * 1024;
+
 void logError(const std::string& text) {
     blec::log(blec::LogLevel::Error, "", text);
 }
@@ -180,8 +182,31 @@ std::vector<Bytes> BLECDataManager::splitDataToChunks(const Bytes& data, uint16_
 
 void BLECDataManager::resetLocked() {
     data_.reset();
+    early_.clear();
+    total_ = 0;
     received_.clear();
     receivedCount_ = 0;
+}
+
+void BLECDataManager::placeLocked(size_t sequence, const uint8_t* bytes, size_t length) {
+    const size_t c = chunkSize_;
+    const size_t offset = (c - kFirstHeaderSize) + (sequence - 1) * (c - kContinuationHeaderSize);
+    Bytes& data = *data_;
+    if (offset + length <= data.size()) {
+        // A chunk sent again overwrites its place.
+        std::memcpy(data.data() + offset, bytes, length);
+    } else if (offset == data.size() && received_[0]) {
+        data.insert(data.end(), bytes, bytes + length);
+        // The chunks that waited for this one follow it now.
+        for (size_t next = sequence + 1;; ++next) {
+            auto it = early_.find(next);
+            if (it == early_.end()) break;
+            data.insert(data.end(), it->second.begin(), it->second.end());
+            early_.erase(it);
+        }
+    } else {
+        early_[sequence] = Bytes(bytes, bytes + length);
+    }
 }
 
 void BLECDataManager::failMessageLocked(uint16_t id, const CompletionDataBlock& completion) {
@@ -233,22 +258,29 @@ void BLECDataManager::proccessChunk(const Bytes& chunk, const DecryptKeysBlock& 
             chunkSize_ = static_cast<uint16_t>(c);
             isEncrypted_ = (w & kEncryptedFlag) != 0;
             isCompressed_ = (w & kCompressedFlag) != 0;
-            data_.emplace(static_cast<size_t>(total), 0);
+            total_ = total;
             received_.assign(count, false);
             receivedCount_ = 0;
             // Bytes past the announced total belong to no message and are left out.
             const size_t copy = std::min<size_t>(n, static_cast<size_t>(total));
-            if (copy > 0) std::memcpy(data_->data(), bytes + kFirstHeaderSize, copy);
+            data_.emplace();
+            // Room for what usually follows, not for whatever the peer announces.
+            data_->reserve(static_cast<size_t>(std::min<uint64_t>(total, kInitialRoom)));
+            data_->assign(bytes + kFirstHeaderSize, bytes + kFirstHeaderSize + copy);
             if (copy == std::min<uint64_t>(total, c - kFirstHeaderSize)) {
                 received_[0] = true;
                 receivedCount_ = 1;
+            } else {
+                // A short first chunk fails the message when it ends; nothing is
+                // placed after it.
+                data_->clear();
             }
         } else {
             if (chunk.size() < kContinuationHeaderSize || !data_) return;
             const size_t s = w & kSequenceMask;
             const size_t m = chunk.size() - kContinuationHeaderSize;
             const size_t c = chunkSize_;
-            const uint64_t total = data_->size();
+            const uint64_t total = total_;
             const uint64_t offset = (c - kFirstHeaderSize) + uint64_t(s ? s - 1 : 0) * (c - 2);
             std::string problem;
             if (s == 0) {
@@ -269,8 +301,7 @@ void BLECDataManager::proccessChunk(const Bytes& chunk, const DecryptKeysBlock& 
                 return;
             }
             const size_t copy = static_cast<size_t>(std::min<uint64_t>(m, total - offset));
-            if (copy > 0)
-                std::memcpy(data_->data() + offset, bytes + kContinuationHeaderSize, copy);
+            if (copy > 0) placeLocked(s, bytes + kContinuationHeaderSize, copy);
             if (!received_[s]) {
                 received_[s] = true;
                 ++receivedCount_;
@@ -290,10 +321,11 @@ void BLECDataManager::finishMessageLocked(const DecryptKeysBlock& getDecryptKeys
     const bool compressed = isCompressed_;
     const size_t expected = received_.size();
     const size_t got = receivedCount_;
+    const uint64_t total = total_;
     Bytes message = std::move(*data_);
     resetLocked();
 
-    if (got != expected) {
+    if (got != expected || message.size() != total) {
         logError("message " + std::to_string(id) + " ended with " + std::to_string(got) + " of " +
                  std::to_string(expected) + " chunks");
         failMessageLocked(id, completion);

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -93,6 +94,7 @@ class BLECDataManager {
     void failMessageLocked(uint16_t id, const CompletionDataBlock& completion);
     void finishMessageLocked(const DecryptKeysBlock& keys, const CompletionDataBlock& completion);
     void resetLocked();
+    void placeLocked(size_t sequence, const uint8_t* bytes, size_t length);
 
     mutable std::mutex mutex_;
     Central central_;
@@ -100,7 +102,12 @@ class BLECDataManager {
 
     uint16_t dataId_ = 0;
     uint16_t chunkSize_ = 0;
+    // The message in progress grows as its chunks arrive, never to the announced total
+    // up front: `data_` holds the bytes up to the first chunk still missing, and chunks
+    // that arrive ahead of it wait in `early_` until the gap before them is filled.
     std::optional<Bytes> data_;
+    uint64_t total_ = 0;
+    std::map<size_t, Bytes> early_;  // by sequence number
     bool isEncrypted_ = false;
     bool isCompressed_ = false;
     std::vector<bool> received_;  // one slot per chunk of the message in progress

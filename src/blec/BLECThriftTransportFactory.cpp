@@ -154,9 +154,15 @@ bool BLECThriftTransportFactory::hasCurrentRequest() const {
 
 void BLECThriftTransportFactory::sendRequest(const Bytes& data, CompletionHandler completion) {
     logLine(blec::LogLevel::Debug, valueLine("data.length", data.size()));
+    auto request = BLECRequest::requestWithData(data, std::move(completion));
+    if (timing::enabled()) {
+        // Handed to the link: from here on it waits for the link (its lock included).
+        request->setTimingTag(timing::currentTag());
+        timing::mark(timing::Mark::LinkQueued, request->timingTag());
+    }
     {
         std::lock_guard<std::recursive_mutex> lock(lock_);
-        requestsQueue_.push_back(BLECRequest::requestWithData(data, std::move(completion)));
+        requestsQueue_.push_back(std::move(request));
         trySendNextRequest();
     }
     startWatchdog();
@@ -201,6 +207,7 @@ void BLECThriftTransportFactory::trySendNextRequest() {
             auto request = requestsQueue_.back();
             requestsQueue_.pop_back();
             const uint16_t id = nextRequestId_;
+            timing::mark(timing::Mark::LinkSplit, request->timingTag());
             currentRequest_ = request;
             requestsInProcesses_[id] = request;
 
@@ -217,6 +224,7 @@ void BLECThriftTransportFactory::trySendNextRequest() {
             logLine(blec::LogLevel::Verbose, valueLine("chunks.count", chunks.size()));
 
             // An empty list means the message cannot be cut at this chunk size.
+            if (!chunks.empty()) timing::mark(timing::Mark::LinkWritten, request->timingTag());
             if (!chunks.empty() && writeChunks(chunks, communicate)) {
                 request->sent(clock_->now());
                 logLine(blec::LogLevel::Info,
@@ -359,6 +367,10 @@ void BLECThriftTransportFactory::handleReply(uint16_t requestId, Bytes reply) {
         if (request && currentRequest_ == request) currentRequest_ = nullptr;
         trySendNextRequest();
     }
+    // Handed back to the caller: the wait for the link's lock since the reply was whole
+    // (another call's chunks being paced out) is the link's.
+    if (request && request->timingTag())
+        timing::mark(timing::Mark::LinkReply, request->timingTag());
     if (request) request->sendResponse(std::move(reply));
 }
 

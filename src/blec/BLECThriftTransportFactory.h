@@ -23,6 +23,7 @@
 #include "platform/ble/BleCentral.h"
 #include "runtime/Bytes.h"
 #include "runtime/Clock.h"
+#include "runtime/RequestTiming.h"
 
 namespace lumvane {
 
@@ -40,6 +41,9 @@ class BLECRequest {
     BLECRequest(Bytes data, CompletionHandler handler);  // initWithData:andCompletionHandler:
 
     const Bytes& data() const { return data_; }
+    // The request this call serves, for the timing marks (0: not timed).
+    uint64_t timingTag() const { return timingTag_; }
+    void setTimingTag(uint64_t tag) { timingTag_ = tag; }
     // The moment the request was written; nothing until then.
     std::optional<Clock::TimePoint> timeout() const;
     bool isDelivered() const;
@@ -63,6 +67,7 @@ class BLECRequest {
     std::optional<Clock::TimePoint> timeout_;
     bool isDelivered_ = false;
     bool answered_ = false;
+    uint64_t timingTag_ = 0;
 };
 
 // The remote phone service's view of a connection. Every operation is optional.

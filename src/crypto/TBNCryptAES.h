@@ -1,5 +1,7 @@
 #pragma once
 
+#include <initializer_list>
+
 #include "crypto/CryptoTypes.h"
 
 namespace lumvane {
@@ -12,6 +14,10 @@ class TBNCryptAES {
   public:
     // Ciphertext, or empty bytes on any failure (bad key length, cipher error).
     static Bytes encryptData(ByteView data, ByteView key);
+    // Ciphertext of the pieces one after the other, as one plaintext; empty bytes on
+    // any failure. The plaintext is gathered straight into the ciphertext's buffer,
+    // allocated once at its final size, and encrypted there.
+    static Bytes encryptPieces(std::initializer_list<ByteView> pieces, ByteView key);
     // Plaintext, or empty bytes on any failure (bad key length, length not a
     // multiple of 16, bad padding). An empty plaintext also yields empty bytes.
     static Bytes decryptData(ByteView data, ByteView key);

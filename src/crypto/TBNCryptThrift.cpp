@@ -1,6 +1,7 @@
 #include "crypto/TBNCryptThrift.h"
 
 #include <openssl/crypto.h>
+#include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TBufferTransports.h>
 
 #include <algorithm>
@@ -82,12 +83,15 @@ int64_t TBNCryptThrift::generateSalt() {
 }
 
 int64_t TBNCryptThrift::marker() {
-    const std::string text = TBNdatabaseConstants::TBNMarker();
-    uint64_t value = 0;
-    for (size_t i = 0; i < 8 && i < text.size(); ++i) {
-        value |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
-    }
-    return static_cast<int64_t>(value);
+    static const int64_t kMarker = [] {
+        const std::string text = TBNdatabaseConstants::TBNMarker();
+        uint64_t value = 0;
+        for (size_t i = 0; i < 8 && i < text.size(); ++i) {
+            value |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+        }
+        return static_cast<int64_t>(value);
+    }();
+    return kMarker;
 }
 
 std::shared_ptr<TBNEncryptedBlob> TBNCryptThrift::createBlobWithObject(const Record& object) {
@@ -144,12 +148,59 @@ void TBNCryptThrift::decryptObject(Record& object, ByteView data, ByteView key) 
     readWith(object, plain, false);
 }
 
+namespace {
+
+// The version-2 envelope in the binary protocol, laid out here so the payload goes from
+// the caller's buffer straight into the ciphertext's: field 1 (i64 salt), field 2 (i64
+// salt XOR marker), field 3 (binary payload, only when present), stop.
+Bytes sealVersionTwo(const ByteView* data, ByteView key) {
+    if (data && data->size() > static_cast<size_t>(INT32_MAX)) {
+        throw apache::thrift::protocol::TProtocolException(
+            apache::thrift::protocol::TProtocolException::SIZE_LIMIT);
+    }
+    const int64_t salt = TBNCryptThrift::generateSalt();
+    uint8_t head[29];
+    size_t at = 0;
+    auto put16 = [&](uint16_t v) {
+        head[at++] = static_cast<uint8_t>(v >> 8);
+        head[at++] = static_cast<uint8_t>(v);
+    };
+    auto put64 = [&](int64_t v) {
+        for (int shift = 56; shift >= 0; shift -= 8) {
+            head[at++] = static_cast<uint8_t>(static_cast<uint64_t>(v) >> shift);
+        }
+    };
+    head[at++] = 0x0A;  // i64
+    put16(1);
+    put64(salt);
+    head[at++] = 0x0A;
+    put16(2);
+    put64(salt ^ TBNCryptThrift::marker());
+    if (data) {
+        head[at++] = 0x0B;  // binary
+        put16(3);
+        const auto n = static_cast<uint32_t>(data->size());
+        put16(static_cast<uint16_t>(n >> 16));
+        put16(static_cast<uint16_t>(n));
+    }
+    static const uint8_t kStop = 0;
+    Bytes cipher = TBNCryptAES::encryptPieces(
+        {ByteView(head, at), data ? *data : ByteView(), ByteView(&kStop, 1)}, key);
+    OPENSSL_cleanse(head, sizeof head);
+    return cipher;
+}
+
+}  // namespace
+
 Bytes TBNCryptThrift::encryptData(const std::optional<Bytes>& data, ByteView key) {
-    const auto blob = createBlobV2WithData(data);
-    // The version-2 envelope adds 30 bytes to the payload.
-    return withWritten(
-        *blob, false, [key](ByteView plain) { return TBNCryptAES::encryptData(plain, key); },
-        (data ? data->size() : 0) + 32);
+    if (!data) return sealVersionTwo(nullptr, key);
+    const ByteView view(*data);
+    return sealVersionTwo(&view, key);
+}
+
+Bytes TBNCryptThrift::encryptData(const Bytes& data, ByteView key) {
+    const ByteView view(data);
+    return sealVersionTwo(&view, key);
 }
 
 std::optional<Bytes> TBNCryptThrift::decryptData(ByteView data, ByteView key) {

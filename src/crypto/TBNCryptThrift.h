@@ -54,6 +54,8 @@ class TBNCryptThrift {
 
     // AES of a version-2 blob holding the bytes (absent bytes: a blob without payload).
     static Bytes encryptData(const std::optional<Bytes>& data, ByteView key);
+    // The same for bytes that are present, without copying them first.
+    static Bytes encryptData(const Bytes& data, ByteView key);
     // The payload of a valid version-2 blob, nothing when a field is missing or the
     // marker test fails; throws like decryptObject().
     static std::optional<Bytes> decryptData(ByteView data, ByteView key);

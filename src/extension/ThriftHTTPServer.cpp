@@ -27,6 +27,7 @@
 #include "crypto/TBNCryptAES.h"
 #include "extension/ThriftTransportCheckExeption.h"
 #include "extension/browser/HostsRecord.h"
+#include "runtime/RequestTiming.h"
 #include "runtime/log/TBNLogger.h"
 #include "runtime/log/ThreadInfo.h"
 
@@ -660,6 +661,12 @@ class ThriftHTTPConnection : public ConnectionBase,
         }
         enter(Phase::Processing);
         timer_.cancel();
+        if (timing::enabled()) {
+            static std::atomic<uint64_t> serial{0};
+            beast::error_code ignored;
+            timingTag_ = ++serial;
+            timingPort_ = socket().remote_endpoint(ignored).port();
+        }
         // The worker may wait minutes for the phone; the I/O thread goes on meanwhile.
         engine_.pool().enqueue([self = this->shared_from_this()]() mutable {
             std::string reply;
@@ -669,12 +676,17 @@ class ThriftHTTPConnection : public ConnectionBase,
                 TBN_LOG_WARN(kTag, "connection without a root object: no response");
                 status = http::status::internal_server_error;
             } else {
+                // The phone link learns the request's tag from this thread.
+                timing::currentTag() = self->timingTag_;
+                if (self->timingTag_)
+                    timing::mark(timing::Mark::RequestRead, self->timingTag_, self->timingPort_);
                 try {
                     reply = server->processRequest(self->request_.body());
                 } catch (const std::exception& e) {
                     TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
                     status = http::status::internal_server_error;
                 }
+                timing::currentTag() = 0;
             }
             TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes",
                           self->request_.body().size(), reply.size());
@@ -698,6 +710,11 @@ class ThriftHTTPConnection : public ConnectionBase,
         http::async_write(stream_, response_,
                           [self = this->shared_from_this()](beast::error_code ec, size_t) {
                               if (ec) return self->abort();
+                              if (self->timingTag_) {
+                                  timing::mark(timing::Mark::ResponseWritten, self->timingTag_,
+                                               self->timingPort_);
+                                  self->timingTag_ = 0;
+                              }
                               const bool again = self->response_.keep_alive();
                               self->response_ = {};
                               ++self->served_;
@@ -737,6 +754,8 @@ class ThriftHTTPConnection : public ConnectionBase,
     Response response_;
     size_t drained_ = 0;
     size_t served_ = 0;
+    uint64_t timingTag_ = 0;  // the request being timed (0: timing off)
+    uint16_t timingPort_ = 0;
     bool closed_ = false;
 };
 

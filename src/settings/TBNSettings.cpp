@@ -176,10 +176,11 @@ void TBNSettings::updateForCacheKey(const Text& key, UpdateBlock block) {
     updateForCacheKeys(std::move(keys), std::move(block));
 }
 
-void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block) {
+void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block,
+                                     bool deferSave) {
     for (const auto& k : keys) cacheBeginUpdate(k);
     rwQueue_->asyncBarrier(
-        [self = shared_from_this(), keys = std::move(keys), block = std::move(block)] {
+        [self = shared_from_this(), keys = std::move(keys), block = std::move(block), deferSave] {
             if (!self->settings_) {
                 for (const auto& k : keys) self->cacheEndUpdate(k);
                 TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
@@ -193,7 +194,7 @@ void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock 
                 logException("settings update", e);
             }
             for (const auto& k : keys) self->cacheEndUpdate(k);
-            self->saveWithComponents(components);
+            self->queueSave(components, deferSave);
         });
 }
 
@@ -395,10 +396,15 @@ void TBNSettings::save() {
 }
 
 void TBNSettings::saveWithComponents(TBNSettingsComponents components) {
+    queueSave(components, false);
+}
+
+void TBNSettings::queueSave(TBNSettingsComponents components, bool deferred) {
     bool schedule = false;
     {
         std::lock_guard<std::mutex> g(saveMutex_);
         pendingMasks_.push_back(components);
+        if (!deferred) urgentSavePending_ = true;
         schedule = !saveScheduled_;
         saveScheduled_ = true;
     }
@@ -407,18 +413,65 @@ void TBNSettings::saveWithComponents(TBNSettingsComponents components) {
 
 void TBNSettings::waitForPendingSaves() {
     // Every change handed over so far has run (and queued its save) once this barrier
-    // gets its turn; the save queue then finishes those saves before the second call.
+    // gets its turn; the save queue then finishes those saves, and writes what deferred
+    // changes are still waiting, before the second call returns.
     rwQueue_->syncBarrier([] {});
-    saveQueue_->sync([] {});
+    saveQueue_->sync([this] { flushDeferredSave(); });
 }
 
 void TBNSettings::runSave() {
     std::vector<TBNSettingsComponents> masks;
+    bool urgent = false;
+    bool armTimer = false;
     {
         std::lock_guard<std::mutex> g(saveMutex_);
         masks.swap(pendingMasks_);
         saveScheduled_ = false;
+        urgent = urgentSavePending_;
+        urgentSavePending_ = false;
+        if (urgent) {
+            // This write takes every deferred change along.
+            deferredDirty_ = false;
+        } else {
+            deferredDirty_ = true;
+            armTimer = !deferredTimerArmed_;
+            deferredTimerArmed_ = true;
+        }
     }
+    if (urgent) writeFile();
+    if (armTimer) {
+        // On the store's clock, holding the store weakly: a clock that never reaches the
+        // deadline (a test's) keeps nothing alive.
+        const auto& clock = options_.clock;
+        clock->callAt(clock->deadlineAfter(kDeferredSaveDelaySeconds), [weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->saveQueue_->async([weak] {
+                auto store = weak.lock();
+                if (!store) return;
+                {
+                    std::lock_guard<std::mutex> g(store->saveMutex_);
+                    store->deferredTimerArmed_ = false;
+                }
+                store->flushDeferredSave();
+            });
+        });
+    }
+    // Deferred changes are told at once: only their file write waits.
+    notifyDelegates(masks);
+}
+
+void TBNSettings::flushDeferredSave() {
+    bool dirty = false;
+    {
+        std::lock_guard<std::mutex> g(saveMutex_);
+        dirty = deferredDirty_;
+        deferredDirty_ = false;
+    }
+    if (dirty) writeFile();
+}
+
+void TBNSettings::writeFile() {
     try {
         // One snapshot of both records, taken after every change whose save this is.
         std::shared_ptr<TBNEncryptedBlob> plainBlob;
@@ -460,7 +513,6 @@ void TBNSettings::runSave() {
     } catch (const std::exception& e) {
         logException("saving the settings file", e);
     }
-    notifyDelegates(masks);
 }
 
 // ---- observers ------------------------------------------------------------------------------

@@ -18,8 +18,8 @@
 //
 // Records the store hands out are copies, and records handed in are copied: a caller
 // never shares a record with the store.
-#include <atomic>
 #include <any>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -63,6 +63,7 @@ class TBNSettingsDelegate {
     virtual ~TBNSettingsDelegate() = default;
     // Called on the high-priority global queue after the file was written (or the write
     // failed), once per change and observer; calls may overlap and arrive in any order.
+    // A cache or counter change (see kDeferredSaveDelaySeconds) is told before its write.
     virtual void settingsDidUpdated(TBNSettings& settings, TBNSettingsComponents components) {
         (void)settings;
         (void)components;
@@ -138,9 +139,16 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // once. Saves that queue up while one is written are merged into one file write;
     // every observer is still told every mask, in order.
     void saveWithComponents(TBNSettingsComponents components);
-    // Blocks until every change handed over so far is in the file (tests, shutdown).
-    // Not from inside a read or update block.
+    // Blocks until every change handed over so far is in the file, the cache and counter
+    // changes still waiting for their merged write included (tests, shutdown: call it at
+    // stop). Not from inside a read or update block.
     void waitForPendingSaves();
+    // Cache and counter changes (user-name cache, site and account caches, rating ticks)
+    // are not worth a disk write each: they are merged into one write at most this long
+    // after the first of them, or into the next write of a change that matters, whichever
+    // comes first. Their observers are told at once. A crash may lose them; it never
+    // loses a change of the user's, which is written at once.
+    static constexpr double kDeferredSaveDelaySeconds = 5.0;
     // How many times the file was written since the store was made.
     uint64_t fileWrites() const { return fileWrites_.load(std::memory_order_relaxed); }
 
@@ -161,7 +169,8 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
                                                        const ReadBlock<std::string>& block) {
         return valueFromCacheForKey<std::string>(key, block);
     }
-    std::optional<int64_t> numValueFromCacheForKey(const Text& key, const ReadBlock<int64_t>& block) {
+    std::optional<int64_t> numValueFromCacheForKey(const Text& key,
+                                                   const ReadBlock<int64_t>& block) {
         return valueFromCacheForKey<int64_t>(key, block);
     }
     // The block's answer, never cached.
@@ -305,7 +314,8 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     void addOnlineDevice(const DevicePtr& device);
     void removeOnlineDeviceAtHardwareId(const Text& hardwareId);
     std::vector<std::shared_ptr<TBNOSXBlecPeripheral>> allBlePeripherals();
-    void setAllBlePeripherals(const std::vector<std::shared_ptr<TBNOSXBlecPeripheral>>& peripherals);
+    void setAllBlePeripherals(
+        const std::vector<std::shared_ptr<TBNOSXBlecPeripheral>>& peripherals);
     Text expectedDeviceId();
     void setExpectedDeviceId(const Text& value);
     Text pairingHardwareId();
@@ -378,7 +388,14 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // Drops every value (pending updates stay counted).
     void cacheClear();
 
-    void updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block);
+    void updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block,
+                            bool deferSave = false);
+    // An update whose change is only a cache or a counter: its save is deferred.
+    void updateCaches(UpdateBlock block) { updateForCacheKeys({}, std::move(block), true); }
+    void queueSave(TBNSettingsComponents components, bool deferred);
+    // On the save queue: write the file now / when deferred changes wait.
+    void writeFile();
+    void flushDeferredSave();
 
     // Runs inside an exclusive block.
     void loadLocked(const std::filesystem::path& path);
@@ -422,6 +439,9 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     std::mutex saveMutex_;
     std::vector<TBNSettingsComponents> pendingMasks_;
     bool saveScheduled_ = false;
+    bool urgentSavePending_ = false;  // a queued save is of a change that matters
+    bool deferredDirty_ = false;      // deferred changes are not in the file yet
+    bool deferredTimerArmed_ = false;
     std::atomic<uint64_t> fileWrites_{0};
 
     std::mutex delegatesMutex_;

@@ -204,7 +204,8 @@ bool TBNSettings::showRateView() {
 }
 
 void TBNSettings::rateTriggerTick() {
-    updateSettings([](TBNSettings& s) -> TBNSettingsComponents {
+    // A counter: merged into a later write.
+    updateCaches([](TBNSettings& s) -> TBNSettingsComponents {
         auto& r = s.osxSettings();
         if (r.rateTriggerCounter() > 0) r.setRateTriggerCounter(r.rateTriggerCounter() - 1);
         return 0;

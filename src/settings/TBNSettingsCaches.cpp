@@ -100,7 +100,7 @@ void TBNSettings::updateSitesCache(const std::shared_ptr<TBNSitesCache>& cache,
             (*accounts)[site] = cloneAccountsCache(record);
         }
     }
-    updateSettings([=, h = *forPairedDeviceByHardwareId](TBNSettings& s) -> TBNSettingsComponents {
+    updateCaches([=, h = *forPairedDeviceByHardwareId](TBNSettings& s) -> TBNSettingsComponents {
         if (auto local = localEntry(s, h)) {
             local->setUrlsCache(nullptr);
             local->setProtectedUrlsCache(nullptr);
@@ -132,7 +132,7 @@ void TBNSettings::updateAccountsCache(const std::shared_ptr<TBNAccountsCache>& c
     if (!forSiteUrl || !andPairedDeviceByHardwareId) return;
     auto copy = cloneAccountsCache(cache);
     const std::string siteDigest = siteDigestOfUrl(forSiteUrl);
-    updateSettings([copy, siteDigest,
+    updateCaches([copy, siteDigest,
                     h = *andPairedDeviceByHardwareId](TBNSettings& s) -> TBNSettingsComponents {
         if (auto local = localEntry(s, h); local && local->accountsCache()) {
             local->accountsCache()->erase(siteDigest);
@@ -165,7 +165,7 @@ void TBNSettings::addToCacheUserName(const Text& userName, const Text& andPasswo
     const std::string loginDigest = TBNCryptHash::strSha256FromLogin(view(userName));
     const std::string passwordDigest =
         TBNCryptHash::strSha256FromLogin(view(userName), view(andPassword));
-    updateSettings([=, h = *andPairedDeviceByHardwareId](TBNSettings& s) -> TBNSettingsComponents {
+    updateCaches([=, h = *andPairedDeviceByHardwareId](TBNSettings& s) -> TBNSettingsComponents {
         auto& session = s.osxSessionSettings();
         if (!session.localSitesCache()) session.setLocalSitesCache(std::make_shared<SitesMap>());
         auto& local = *session.localSitesCache();

@@ -254,7 +254,7 @@ def read_value(t, target, ind, lines, counter):
     elif k == "binary":
         lines.append("%sxfer += thriftsupport::readBytes(*iprot, %s);" % (ind, target))
     elif k == "struct":
-        lines.append("%s%s = std::make_shared<%s>();" % (ind, target, rec(t["class"])))
+        lines.append("%s%s = thriftsupport::makeShared<%s>();" % (ind, target, rec(t["class"])))
         lines.append("%sxfer += %s->read(iprot);" % (ind, target))
     elif k in ("list", "set", "map"):
         n = counter.next()
@@ -441,7 +441,7 @@ def gen_record_impl(name, fields, out):
                 out.append("%s%s value{};" % (ind, elem_cpp(t)))
                 read_value(t, "value", ind, out, counter)
             else:
-                out.append("%sauto value = std::make_shared<%s>();" % (ind, elem_cpp(t)))
+                out.append("%sauto value = thriftsupport::makeShared<%s>();" % (ind, elem_cpp(t)))
                 read_value(t, "(*value)", ind, out, counter)
             if not (is_scalar(t) or t["id"] == "string"):
                 out.append("%sset%s(std::move(value));" % (ind, cap(n)))
@@ -861,7 +861,8 @@ def generate(tree, file_name, include_names, include_prefix):
     h.append("}  // namespace lumvane")
     h.append("")
 
-    c = [guard_note, '#include "%s/%s.h"' % (include_prefix, file_name), "", "#include <utility>", ""]
+    c = [guard_note, '#include "%s/%s.h"' % (include_prefix, file_name), "", "#include <utility>", "",
+         '#include "protocol/RecordPool.h"', ""]
     c.append("namespace lumvane {")
     c.append("")
     for name, _, fields in structs:
@@ -874,6 +875,13 @@ def generate(tree, file_name, include_names, include_prefix):
 
 
 def write_file(path, text):
+    # An unchanged file keeps its time stamp, so what includes it is not rebuilt.
+    try:
+        with open(path, encoding="utf-8") as f:
+            if f.read() == text:
+                return
+    except OSError:
+        pass
     tmp = path + ".tmp"
     with open(tmp, "w", encoding="utf-8") as f:
         f.write(text)

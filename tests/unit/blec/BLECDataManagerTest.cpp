@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "runtime/BZip2.h"
 #include "blec/BLECDataManager.h"
 #include "blec/BLECLog.h"
 #include "crypto/TBNCryptAES.h"
+#include "runtime/BZip2.h"
 
 namespace lumvane {
 namespace {
@@ -370,6 +370,29 @@ TEST(BLECDataManagerReassembly, ContinuationsInAnyOrderBeforeTheLast) {
     rx.feed(chunks[2]);  // a repeat changes nothing
     EXPECT_TRUE(rx.outcomes.empty());
     rx.feed(chunks[4]);
+    ASSERT_EQ(rx.outcomes.size(), 1u);
+    EXPECT_EQ(rx.outcomes[0].data, message);
+}
+
+TEST(BLECDataManagerReassembly, ChunksArrivingAheadWaitForTheGapAndResentOnesOverwrite) {
+    BLECDataManager sender;
+    const Bytes message = filled(1000);
+    auto chunks = sender.splitDataToChunks(message, 8, 40, std::nullopt, false);
+    ASSERT_EQ(chunks.size(), 27u);
+    Receiver rx;
+    rx.feed(chunks[0]);
+    // Every continuation but the last, newest first, with garbage sent ahead of the real
+    // bytes for a chunk still waiting (5) and for one already in place (1).
+    Bytes wrong5 = chunks[5];
+    std::fill(wrong5.begin() + 2, wrong5.end(), 0xEE);
+    rx.feed(wrong5);
+    for (size_t k = chunks.size() - 2; k >= 1; --k) rx.feed(chunks[k]);
+    Bytes wrong1 = chunks[1];
+    std::fill(wrong1.begin() + 2, wrong1.end(), 0xEE);
+    rx.feed(wrong1);
+    rx.feed(chunks[1]);
+    EXPECT_TRUE(rx.outcomes.empty());
+    rx.feed(chunks.back());
     ASSERT_EQ(rx.outcomes.size(), 1u);
     EXPECT_EQ(rx.outcomes[0].data, message);
 }

@@ -8,6 +8,7 @@
 
 #include "FakeBle.h"
 #include "blec/BLECDataManager.h"
+#include "runtime/RequestTiming.h"
 
 namespace lumvane::linktest {
 namespace {
@@ -367,6 +368,46 @@ TEST(RequestQueue, MessageThatCannotBeCutFailsInsteadOfCountingAsSent) {
     EXPECT_FALSE(results.get(1).has_value());
     EXPECT_TRUE(link.peripheral->writesTo("A040").empty());
     EXPECT_EQ(link.connection->requestsInProcessCount(), 0u);
+}
+
+// The timing marks of the road benchmark: each call's marks carry the tag of the thread
+// that handed it over, in the order the call goes through the link; none without a hook.
+std::mutex gMarksMutex;
+std::vector<std::pair<timing::Mark, uint64_t>> gMarks;
+
+void recordMark(timing::Mark mark, uint64_t tag, uint64_t, timing::Clock::time_point) {
+    std::lock_guard<std::mutex> lock(gMarksMutex);
+    gMarks.emplace_back(mark, tag);
+}
+
+TEST(RequestQueue, TimingMarksFollowACallThroughTheLinkOnlyWhenAsked) {
+    using timing::Mark;
+    FakeLink link(allCodes());
+    Results results;
+    // Off: nothing is marked and requests carry no tag.
+    timing::currentTag() = 5;
+    link.connection->sendRequest(Bytes{1}, results.handler(1));
+    link.connection->handleReply(0, Bytes{4});
+    ASSERT_TRUE(results.waitFor(1));
+
+    timing::setHook(&recordMark);
+    link.connection->sendRequest(Bytes{2}, results.handler(2));
+    timing::currentTag() = 6;
+    link.connection->sendRequest(Bytes{3}, results.handler(3));  // waits behind request 1
+    timing::currentTag() = 0;
+    link.connection->handleReply(1, Bytes{5});
+    link.connection->handleReply(2, Bytes{6});
+    ASSERT_TRUE(results.waitFor(3));
+    timing::setHook(nullptr);
+    std::lock_guard<std::mutex> lock(gMarksMutex);
+    // Request 3 goes out as soon as request 2's reply frees the link, before that reply
+    // is handed back.
+    const std::vector<std::pair<Mark, uint64_t>> expected = {
+        {Mark::LinkQueued, 5}, {Mark::LinkSplit, 5}, {Mark::LinkWritten, 5},
+        {Mark::LinkQueued, 6}, {Mark::LinkSplit, 6}, {Mark::LinkWritten, 6},
+        {Mark::LinkReply, 5},  {Mark::LinkReply, 6},
+    };
+    EXPECT_EQ(gMarks, expected);
 }
 
 }  // namespace
