@@ -17,6 +17,7 @@
 #include "runtime/TBNWaitManager.h"
 #include "ui/MorePages.h"
 #include "ui/UserInterface.h"
+#include "ui/wizard/WizardLauncher.h"
 
 namespace {
 
@@ -36,6 +37,9 @@ lumvane::UserInterfaceFactory userInterface() {
     };
     ui.makePopoverUIService = lumvane::ui::makePopoverUIService;
     ui.showQRCodeWindow = lumvane::ui::showQRCodeWindow;
+    ui.showFirstRunWizard = lumvane::ui::showFirstRunWizard;
+    ui.showImportWindow = lumvane::ui::showImportWindow;
+    ui.showExportWindow = lumvane::ui::showExportWindow;
     return ui;
 }
 

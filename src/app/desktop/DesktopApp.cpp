@@ -27,6 +27,7 @@
 
 #include "app/HeadlessApp.h"
 #include "app/SecurityKeyBridge.h"
+#include "app/SingleInstance.h"
 #include "app/StartupSteps.h"
 #include "app/desktop/DesktopNoticeBackend.h"
 #include "app/desktop/Notices.h"
@@ -749,6 +750,10 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         pushConnector = *connector;
     }
 
+    // One copy per settings folder: a second one would rewrite the settings under the first.
+    std::optional<SingleInstance> instance = takeSingleInstanceLock();
+    if (!instance) return kExitAlreadyRunning;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumvane");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -800,7 +805,11 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         TBNLogHelper::flushLog();
         return 1;
     }
-    if (startup.settingsAttempt == 3) {
+    std::optional<std::string> movedAside;
+    if (startup.settingsMovedAside) {
+        movedAside = StartupSteps::movedAsideText(*startup.settingsMovedAside);
+        sayLine(*movedAside);
+    } else if (startup.settingsAttempt == 3) {
         sayLine("settings could not be opened: started with new settings");
     }
 
@@ -829,6 +838,14 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     delegate->config.configure(service, delegate->statusItem, loop, ui);
     settings.addDelegate(delegate);
     sayLine("status item shown");
+    if (movedAside) {
+        // The pairing and approvals went with the old file: the user has to know.
+        if (auto notices = delegate->config.notifications()) {
+            if (auto service = notices->notificationService()) {
+                service->showNotification(*movedAside, std::string("Lumvane"), std::nullopt);
+            }
+        }
+    }
 
     // Updates come from the package manager: the checks answer so and fetch nothing.
     delegate->updater.setDelegate(delegate.get());
@@ -840,7 +857,8 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     updateTimer.start();
 
     // Browsers can start the native-messaging host only once their manifests are there.
-    TBNBrowserExtensionManager::sharedManager().installNMManifests();
+    sayLine(StartupSteps::manifestsText(StartupSteps::installNativeMessagingManifests(
+        TBNBrowserExtensionManager::sharedManager())));
 
     if (settings.doneWizard()) {
         delegate->startService();
@@ -887,6 +905,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         signalThread.join();
     }
     if (delegate->relaunch) {
+        instance.reset();  // the new copy takes the lock
         // Started once this run has let go of its ports; no shell, the real program path.
         QStringList arguments;
         for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);

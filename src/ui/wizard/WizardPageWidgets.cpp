@@ -541,7 +541,7 @@ class ExportWidget : public WizardPageWidget {
 class ProgressWidget : public WizardPageWidget {
   public:
     ProgressWidget(std::shared_ptr<WizardTransferProgressPage> page, bool import)
-        : page_(std::move(page)), import_(import) {
+        : page_(std::move(page)) {
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(titleLabel(
             import ? "WIZARD_IMPORT_PROGRESS_TITLE" : "WIZARD_EXPORT_PROGRESS_TITLE", this));
@@ -581,7 +581,6 @@ class ProgressWidget : public WizardPageWidget {
 
   private:
     std::shared_ptr<WizardTransferProgressPage> page_;
-    bool import_;
     QLabel* subtitle_;
     QProgressBar* progress_;
     QLabel* done_;
