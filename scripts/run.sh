@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds lumvane (Release) and starts it; arguments are passed on (default --headless).
+# Builds lumvane (Release) and starts it; arguments are passed on. Without arguments it
+# starts the desktop application when a display is there, else the headless service.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -8,7 +9,6 @@ BUILD=build/release
 if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=OFF >/dev/null
 fi
-cmake --build "$BUILD" -j "$(nproc)" --target lumvane
-# Without arguments: the service without a status item or windows.
-[ $# -eq 0 ] && set -- --headless
+# The program and the helpers it runs through pkexec (hosts line, /dev/uhid access).
+cmake --build "$BUILD" -j "$(nproc)" --target lumvane lumvane-hosts-helper lumvane-uhid-helper
 exec "$BUILD/src/app/lumvane" "$@"
