@@ -31,7 +31,7 @@
 #include "app/StartupSteps.h"
 #include "app/desktop/DesktopNoticeBackend.h"
 #include "app/desktop/Notices.h"
-#include "app/desktop/QtMainLoop.h"
+#include "app/shell/QtMainLoop.h"
 #include "app/desktop/QtPasteboard.h"
 #include "app/desktop/SoftwareUpdater.h"
 #include "app/desktop/StartAtLogin.h"

@@ -6,9 +6,9 @@
 #include <map>
 
 #include "core/service/TBNService.h"
+#include "runtime/MainLoop.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
-#include "ui/wizard/WizardQtLoop.h"
 #include "ui/wizard/WizardWindows.h"
 
 namespace lumvane {
@@ -28,7 +28,8 @@ std::shared_ptr<WizardPage> makeFirstWizardPage(WizardKind kind,
 
 WizardWindow* openWizardWindow(WizardKind kind, WizardServices services,
                                std::shared_ptr<WizardFlowDelegate> delegate) {
-    if (!services.loop) services.loop = WizardQtLoop::shared();
+    // The application's main loop: Qt's event loop, which the application installed.
+    if (!services.loop) services.loop = MainLoop::main();
     auto context = std::make_shared<WizardContext>(std::move(services));
     auto flow = std::make_shared<WizardFlow>(context);
     flow->setDelegate(delegate);

@@ -21,7 +21,7 @@
 #include <sstream>
 #include <string>
 
-#include "app/desktop/QtMainLoop.h"
+#include "app/shell/QtMainLoop.h"
 #include "app/desktop/TBNStatusItem.h"
 
 namespace {

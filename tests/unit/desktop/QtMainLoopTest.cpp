@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/desktop/QtMainLoop.h"
+#include "app/shell/QtMainLoop.h"
 #include "app/desktop/QtPasteboard.h"
 #include "core/pasteboard/Pasteboard.h"
 #include "runtime/Clock.h"

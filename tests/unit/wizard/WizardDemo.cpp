@@ -48,7 +48,7 @@
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardLauncher.h"
-#include "ui/wizard/WizardQtLoop.h"
+#include "app/shell/QtMainLoop.h"
 #include "ui/wizard/WizardWindows.h"
 
 using namespace lumvane;
@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
     // Qt's own file panels, which the demo can answer.
     QApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     ble::setDefaultBleCentralFactory(*factory);
-    auto loop = WizardQtLoop::shared();
+    auto loop = std::make_shared<QtMainLoop>();
     MainLoop::setMain(loop);
 
     TBNService::Options options;

@@ -1,4 +1,4 @@
-#include "app/desktop/QtMainLoop.h"
+#include "app/shell/QtMainLoop.h"
 
 #include <QCoreApplication>
 #include <QThread>
