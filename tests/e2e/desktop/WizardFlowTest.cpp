@@ -375,10 +375,17 @@ TEST_F(WizardFlowTest, FirstStartPairsThePhoneThroughTheWizardAndTheSecondStartO
     const unsigned long done = waitForPage(kDone, Seconds(120));
     ASSERT_NE(done, 0u) << "the wizard did not reach its last page";
     pageScreenshot("wizard-7-done.png");
-    // The status icon follows the service while and after the pages change.
-    EXPECT_TRUE(eventually([&] { return log().find(kPairedIcon) != std::string::npos; }))
-        << "the status icon never showed the paired phone:\n"
-        << iconLog() << "DEBUGLOG\n" << log();
+    // The status icon follows the service while and after the pages change: it no longer
+    // warns that no phone is paired (it shows the phone at full once the link is up).
+    EXPECT_TRUE(eventually([&] {
+        const std::string icons = iconLog();
+        const size_t last = icons.rfind("status bar icon: ");
+        return last != std::string::npos &&
+               icons.compare(last, kPairedIcon.size() - 1, kPairedIcon, 0,
+                             kPairedIcon.size() - 1) == 0 &&
+               icons.find("_warning", last) == std::string::npos;
+    })) << "the status icon still says that no phone is paired:\n"
+        << iconLog();
 
     clickNext(done);
     ASSERT_TRUE(eventually([&] { return waitForPage(kDone, Seconds(0)) == 0; }))
