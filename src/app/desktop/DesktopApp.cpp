@@ -648,6 +648,7 @@ class AppDelegate : public TBNStatusItemDelegate,
 
     // ---- TBNWizardWindowControllerDelegate ----
     void wizardWindowControllerDidCanceled() override { QCoreApplication::quit(); }
+    void wizardWindowControllerStartService() override { startService(); }
     void wizardWindowControllerDidFinished() override {
         std::weak_ptr<AppDelegate> weak = weak_from_this();
         loop_->postAfter(1.0, [weak] {
@@ -826,6 +827,21 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
 #ifdef LUMVANE_HAVE_LOGIND
     options.sleepWake = std::make_shared<LogindSleepWakeSource>();
 #endif
+    if (bleSpec.rfind("sim:", 0) == 0) {
+        // With the simulated radio (tests, demonstrations) the application never creates
+        // or trusts an identity, which needs an administrator password; like a headless
+        // run it uses one an earlier run made, else plain HTTP.
+        options.identitySource.isSetuped = [] { return true; };
+        options.identitySource.identity = []() -> std::optional<SSLIdentity> {
+            auto& manager = TBNBrowserExtensionManager::sharedManager();
+            if (!manager.isExistSSLIdentity() || manager.isExpiredSSLIdentity()) {
+                return std::nullopt;
+            }
+            auto identity = manager.sslIdentity();
+            if (!identity) return std::nullopt;
+            return SSLIdentity{identity->certificatePath, identity->privateKeyPath};
+        };
+    }
     TBNServiceHandlers::applyStandard(options);
     options.terminate = [loop] { loop->post([] { QCoreApplication::quit(); }); };
     TBNService::configureSharedService(std::move(options));

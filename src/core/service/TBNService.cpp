@@ -484,6 +484,12 @@ void TBNService::openExtensionRegistration() {
     }
 }
 
+bool TBNService::wouldAskForSSLIdentity() const {
+    const auto& source = options_.identitySource;
+    if (!options_.generateSSLCerts || !source.isSetuped) return false;
+    return !source.isSetuped() || (source.isExpired && source.isExpired());
+}
+
 bool TBNService::canSupportBluetoothLowEnergy() {
     if (options_.bluetoothCheck) return options_.bluetoothCheck();
     return TBNBLEChecker::create(clock_)->canSupportBluetoothLowEnergy();

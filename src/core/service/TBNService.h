@@ -244,6 +244,11 @@ class TBNService : public TBNThriftRemoteMobileServiceDelegate,
 
     void openExtensionRegistration();
     bool canSupportBluetoothLowEnergy();
+    // Whether start() would ask for the local TLS identity (HTTPS switch on, and the
+    // source reports it missing, untrusted or expiring), and the source that makes it:
+    // the first-run wizard asks the same question the same way.
+    bool wouldAskForSSLIdentity() const;
+    const TBNServiceIdentitySource& identitySource() const { return options_.identitySource; }
 
     // ---- Pairing and the status menu ----
     using PairURLHandler = std::function<void(const std::string& url)>;

@@ -81,7 +81,8 @@ std::map<WizardKind, QPointer<WizardWindow>>& openWindows() {
 }
 
 void show(WizardKind kind, const std::shared_ptr<TBNService>& service,
-          std::shared_ptr<WizardFlowDelegate> delegate) {
+          std::shared_ptr<WizardFlowDelegate> delegate,
+          std::weak_ptr<TBNWizardWindowControllerDelegate> owner = {}) {
     auto& open = openWindows()[kind];
     if (open) {
         open->raise();
@@ -89,7 +90,18 @@ void show(WizardKind kind, const std::shared_ptr<TBNService>& service,
         return;
     }
     if (!service) return;
-    open = openWizardWindow(kind, wizardServicesFor(service), std::move(delegate));
+    WizardServices services = wizardServicesFor(service);
+    if (!owner.expired()) {
+        std::weak_ptr<TBNService> weakService = service;
+        services.startService = [owner, weakService] {
+            if (auto o = owner.lock()) {
+                o->wizardWindowControllerStartService();
+            } else if (auto s = weakService.lock()) {
+                s->start();
+            }
+        };
+    }
+    open = openWizardWindow(kind, std::move(services), std::move(delegate));
 }
 
 }  // namespace
@@ -98,7 +110,7 @@ namespace ui {
 
 void showFirstRunWizard(std::shared_ptr<TBNService> service,
                         std::weak_ptr<TBNWizardWindowControllerDelegate> delegate) {
-    show(WizardKind::FirstRun, service, std::make_shared<FirstRunDelegate>(std::move(delegate)));
+    show(WizardKind::FirstRun, service, std::make_shared<FirstRunDelegate>(delegate), delegate);
 }
 
 void showImportWindow(std::shared_ptr<TBNService> service) {

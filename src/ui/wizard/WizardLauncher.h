@@ -14,6 +14,9 @@ class TBNWizardWindowControllerDelegate {
     virtual void wizardWindowControllerDidCanceled() = 0;
     // The wizard ended with a paired phone and doneWizard set.
     virtual void wizardWindowControllerDidFinished() = 0;
+    // The extensions page starts the service (the identity question answered): through
+    // the application, which says that it serves and brings the status icon in step.
+    virtual void wizardWindowControllerStartService() = 0;
 };
 
 namespace ui {

@@ -87,12 +87,17 @@ WizardServices wizardServicesFor(const std::shared_ptr<TBNService>& service) {
     s.openExtensionRegistration = [weak] {
         if (auto service = weak.lock()) service->openExtensionRegistration();
     };
+    // The identity question follows the service's own: the same switch and source, so a
+    // run that never creates an identity (the simulated radio) never offers it here either.
     s.generateSSLCerts = TBNOSXFeatureManager::generateSSLCerts();
-    s.isSetupedSSLIdentity = [] {
-        return TBNBrowserExtensionManager::sharedManager().isSetupedSSLIdentity();
+    s.isSetupedSSLIdentity = [weak] {
+        auto service = weak.lock();
+        return !service || !service->wouldAskForSSLIdentity();
     };
-    s.setupSSLIdentity = [] {
-        return TBNBrowserExtensionManager::sharedManager().setupSSLIdentity();
+    s.setupSSLIdentity = [weak] {
+        auto service = weak.lock();
+        const auto& source = service ? service->identitySource() : TBNServiceIdentitySource{};
+        return source.setup ? source.setup() : false;
     };
     s.startService = [weak] {
         if (auto service = weak.lock()) service->start();

@@ -56,6 +56,29 @@ const char* kWindowStyle = R"(
 #wizardWindow QProgressBar::chunk { background: white; border-radius: 3px; }
 )";
 
+// Alerts and file panels are children of the window (window-modal) but keep the
+// system's light look: without this they would take the window's white text and
+// see-through buttons on their light background, and be unreadable.
+const char* kDialogStyle = R"(
+QLabel { color: palette(window-text); }
+QPushButton {
+  color: palette(button-text); background: palette(button); border: 1px solid palette(mid);
+  border-radius: 4px; padding: 5px 16px; min-width: 72px; font-weight: normal;
+}
+QPushButton:default { border: 1px solid palette(highlight); }
+QPushButton:hover { background: palette(light); }
+QPushButton:disabled { color: palette(mid); }
+QListWidget, QListView, QTreeView { background: palette(base); color: palette(text); }
+QListWidget::item, QListView::item { background: transparent; color: palette(text); }
+QListWidget::item:selected, QListView::item:selected {
+  background: palette(highlight); color: palette(highlighted-text);
+}
+QLineEdit {
+  background: palette(base); color: palette(text); border: 1px solid palette(mid);
+  border-radius: 3px; padding: 2px;
+}
+)";
+
 QString versionLine(const std::shared_ptr<TBNSettings>& settings) {
     std::string version;
     if (auto text = settings ? settings->appVersion() : std::nullopt; text && !text->empty()) {
@@ -165,6 +188,12 @@ void WizardWindow::wizardFlowShowPage(const std::shared_ptr<WizardPage>& page) {
     });
     widget->refresh();
     widget->show();
+    // The page's title in the window's: the task bar and window lists say where the user is.
+    QString title = QString::fromUtf8(kAppName);
+    if (auto* label = widget->findChild<QLabel*>("pageTitle"); label && !label->text().isEmpty()) {
+        title += QStringLiteral(" – ") + label->text();
+    }
+    setWindowTitle(title);
 }
 
 void WizardWindow::wizardFlowRemovePage(const std::shared_ptr<WizardPage>& page) {
@@ -198,6 +227,7 @@ void WizardWindow::closeEvent(QCloseEvent* event) {
 void WizardWindow::showAlert(const WizardAlert& alert, std::function<void(int button)> done) {
     auto* box = new QMessageBox(this);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setStyleSheet(kDialogStyle);
     box->setWindowModality(Qt::WindowModal);
     box->setIcon(alert.style == WizardAlert::Style::Critical ? QMessageBox::Critical
                                                              : QMessageBox::Warning);
@@ -230,6 +260,7 @@ void WizardWindow::chooseFile(const WizardFilePanel& panel,
                               std::function<void(std::optional<std::string> path)> done) {
     auto* dialog = new QFileDialog(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setStyleSheet(kDialogStyle);
     dialog->setWindowModality(Qt::WindowModal);
     QString folder = panel.folder.empty()
                          ? QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation)

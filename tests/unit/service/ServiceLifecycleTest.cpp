@@ -232,6 +232,33 @@ TEST_F(ServiceLifecycleTest, MissingOrExpiringIdentityIsOfferedAndRefusalQuits) 
     }
 }
 
+// The first-run wizard asks the identity question exactly when start() would: with the
+// HTTPS switch off or no source (the simulated radio's source always reports one), never.
+TEST_F(ServiceLifecycleTest, TheIdentityQuestionIsAskedWhereStartWouldAskIt) {
+    struct Case {
+        const char* name;
+        bool https, source, setUp, expired, asks;
+    } cases[] = {
+        {"trusted", true, true, true, false, false},
+        {"missing", true, true, false, false, true},
+        {"expiring", true, true, true, true, true},
+        {"HTTPS off", false, true, false, false, false},
+        {"no source", true, false, false, false, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        identitySetUp_ = c.setUp;
+        identityExpired_ = c.expired;
+        auto o = options();
+        o.generateSSLCerts = c.https;
+        if (!c.source) o.identitySource = {};
+        makeService(std::move(o));
+        EXPECT_EQ(service_->wouldAskForSSLIdentity(), c.asks);
+        EXPECT_EQ(setups_, 0) << "asking whether to ask creates nothing";
+        service_.reset();
+    }
+}
+
 TEST_F(ServiceLifecycleTest, SleepStopsOnlyThePhoneLinkAndWakeBringsItBack) {
     pairPhone(false);
     makeService(options());
