@@ -293,18 +293,7 @@ int runHeadless(const CommandLine& commandLine) {
     TBN_LOG_INFO(kTags, "headless stop");
     // A request may be blocked for minutes waiting for the phone; nothing is saved at
     // quit, so the run ends once the link and servers had a fair chance to stop.
-    auto stopped = std::make_shared<std::promise<void>>();
-    auto stoppedFuture = stopped->get_future();
-    std::thread([service, stopped] {
-        service->stopPair();
-        service->stop();
-        stopped->set_value();
-    }).detach();
-    if (stoppedFuture.wait_for(kStopGrace) != std::future_status::ready) {
-        TBN_LOG_WARN(kTags, "requests still waiting for the phone are dropped");
-    }
-    settings.waitForPendingSaves();
-    TBNLogHelper::flushLog();
+    StartupSteps::stopService(service, settings, kStopGrace);
     sayLine("stopped");
     // The signal thread is still in sigwait when the loop stopped for another reason.
     stopping.store(true);

@@ -4,9 +4,12 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <set>
 #include <system_error>
+#include <thread>
 
+#include "core/service/TBNService.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNKeyChainManager.h"
@@ -292,6 +295,22 @@ void StartupSteps::stashSystemInfoToLog() {
     TBN_LOG_INFO("", "os:        {} - {}", os, uname(&u) == 0 ? u.release : "");
     TBN_LOG_INFO("", "{}", line);
     TBN_LOG_INFO("", "");
+}
+
+void StartupSteps::stopService(const std::shared_ptr<TBNService>& service, TBNSettings& settings,
+                               std::chrono::milliseconds grace) {
+    auto stopped = std::make_shared<std::promise<void>>();
+    auto stoppedFuture = stopped->get_future();
+    std::thread([service, stopped] {
+        service->stopPair();
+        service->stop();
+        stopped->set_value();
+    }).detach();
+    if (stoppedFuture.wait_for(grace) != std::future_status::ready) {
+        TBN_LOG_WARN(kTags, "requests still waiting for the phone are dropped");
+    }
+    settings.waitForPendingSaves();
+    TBNLogHelper::flushLog();
 }
 
 }  // namespace lumvane

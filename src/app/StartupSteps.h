@@ -7,6 +7,7 @@
 // Every step logs its failures under "ui|app" and carries on: at worst the program
 // runs with fresh settings under a key that could not be stored. Nothing a step
 // cannot open is ever deleted: an unreadable settings file is moved aside.
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@ class TBNSettings;
 class TBNLogFilter;
 class TBNLogFormatter;
 class TBNBrowserExtensionManager;
+class TBNService;
 
 class StartupSteps {
   public:
@@ -98,6 +100,13 @@ class StartupSteps {
 
     // The system-information block at the head of every log file.
     static void stashSystemInfoToLog();
+
+    // The end of a run: stops the pairing, the phone link and the servers, waiting at
+    // most `grace` for requests blocked on the phone (nothing is saved at quit, so they
+    // are dropped after that), then writes the settings changes still pending and
+    // flushes the log.
+    static void stopService(const std::shared_ptr<TBNService>& service, TBNSettings& settings,
+                            std::chrono::milliseconds grace);
 };
 
 }  // namespace lumvane

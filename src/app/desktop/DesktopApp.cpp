@@ -31,13 +31,13 @@
 #include "app/StartupSteps.h"
 #include "app/desktop/DesktopNoticeBackend.h"
 #include "app/desktop/Notices.h"
-#include "app/shell/QtMainLoop.h"
 #include "app/desktop/QtPasteboard.h"
 #include "app/desktop/SoftwareUpdater.h"
 #include "app/desktop/StartAtLogin.h"
 #include "app/desktop/StatusMenuModel.h"
 #include "app/desktop/TBNStatusItem.h"
 #include "app/shell/AppAssembly.h"
+#include "app/shell/QtMainLoop.h"
 #include "app/shell/ServiceLayerBridges.h"
 #include "core/pasteboard/Pasteboard.h"
 #include "core/remote/BlecPhoneLink.h"
@@ -903,17 +903,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     const int status = app.exec();
     TBN_LOG_INFO(kTags, "desktop stop");
 
-    auto stopped = std::make_shared<std::promise<void>>();
-    auto stoppedFuture = stopped->get_future();
-    std::thread([service, stopped] {
-        service->stop();
-        stopped->set_value();
-    }).detach();
-    if (stoppedFuture.wait_for(kStopGrace) != std::future_status::ready) {
-        TBN_LOG_WARN(kTags, "requests still waiting for the phone are dropped");
-    }
-    settings.waitForPendingSaves();
-    TBNLogHelper::flushLog();
+    StartupSteps::stopService(service, settings, kStopGrace);
     sayLine("stopped");
     stopping.store(true);
     if (signalThread.joinable()) {
