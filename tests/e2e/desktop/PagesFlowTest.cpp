@@ -27,9 +27,27 @@ struct WindowGeometry {
 class PagesFlowTest : public DesktopFixture {
   protected:
     void TearDown() override {
+        if (HasFailure() && lumvane_) {
+            lumvane_->stop(Seconds(30));
+            dumpLogs();
+        }
         // The processes go first, so that a request still waiting for its answer ends.
         DesktopFixture::TearDown();
         for (auto& wait : calls_) wait();
+    }
+
+    // The end of each of lumvane's logs, for a failure.
+    void dumpLogs() const {
+        std::error_code ec;
+        const fs::path logs = home_->settingsFolder() / "logs";
+        for (fs::directory_iterator it(logs, ec), end; !ec && it != end; it.increment(ec)) {
+            std::ifstream in(it->path());
+            std::vector<std::string> lines;
+            for (std::string line; std::getline(in, line);) lines.push_back(line);
+            const size_t from = lines.size() > 150 ? lines.size() - 150 : 0;
+            std::cerr << "--- " << it->path().filename().string() << "\n";
+            for (size_t i = from; i < lines.size(); ++i) std::cerr << lines[i] << "\n";
+        }
     }
 
     // Pairs the phone the way a headless run does and registers the extension client in
@@ -187,6 +205,9 @@ TEST_F(PagesFlowTest, ALoginAddedWhileThePhoneIsAwayIsSavedOnceItIsBack) {
     ASSERT_TRUE(page) << "no save page; lumvane said:\n" << lumvane_->output();
     expectAtTheIcon(*page);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the fade-in
+    page = pageWindow();                                          // with its content shown
+    ASSERT_TRUE(page);
+    expectAtTheIcon(*page);
     screenshot("pages-save-account-waiting.png");
     EXPECT_EQ(added.wait_for(std::chrono::seconds(0)), std::future_status::timeout)
         << "the request was answered before the page was";
@@ -194,16 +215,26 @@ TEST_F(PagesFlowTest, ALoginAddedWhileThePhoneIsAwayIsSavedOnceItIsBack) {
     // The phone comes back: 5 s later the page saves by itself and goes away.
     phone_->writeStdin("wake\n");
     ASSERT_TRUE(phone_->waitForLine("^phone-sim awake$", kStartTime)) << phone_->output();
-    ASSERT_TRUE(eventually([&] {
-        if (auto shown = pageWindow(); shown && shown->height < page->height) {
-            page = shown;  // the waiting box went: the page as it saves itself
+    // Its waiting box goes (the page as it counts down to saving itself is kept as a
+    // picture), then the page saves and closes.
+    std::string heights;
+    bool online = false;
+    eventually([&] {
+        auto shown = pageWindow();
+        heights += shown ? std::to_string(shown->height) + " " : "- ";
+        // The waiting box gives way to the self-save's hint: another height.
+        if (shown && shown->height != page->height) {
+            online = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the fades
+            if ((shown = pageWindow())) {
+                expectAtTheIcon(*shown);
+                screenshot("pages-save-account-online.png");
+            }
             return true;
         }
-        return false;
-    })) << "the waiting box stayed";
-    expectAtTheIcon(*page);
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    screenshot("pages-save-account-online.png");
+        return added.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+    });
+    EXPECT_TRUE(online) << "the page never showed the phone online; its heights: " << heights;
     ASSERT_EQ(added.wait_for(std::chrono::seconds(90)), std::future_status::ready)
         << "the page did not save by itself; lumvane said:\n"
         << lumvane_->output();
@@ -233,6 +264,9 @@ TEST_F(PagesFlowTest, AClickOnTheSecondAccountGivesTheExtensionThatAccount) {
     ASSERT_TRUE(page) << "no choose page; lumvane said:\n" << lumvane_->output();
     expectAtTheIcon(*page);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));  // the fade-in
+    page = pageWindow();                                          // with its content shown
+    ASSERT_TRUE(page);
+    expectAtTheIcon(*page);
     screenshot("pages-choose-account.png");
 
     // From the page's bottom edge up: margin 18, the buttons' row (32), 10 + 4 + 10 of
