@@ -27,6 +27,9 @@ TBNPopoverWindow::TBNPopoverWindow(QWidget* content)
     setStyleSheet("#TBNPopoverWindow { background-color: #14213d; }");
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The page sets the window's size (setContentSize); a minimum kept from its taller
+    // state would stop the window from shrinking when a part of the page goes.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->addWidget(content);
     content->show();
     adjustSize();
