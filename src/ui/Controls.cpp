@@ -138,6 +138,9 @@ void applyPageStyle(QWidget* page) {
         QLineEdit, QComboBox { background: white; color: #1d2b2e; border: 1px solid %3;
             border-radius: 6px; padding: 4px 8px; selection-background-color: %3; }
         QLineEdit:disabled { background: #c9dadd; }
+        QComboBox::drop-down { subcontrol-origin: padding; subcontrol-position: center right;
+            width: 20px; border: none; background: transparent; }
+        QComboBox::down-arrow { image: none; }
         QComboBox QAbstractItemView { background: white; color: #1d2b2e;
             selection-background-color: %3; }
         QPushButton { border-radius: 6px; padding: 6px 16px; min-width: 64px; }

@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QPainter>
 #include <QProgressBar>
 #include <QVBoxLayout>
 
@@ -42,6 +43,26 @@ bool firstPhoneOnline() {
 QString fromStd(const std::optional<std::string>& text) {
     return text ? QString::fromStdString(*text) : QString();
 }
+
+// The page style draws the box without the platform's drop-down button, whose square
+// frame cut into the rounded corner; the arrow is drawn here instead.
+class ArrowComboBox : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override {
+        QComboBox::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0x1d, 0x2b, 0x2e));
+        const QPointF c(width() - 14.0, height() / 2.0);
+        const QPointF arrow[3] = {c + QPointF(-4.5, -2.5), c + QPointF(4.5, -2.5),
+                                  c + QPointF(0, 3.0)};
+        painter.drawPolygon(arrow, 3);
+    }
+};
 
 }  // namespace
 
@@ -159,7 +180,7 @@ TBNChooseAccountPopoverViewController::TBNChooseAccountPopoverViewController(QWi
     header->addLayout(titles, 1);
     content()->addLayout(header);
 
-    accountsComboBox = new QComboBox(pageBox);
+    accountsComboBox = new ArrowComboBox(pageBox);
     accountsComboBox->setMinimumHeight(32);
     content()->addWidget(accountsComboBox);
     connect(accountsComboBox, &QComboBox::currentIndexChanged, this,

@@ -52,7 +52,10 @@ const char* kUsage =
     "  copy-to-host LOGIN PASSWORD SECONDS\n"
     "                             put the login's password on the Mac's clipboard for\n"
     "                             SECONDS: answers the Mac's clipboard request with it and\n"
-    "                             asks the Mac to fetch it (A050 = 3)\n";
+    "                             asks the Mac to fetch it (A050 = 3)\n"
+    "  sleep                      go away: stop advertising and drop the Mac (the\n"
+    "                             pairing and the vault stay)\n"
+    "  wake                       come back: advertise again\n";
 
 [[noreturn]] void usage(const std::string& problem) {
     std::cerr << "phone-sim: " << problem << "\n" << kUsage;
@@ -229,7 +232,13 @@ int main(int argc, char** argv) {
             input.erase(0, end + 1);
             std::string verb, login, password;
             double seconds = 0;
-            if (command >> verb >> login >> password >> seconds && verb == "copy-to-host") {
+            if (command.str() == "sleep") {
+                phone->sleep();
+                std::cout << "phone-sim asleep" << std::endl;
+            } else if (command.str() == "wake") {
+                phone->wakeUp();
+                std::cout << "phone-sim awake" << std::endl;
+            } else if (command >> verb >> login >> password >> seconds && verb == "copy-to-host") {
                 auto answer = std::make_shared<TBNLoadDataForClipboardResponse>();
                 answer->setLogin(login);
                 answer->setPassword(password);

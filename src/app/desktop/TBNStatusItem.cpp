@@ -27,6 +27,9 @@ TBNPopoverWindow::TBNPopoverWindow(QWidget* content)
     setStyleSheet("#TBNPopoverWindow { background-color: #14213d; }");
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
+    // The page sets the window's size (setContentSize); a minimum kept from its taller
+    // state would stop the window from shrinking when a part of the page goes.
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
     layout->addWidget(content);
     content->show();
     adjustSize();
@@ -39,8 +42,9 @@ QSize TBNPopoverWindow::contentSize() const {
 void TBNPopoverWindow::setContentSize(const QSize& size) {
     const QRect before = geometry();
     resize(size);
-    // Keep the edge next to the icon where it was.
-    if (isVisible()) move(before.x(), before.bottom() - size.height() + 1);
+    // Keep the edge next to the icon where it was: the top one under a top panel, where
+    // keeping the bottom would push a growing page over the panel.
+    if (isVisible() && !hangsFromTop_) move(before.x(), before.bottom() - size.height() + 1);
 }
 
 void TBNPopoverWindow::placeAt(const QRect& anchor) {
@@ -53,10 +57,14 @@ void TBNPopoverWindow::placeAt(const QRect& anchor) {
     if (!anchor.isValid() || anchor.isEmpty()) {
         x = area.right() - s.width() + 1;
         y = area.top();
+        hangsFromTop_ = true;
     } else {
         x = anchor.center().x() - s.width() / 2;
-        y = anchor.top() - s.height();                // above the icon, as under a bottom panel
-        if (y < area.top()) y = anchor.bottom() + 1;  // a top panel: underneath
+        // The panel's side from the icon's place, not from the page's size: a page may be
+        // placed before its content has its height.
+        hangsFromTop_ = anchor.center().y() < area.center().y();
+        // Underneath the icon of a top panel, above the icon of a bottom panel.
+        y = hangsFromTop_ ? anchor.bottom() + 1 : anchor.top() - s.height();
     }
     x = std::max(area.left(), std::min(x, area.right() - s.width() + 1));
     y = std::max(area.top(), std::min(y, area.bottom() - s.height() + 1));

@@ -56,6 +56,11 @@ class TBNPopoverWindow : public QWidget, public TBNPopoverHost {
 
   public:
     bool forced = false;  // set before the item closes it
+
+  private:
+    // Under a top panel (or at the top of the screen) the top edge is the one next to
+    // the icon; above a bottom panel the bottom edge is.
+    bool hangsFromTop_ = false;
 };
 
 class TBNStatusItem : public QObject,
