@@ -291,12 +291,9 @@ class AppDelegate : public TBNStatusItemDelegate,
     void startService() {
         auto service = this->service;
         std::weak_ptr<AppDelegate> weak = weak_from_this();
-        // The question cannot be answered "create" where the hosts line cannot be added
-        // (no pkexec, as on a test machine): the end-to-end tests skip it and take the road
-        // of a build without pages. Not a user feature.
-        const char* noQuestion = std::getenv("LUMVANE_TEST_NO_IDENTITY_QUESTION");
-        const bool asks = static_cast<bool>(ui_.makePopoverUIService) &&
-                          !(noQuestion && std::string(noQuestion) == "1");
+        // With the simulated radio the service's identity source never asks (see
+        // runDesktop).
+        const bool asks = static_cast<bool>(ui_.makePopoverUIService);
         DispatchQueue::global(DispatchQueue::Priority::High)->async([service, weak, asks, this] {
             TBN_LOG_INFO(kTags, "starting the service");
             if (asks) {

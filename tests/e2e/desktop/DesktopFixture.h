@@ -132,9 +132,7 @@ class DesktopFixture : public ::testing::Test {
     std::vector<std::string> environment() const {
         return withEnvironment(home_->environment(),
                                {"DISPLAY=" + display_, "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
-                                "QT_QPA_PLATFORM=xcb",
-                                // No hosts line can be added here: no TLS identity question.
-                                "LUMVANE_TEST_NO_IDENTITY_QUESTION=1"});
+                                "QT_QPA_PLATFORM=xcb"});
     }
 
     std::unique_ptr<Process> start(std::vector<std::string> argv, const std::string& name,
