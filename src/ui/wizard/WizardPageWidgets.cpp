@@ -306,7 +306,7 @@ class PairQRCodeWidget : public WizardPageWidget {
         code_->setFixedSize(kCodeSize, kCodeSize);
         boxLayout->addWidget(code_);
         waiting_ = new QLabel(wizardText("WIZARD_PAIR_WAITING_CODE"), box);
-        waiting_->setStyleSheet("color: #174a99;");
+        waiting_->setStyleSheet("color: #145c69;");
         waiting_->setAlignment(Qt::AlignCenter);
         waiting_->setWordWrap(true);
         boxLayout->addWidget(waiting_);

@@ -19,7 +19,7 @@ namespace {
 
 const char* kWindowStyle = R"(
 #wizardWindow {
-  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #143f7d, stop:1 #0c2852);
+  background: qlineargradient(x1:0, y1:0, x2:0, y2:1, stop:0 #145c69, stop:1 #0d3f48);
 }
 #wizardWindow QLabel { color: white; }
 #wizardTitle { font-size: 20px; font-weight: bold; }
@@ -34,7 +34,7 @@ const char* kWindowStyle = R"(
   color: rgba(255,255,255,90); border-color: rgba(255,255,255,50); background: transparent;
 }
 #wizardWindow QPushButton#nextButton {
-  background: white; color: #174a99; font-weight: bold; border: 1px solid white;
+  background: #0ac77d; color: white; font-weight: bold; border: 1px solid #0ac77d;
 }
 #wizardWindow QPushButton#nextButton:disabled {
   background: transparent; color: rgba(255,255,255,110); border: 1px solid rgba(255,255,255,60);
@@ -42,10 +42,10 @@ const char* kWindowStyle = R"(
 }
 #wizardWindow QListWidget { background: transparent; border: none; outline: none; }
 #wizardWindow QListWidget::item {
-  background: rgba(166,191,230,51); color: white; margin: 2px 0px; border-radius: 4px;
+  background: rgba(255,255,255,38); color: white; margin: 2px 0px; border-radius: 4px;
   padding-left: 12px;
 }
-#wizardWindow QListWidget::item:selected { background: white; color: #174a99; }
+#wizardWindow QListWidget::item:selected { background: white; color: #145c69; }
 #wizardWindow QLineEdit, #wizardWindow QTextBrowser {
   background: rgba(255,255,255,30); color: white; border: 1px solid rgba(255,255,255,80);
   border-radius: 4px; padding: 4px;
