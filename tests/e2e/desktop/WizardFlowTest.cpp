@@ -14,42 +14,10 @@
 #include <regex>
 #include <sstream>
 
-#include "../E2EHarness.h"
+#include "DesktopFixture.h"
 
 namespace lumvane::e2e {
 namespace {
-
-constexpr Seconds kStartTime{60};
-
-std::string tool(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::stringstream folders(path ? path : "");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        const fs::path candidate = fs::path(folder) / name;
-        if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-    }
-    return {};
-}
-
-std::vector<std::string> withEnvironment(std::vector<std::string> base,
-                                         const std::vector<std::string>& overrides) {
-    for (const auto& o : overrides) {
-        const std::string name = o.substr(0, o.find('=') + 1);
-        std::erase_if(base, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
-        base.push_back(o);
-    }
-    return base;
-}
-
-// Polls `done` every 100 ms up to the deadline.
-bool eventually(const std::function<bool()>& done, Seconds limit = kStartTime) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
-    return true;
-}
 
 // Sends WM_DELETE_WINDOW to the window (defined at the end: Xlib's macros stay out of the
 // test code).
@@ -59,102 +27,19 @@ struct Geometry {
     int x = 0, y = 0, width = 0, height = 0;
 };
 
-class WizardFlowTest : public ::testing::Test {
+// The desktop tests' display, tray, bus and radio, and the QR reader as well.
+class WizardFlowTest : public DesktopFixture {
   protected:
     void SetUp() override {
-        for (const char* tool : {"Xvfb", "trayer", "xdotool", "import", "dbus-daemon", "zbarimg"}) {
-            if (lumvane::e2e::tool(tool).empty())
-                GTEST_SKIP() << tool << " is not installed (scripts/setup.sh)";
-        }
-        const std::string busy = busyPorts({19521, 19523, 19524});
-        if (!busy.empty()) GTEST_FAIL() << busy;
-        home_ = std::make_unique<TempHome>();
-
-        // A session bus of our own that starts no services: no keyring, and only the
-        // stand-in notification server answers there.
-        const fs::path busConfig = home_->path() / "session.conf";
-        std::ofstream(busConfig) << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-BUS Bus "
-                                    "Configuration 1.0//EN\"\n"
-                                    " \"http://www.freedesktop.org/standards/dbus/1.0/"
-                                    "busconfig.dtd\">\n"
-                                    "<busconfig><type>session</type>"
-                                    "<listen>unix:dir="
-                                 << home_->path().string()
-                                 << "</listen><auth>EXTERNAL</auth>"
-                                    "<policy context=\"default\"><allow send_destination=\"*\" "
-                                    "eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
-                                    "own=\"*\"/></policy></busconfig>\n";
-        bus_ = start({tool("dbus-daemon"), "--config-file=" + busConfig.string(), "--nofork",
-                      "--print-address=1"},
-                     "bus");
-        auto address = bus_->waitForLine("^(unix:.*)$", kStartTime);
-        ASSERT_TRUE(address) << bus_->errors();
-        busAddress_ = *address;
-
-        xvfb_ = start(
-            {tool("Xvfb"), "-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"},
-            "xvfb");
-        auto display = xvfb_->waitForLine("^([0-9]+)$", kStartTime);
-        ASSERT_TRUE(display) << xvfb_->errors();
-        display_ = ":" + *display;
-
-        tray_ = start({tool("trayer"), "--edge", "top", "--align", "right", "--widthtype",
-                       "request", "--height", "32", "--transparent", "false", "--tint", "0xdddddd",
-                       "--SetDockType", "true"},
-                      "trayer");
-        notifications_ =
-            start({std::string(LUMVANE_E2E_FAKE_NOTIFICATIONS)}, "notifications", /*stdin=*/true);
-        ASSERT_TRUE(notifications_->waitForLine("notification server ready", kStartTime))
-            << notifications_->errors();
-        air_ = start({Programs::bleAir(), airSocket()}, "air");
-        ASSERT_TRUE(air_->waitForLine("listening on", kStartTime)) << air_->errors();
-    }
-
-    void TearDown() override {
-        if (HasFailure()) {
-            if (lumvane_) {
-                std::cerr << "--- lumvane output:\n"
-                          << lumvane_->output() << "--- lumvane errors:\n"
-                          << lumvane_->errors();
-            }
-            if (phone_) std::cerr << "--- phone-sim output:\n" << phone_->output();
-        }
-        for (auto* p : {&lumvane_, &phone_, &notifications_, &air_, &tray_, &xvfb_, &bus_}) {
-            if (*p) (*p)->stop(Seconds(5));
-            p->reset();
-        }
-        home_.reset();
-    }
-
-    std::string airSocket() const { return (home_->path() / "air.sock").string(); }
-
-    std::vector<std::string> environment() const {
-        return withEnvironment(home_->environment(),
-                               {"DISPLAY=" + display_, "DBUS_SESSION_BUS_ADDRESS=" + busAddress_,
-                                "QT_QPA_PLATFORM=xcb"});
-    }
-
-    std::unique_ptr<Process> start(std::vector<std::string> argv, const std::string& name,
-                                   bool pipeStdin = false) {
-        auto process = std::make_unique<Process>(Process::Options{
-            std::move(argv), busAddress_.empty() ? home_->environment() : environment(),
-            home_->path() / (name + ".err"), pipeStdin});
-        EXPECT_TRUE(process->started()) << name;
-        return process;
+        DesktopFixture::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        if (tool("zbarimg").empty()) GTEST_SKIP() << "zbarimg is not installed (scripts/setup.sh)";
     }
 
     void startLumvane() {
-        lumvane_ = start({Programs::lumvane(), "--ble=sim:" + airSocket()}, "lumvane");
+        lumvane_ = start({Programs::lumvane(), "--ble=sim:" + airSocket().string()}, "lumvane");
         ASSERT_TRUE(lumvane_->waitForLine("^lumvane: status item shown$", kStartTime))
             << lumvane_->output() << lumvane_->errors();
-    }
-
-    // Runs an X tool to its end; its output.
-    std::string x(std::vector<std::string> argv) {
-        Process tool(
-            Process::Options{std::move(argv), environment(), home_->path() / "xtool.err", false});
-        EXPECT_TRUE(tool.waitExit(Seconds(30)));
-        return tool.output();
     }
 
     // The mapped wizard window showing the page titled `title`; 0 when there is none.
@@ -188,10 +73,6 @@ class WizardFlowTest : public ::testing::Test {
             if (name == "HEIGHT") g.height = value;
         }
         return g;
-    }
-
-    void click(int atX, int atY) {
-        x({tool("xdotool"), "mousemove", std::to_string(atX), std::to_string(atY), "click", "1"});
     }
 
     // The window's footer: Cancel at the left, Continue (or Finish) at the right, each
@@ -296,11 +177,6 @@ class WizardFlowTest : public ::testing::Test {
             EXPECT_EQ(lumvane_->errors().find(mark), std::string::npos) << lumvane_->errors();
         }
     }
-
-    std::unique_ptr<TempHome> home_;
-    std::string busAddress_;
-    std::string display_;
-    std::unique_ptr<Process> bus_, xvfb_, tray_, notifications_, air_, lumvane_, phone_;
 };
 
 const std::string kWelcome = "Welcome to Lumvane";
@@ -366,7 +242,7 @@ TEST_F(WizardFlowTest, FirstStartPairsThePhoneThroughTheWizardAndTheSecondStartO
         return !url.empty();
     })) << "no QR code readable on the pairing page";
     EXPECT_TRUE(std::regex_match(url, std::regex(R"([a-z][a-z0-9+.-]*://\S+)"))) << url;
-    phone_ = start({Programs::phoneSim(), "--air", airSocket(), "--fixture",
+    phone_ = start({Programs::phoneSim(), "--air", airSocket().string(), "--fixture",
                     Programs::vaultFixture(), "--pair-url", url},
                    "phone", /*stdin=*/true);
     ASSERT_TRUE(phone_->waitForLine("phone-sim ready", kStartTime)) << phone_->errors();
