@@ -120,6 +120,15 @@ struct ServerRequest {
         }
         return seconds(*written - *read - link);
     }
+    // The three pieces of the desktop side: request in to the link's queue, the link's own
+    // work on the call (split, compress, encrypt), reply whole to response written.
+    double inSeconds() const { return seconds(queued.front() - *read); }
+    double splitSeconds() const {
+        Steady::duration d{0};
+        for (size_t i = 0; i < split.size(); ++i) d += sent[i] - split[i];
+        return seconds(d);
+    }
+    double outSeconds() const { return seconds(*written - replied.back()); }
 };
 
 std::map<uint64_t, ServerRequest> requestsFrom(const std::vector<MarkEvent>& marks) {
@@ -530,7 +539,7 @@ double percentile(std::vector<double> v, double p) {
 void BM_GetLoginDataRoad(benchmark::State& state) {
     const int connections = static_cast<int>(state.range(0));
     const int perConnection = static_cast<int>(state.range(1));
-    std::vector<double> latencies, desktop;
+    std::vector<double> latencies, desktop, deskIn, deskSplit, deskOut;
     std::vector<Span> spans;
     std::map<int, std::vector<double>> perClientDesktop, perClientLatency;
     int64_t untimed = 0;
@@ -587,6 +596,9 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
                 continue;
             }
             desktop.push_back(r.desktopSeconds());
+            deskIn.push_back(r.inSeconds());
+            deskSplit.push_back(r.splitSeconds());
+            deskOut.push_back(r.outSeconds());
             std::lock_guard<std::mutex> lock(portMutex);
             auto it = clientOfPort.find(r.port);
             if (it != clientOfPort.end()) perClientDesktop[it->second].push_back(desktop.back());
@@ -624,6 +636,12 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
     state.counters["desk_p50_ms"] = ms(percentile(desktop, 0.50));
     state.counters["desk_p99_ms"] = ms(percentile(desktop, 0.99));
     state.counters["desk_max_ms"] = ms(percentile(desktop, 1.0));
+    state.counters["desk_in_p50_ms"] = ms(percentile(deskIn, 0.50));
+    state.counters["desk_in_p99_ms"] = ms(percentile(deskIn, 0.99));
+    state.counters["desk_split_p50_ms"] = ms(percentile(deskSplit, 0.50));
+    state.counters["desk_split_p99_ms"] = ms(percentile(deskSplit, 0.99));
+    state.counters["desk_out_p50_ms"] = ms(percentile(deskOut, 0.50));
+    state.counters["desk_out_p99_ms"] = ms(percentile(deskOut, 0.99));
     state.counters["desk_untimed"] = static_cast<double>(untimed);
     double longestWait = 0, worstClientDeskP99 = 0;
     std::printf("\n  %d client(s): per client, latency seen by the client and desktop side\n",

@@ -6,7 +6,8 @@ bash scripts/setup.sh
 BUILD=build/bench
 # Tests on in the configuration (road_bench drives the simulated phone, which is built with
 # them), but only the benchmark programs are built.
-cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=ON -DLUMVANE_BENCH=ON >/dev/null
+cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=ON -DLUMVANE_BENCH=ON >/dev/null
 mapfile -t targets < <(for f in bench/*_bench.cmake; do basename "$f" .cmake; done)
 cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
 names=("$@")

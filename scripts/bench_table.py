@@ -54,6 +54,10 @@ for conns, calls in ((1, 150), (8, 25)):
     worst = median("road_bench", bench, "desk_worst_client_p99_ms")
     if wait is not None:
         rows.append((f"  {conns} client(s): longest wait / worst client's desktop p99", "", f"{wait:.1f} ms / {worst:.3f} ms", "", ""))
+    pieces = [median("road_bench", bench, f"desk_{k}_{q}_ms") for k in ("in", "split", "out") for q in ("p50", "p99")]
+    if None not in pieces:
+        rows.append((f"  {conns} client(s): in / link work / out, p50 (p99)", "",
+                     " / ".join(f"{pieces[i]:.3f} ({pieces[i + 1]:.3f})" for i in (0, 2, 4)) + " ms", "", ""))
 
 # 2. Link processing with compression, 1 KiB messages, against the LE 2M ceiling.
 for chunk in (182, 512):

@@ -6,8 +6,10 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD=build/release
 # Configure once; later builds re-run CMake by themselves when a CMakeLists.txt changed.
-if [ ! -f "$BUILD/build.ninja" ]; then
-  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=OFF >/dev/null
+# clang, as in the test build, so the compiler CI checks is the one this build uses.
+if [ ! -f "$BUILD/build.ninja" ] || ! grep -q 'CMAKE_CXX_COMPILER:.*clang' "$BUILD/CMakeCache.txt"; then
+  cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=OFF >/dev/null
 fi
 # The program and the helpers it runs through pkexec (hosts line, /dev/uhid access).
 cmake --build "$BUILD" -j "$(nproc)" --target lumvane lumvane-hosts-helper lumvane-uhid-helper

@@ -30,7 +30,8 @@ if [ -z "$BIN" ]; then
   export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
   # Configure once; the build re-runs CMake by itself when a CMakeLists.txt changed.
   if [ ! -f "$BIN/build.ninja" ]; then
-    cmake -S . -B "$BIN" -G Ninja -DCMAKE_BUILD_TYPE=Release -DLUMVANE_TESTS=ON >/dev/null
+    cmake -S . -B "$BIN" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=ON >/dev/null
   fi
   cmake --build "$BIN" -j "$(nproc)" --target lumvane lumvane-ble-air phone-sim
 fi

@@ -1,11 +1,11 @@
 #include "crypto/TBNCryptHash.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 
 #include <stdexcept>
 
 #include "crypto/CryptHash.h"
+#include "runtime/Digest.h"
 
 namespace lumvane {
 
@@ -49,14 +49,7 @@ int hexValue(char c) {
 }  // namespace
 
 Bytes TBNCryptHash::sha256FromData(ByteView data) {
-    Bytes digest(32, 0);
-    unsigned int size = 0;
-    // EVP_Digest takes a size_t count: no 4 GiB limit.
-    if (EVP_Digest(data.data(), data.size(), digest.data(), &size, EVP_sha256(), nullptr) != 1 ||
-        size != digest.size()) {
-        throw std::runtime_error("SHA-256 failed");
-    }
-    return digest;
+    return sha256(data.data(), data.size());
 }
 
 Bytes TBNCryptHash::sha256FromString(Text string) {

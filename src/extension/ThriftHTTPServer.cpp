@@ -4,7 +4,12 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thrift/transport/TBufferTransports.h>
+
+// Boost 1.74's coroutine support uses std::exchange without including <utility>;
+// GCC 12 turns that support on, so the header has to come first.
+#include <utility>
 
 #include <boost/asio.hpp>
 #include <boost/asio/ssl.hpp>
@@ -21,12 +26,14 @@
 #include <functional>
 #include <list>
 #include <nlohmann/json.hpp>
+#include <sstream>
 #include <string_view>
 #include <typeinfo>
 
 #include "crypto/TBNCryptAES.h"
 #include "extension/ThriftTransportCheckExeption.h"
 #include "extension/browser/HostsRecord.h"
+#include "runtime/AfterReply.h"
 #include "runtime/RequestTiming.h"
 #include "runtime/log/TBNLogger.h"
 #include "runtime/log/ThreadInfo.h"
@@ -534,6 +541,7 @@ class ThriftHTTPConnection : public ConnectionBase,
 
     void abort() override {
         if (closed_) return;
+        std::lock_guard<std::mutex> lock(socketMutex_);  // a worker may be writing
         closed_ = true;
         enter(Phase::Closed);
         timer_.cancel();
@@ -666,9 +674,12 @@ class ThriftHTTPConnection : public ConnectionBase,
             beast::error_code ignored;
             timingTag_ = ++serial;
             timingPort_ = socket().remote_endpoint(ignored).port();
+            timing::mark(timing::Mark::RequestRead, timingTag_, timingPort_);
         }
         // The worker may wait minutes for the phone; the I/O thread goes on meanwhile.
         engine_.pool().enqueue([self = this->shared_from_this()]() mutable {
+            // The handlers' bookkeeping runs once the reply is handed over.
+            AfterReplyScope afterReply;
             std::string reply;
             http::status status = http::status::ok;
             ThriftHTTPServer* server = self->engine_.root().rootObject();
@@ -678,8 +689,6 @@ class ThriftHTTPConnection : public ConnectionBase,
             } else {
                 // The phone link learns the request's tag from this thread.
                 timing::currentTag() = self->timingTag_;
-                if (self->timingTag_)
-                    timing::mark(timing::Mark::RequestRead, self->timingTag_, self->timingPort_);
                 try {
                     reply = server->processRequest(self->request_.body());
                 } catch (const std::exception& e) {
@@ -692,13 +701,87 @@ class ThriftHTTPConnection : public ConnectionBase,
                           self->request_.body().size(), reply.size());
             TBN_LOG_VERBOSE(kTag, "POST /thrift -> {}", static_cast<int>(status));
             auto& io = self->engine_.io();
+            Response res = makeResponse(self->request_, status, std::move(reply));
+            if constexpr (!kSecure) {
+                // A plain connection gets its answer from this thread: waking the I/O
+                // thread to write it would cost the extension that wake-up.
+                std::string wire = serialized(res);
+                const size_t sent = self->sendHere(wire);
+                if (sent > 0 || wire.empty()) {
+                    const bool keepAlive = res.keep_alive();
+                    asio::post(io, [self = std::move(self), wire = std::move(wire), sent,
+                                    keepAlive]() mutable {
+                        self->finishWrite(std::move(wire), sent, keepAlive);
+                    });
+                    afterReply.runPending();
+                    return;
+                }
+            }
             // The handler takes the last reference over, so the connection ends on the
             // I/O thread.
-            asio::post(io, [self = std::move(self), status, reply = std::move(reply)]() mutable {
-                Response res = makeResponse(self->request_, status, std::move(reply));
+            asio::post(io, [self = std::move(self), res = std::move(res)]() mutable {
                 self->respond(std::move(res));
             });
+            afterReply.runPending();
         });
+    }
+
+    static std::string serialized(const Response& res) {
+        std::ostringstream out;
+        out << res;
+        return std::move(out).str();
+    }
+
+    // On a worker, while the request is processed (no operation of the I/O thread is
+    // pending on the socket): writes what the socket takes at once. 0 when nothing could
+    // be written or the connection is closed; the I/O thread then writes the whole answer.
+    size_t sendHere(const std::string& wire) {
+        std::lock_guard<std::mutex> lock(socketMutex_);
+        if (closed_) return 0;
+        const int fd = socket().native_handle();
+        size_t done = 0;
+        while (done < wire.size()) {
+            const ssize_t n =
+                ::send(fd, wire.data() + done, wire.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n > 0) {
+                done += static_cast<size_t>(n);
+            } else if (n < 0 && errno == EINTR) {
+                continue;
+            } else {
+                break;  // full or failed: the I/O thread finishes (and sees a failure)
+            }
+        }
+        if (done == wire.size() && timingTag_) {
+            timing::mark(timing::Mark::ResponseWritten, timingTag_, timingPort_);
+        }
+        return done;
+    }
+
+    // On the I/O thread: the answer was written up to `sent` by a worker; writes the rest.
+    void finishWrite(std::string wire, size_t sent, bool keepAlive) {
+        if (closed_) return;
+        request_ = {};
+        if (sent == wire.size()) return written(keepAlive);
+        enter(Phase::Writing);
+        arm(engine_.options().writeDeadline);
+        auto rest = std::make_shared<std::string>(std::move(wire));
+        asio::async_write(
+            socket(), asio::buffer(rest->data() + sent, rest->size() - sent),
+            [self = this->shared_from_this(), rest, keepAlive](beast::error_code ec, size_t) {
+                if (ec) return self->abort();
+                if (self->timingTag_) {
+                    timing::mark(timing::Mark::ResponseWritten, self->timingTag_,
+                                 self->timingPort_);
+                }
+                self->written(keepAlive);
+            });
+    }
+
+    void written(bool keepAlive) {
+        timingTag_ = 0;
+        ++served_;
+        if (keepAlive) return waitForRequest();
+        linger();
     }
 
     void respond(Response res) {
@@ -713,13 +796,10 @@ class ThriftHTTPConnection : public ConnectionBase,
                               if (self->timingTag_) {
                                   timing::mark(timing::Mark::ResponseWritten, self->timingTag_,
                                                self->timingPort_);
-                                  self->timingTag_ = 0;
                               }
                               const bool again = self->response_.keep_alive();
                               self->response_ = {};
-                              ++self->served_;
-                              if (again) return self->waitForRequest();
-                              self->linger();
+                              self->written(again);
                           });
     }
 
@@ -756,7 +836,10 @@ class ThriftHTTPConnection : public ConnectionBase,
     size_t served_ = 0;
     uint64_t timingTag_ = 0;  // the request being timed (0: timing off)
     uint16_t timingPort_ = 0;
+    // Written on the I/O thread; read there freely and by a worker writing an answer
+    // under socketMutex_, which also keeps the socket open while that worker writes.
     bool closed_ = false;
+    std::mutex socketMutex_;
 };
 
 }  // namespace

@@ -74,9 +74,10 @@ class SteadyClock final : public Clock {
     CallId callAt(TimePoint deadline, std::function<void()> fn) override {
         std::lock_guard<std::mutex> g(mutex_);
         if (!thread_.joinable()) thread_ = std::thread([this] { loop(); });
-        const bool earlier = calls_.empty() || deadline < calls_.earliest();
         const CallId id = calls_.add(deadline, std::move(fn));
-        if (earlier) cv_.notify_all();
+        // Only a deadline before the thread's own wake-up needs a call: a call armed and
+        // cancelled per request (a notice's time-out) costs the thread nothing then.
+        if (deadline < wakeAt_) cv_.notify_all();
         return id;
     }
 
@@ -99,17 +100,22 @@ class SteadyClock final : public Clock {
                 lk.lock();
                 continue;
             }
-            if (calls_.empty()) {
+            wakeAt_ = calls_.empty() ? TimePoint::max() : calls_.earliest();
+            if (wakeAt_ == TimePoint::max()) {
                 cv_.wait(lk);
             } else {
-                cv_.wait_until(lk, calls_.earliest());
+                cv_.wait_until(lk, wakeAt_);
             }
+            wakeAt_ = TimePoint::min();  // awake: it looks at the table before it sleeps
         }
     }
 
     std::mutex mutex_;
     std::condition_variable cv_;
     CallTable calls_;
+    // When the thread wakes by itself; min() while it is awake, max() before it starts
+    // (the first call starts it) and while it waits without a deadline.
+    TimePoint wakeAt_ = TimePoint::max();
     std::thread thread_;
 };
 

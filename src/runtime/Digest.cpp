@@ -11,10 +11,13 @@
 namespace lumvane {
 
 Bytes sha256(const void* data, size_t size) {
+    // Fetched once: EVP_sha256() looks the algorithm up in the provider store on every
+    // call, which costs more than hashing a short text.
+    static EVP_MD* const md = EVP_MD_fetch(nullptr, "SHA2-256", nullptr);
     Bytes out(32);
     unsigned int len = 0;
     static const unsigned char kEmpty = 0;
-    if (EVP_Digest(size ? data : &kEmpty, size, out.data(), &len, EVP_sha256(), nullptr) != 1 ||
+    if (!md || EVP_Digest(size ? data : &kEmpty, size, out.data(), &len, md, nullptr) != 1 ||
         len != out.size()) {
         throw std::runtime_error("SHA-256 failed");
     }

@@ -28,14 +28,17 @@ class WorkerPool {
     WorkerPool(std::string name, int niceness) : name_(std::move(name)), niceness_(niceness) {}
 
     void submit(std::function<void()> job) {
-        std::lock_guard<std::mutex> g(mutex_);
-        jobs_.push_back(std::move(job));
-        if (jobs_.size() > static_cast<size_t>(idle_) && threads_ < kMaxThreads) {
-            ++threads_;
-            std::thread([this] { work(); }).detach();
-        } else {
-            cv_.notify_one();
+        {
+            std::lock_guard<std::mutex> g(mutex_);
+            jobs_.push_back(std::move(job));
+            if (jobs_.size() > static_cast<size_t>(idle_) && threads_ < kMaxThreads) {
+                ++threads_;
+                std::thread([this] { work(); }).detach();
+                return;
+            }
         }
+        // Outside the lock: a woken worker does not run into it and sleep again.
+        cv_.notify_one();
     }
 
   private:

@@ -12,6 +12,7 @@
 #include "crypto/TBNCryptThrift.h"
 #include "lumvane/Version.h"
 #include "protocol/ProtocolLimits.h"
+#include "runtime/AfterReply.h"
 #include "runtime/Digest.h"
 #include "runtime/Paths.h"
 #include "runtime/log/TBNLogger.h"
@@ -178,6 +179,31 @@ void TBNSettings::updateForCacheKey(const Text& key, UpdateBlock block) {
 
 void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block,
                                      bool deferSave) {
+    if (deferSave && keys.empty() && !rwQueue_->isCurrent()) {
+        // A cache or counter change is a few map insertions. Queued, it would keep every
+        // reader waiting until a worker woke up for it; it runs here instead, between the
+        // readers, and its save (with the observers' notice) waits until the caller's
+        // reply is out.
+        std::optional<TBNSettingsComponents> components;
+        rwQueue_->syncBarrier([&] {
+            if (!settings_) {
+                TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
+                return;
+            }
+            components = 0;
+            try {
+                components = block(*this);
+            } catch (const std::exception& e) {
+                // What the block changed before it threw is saved like any change.
+                logException("settings update", e);
+            }
+        });
+        if (components) {
+            afterReply(
+                [self = shared_from_this(), mask = *components] { self->queueSave(mask, true); });
+        }
+        return;
+    }
     for (const auto& k : keys) cacheBeginUpdate(k);
     rwQueue_->asyncBarrier(
         [self = shared_from_this(), keys = std::move(keys), block = std::move(block), deferSave] {

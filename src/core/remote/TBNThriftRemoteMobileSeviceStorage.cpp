@@ -3,6 +3,7 @@
 
 #include "core/remote/TBNThriftRemoteMobileSevice.h"
 #include "protocol/site/HostPath.h"
+#include "runtime/AfterReply.h"
 #include "runtime/log/TBNLogger.h"
 
 namespace lumvane {
@@ -132,19 +133,26 @@ std::shared_ptr<TBNGetLoginDataResponse> TBNThriftRemoteMobileSevice::getLoginDa
         "getLoginData", request,
         [](TBNStorageServiceClient& c, auto r) { return c.getLoginData(r); }, &transport);
     if (response && !errorOf(response) && response->data() && transport) {
+        // The cache entry is in before the answer goes back, so a call that follows sees
+        // it; the tick and the notices wait until the answer is out.
         settings_->addToCacheUserName(response->data()->login(), response->data()->password(),
                                       request->siteUrl(), transport->deviceInfo()->bleId());
-        settings_->rateTriggerTick();
-        auto d = delegate();
-        if (!settings_->firstFillGuideShowed()) {
-            if (d) d->remoteMobileShowFirstFillGuidePopover(*this);
-            settings_->setFirstFillGuideShowed(true);
-        } else if (settings_->resetSendReports()) {
-            if (d) d->remoteMobileShowResetAnalyticsPopover(*this);
-            settings_->setResetSendReports(false);
-        } else if (settings_->showRateView()) {
-            if (d) d->remoteMobileShowRatePopover(*this);
-        }
+        afterReply([weak = weak_from_this()] {
+            auto self = weak.lock();
+            if (!self) return;
+            auto& settings = *self->settings_;
+            settings.rateTriggerTick();
+            auto d = self->delegate();
+            if (!settings.firstFillGuideShowed()) {
+                if (d) d->remoteMobileShowFirstFillGuidePopover(*self);
+                settings.setFirstFillGuideShowed(true);
+            } else if (settings.resetSendReports()) {
+                if (d) d->remoteMobileShowResetAnalyticsPopover(*self);
+                settings.setResetSendReports(false);
+            } else if (settings.showRateView()) {
+                if (d) d->remoteMobileShowRatePopover(*self);
+            }
+        });
     }
     return response;
 }

@@ -1,5 +1,6 @@
 #include "runtime/log/LogDispatcher.h"
 
+#include <chrono>
 #include <cstdlib>
 #include <utility>
 
@@ -7,7 +8,8 @@
 
 namespace lumvane {
 namespace {
-constexpr auto kGatherTime = std::chrono::milliseconds(5);
+constexpr auto kPollTime = std::chrono::milliseconds(10);
+constexpr auto kStayAwake = std::chrono::seconds(2);
 constexpr size_t kGatherCount = 256;
 // The dispatcher whose worker runs on this thread. Set by the worker itself before it
 // takes any record, so other threads never read what a starting thread writes.
@@ -109,11 +111,11 @@ void LogDispatcher::log(bool asynchronous, LogRecord record) {
         startLocked();
         pushLocked(Item{std::move(record), std::move(done)});
         // A busy worker takes the record with its next batch (it looks at the queue
-        // under this lock before it waits); a waiting one is woken for the first record,
-        // a gathering one once the batch is full or somebody waits.
+        // under this lock before it waits); an idle one is woken for the first record,
+        // a polling one only once the batch is full or somebody waits.
         if (!asynchronous) urgent_ = true;
         wake = workerState_ == WorkerState::Idle ||
-               (workerState_ == WorkerState::Gathering && (urgent_ || queueCount_ >= kGatherCount));
+               (workerState_ == WorkerState::Polling && (urgent_ || queueCount_ >= kGatherCount));
     }
     if (wake) queueCv_.notify_one();
     if (wait.valid()) wait.wait();
@@ -146,30 +148,45 @@ void LogDispatcher::flush() {
 
 void LogDispatcher::run() {
     std::vector<Item> batch;
+    // When records last came, and whether the loggers hold records not yet flushed.
+    auto lastRecords = std::chrono::steady_clock::now() - kStayAwake;
+    bool unflushed = false;
     for (;;) {
         size_t batchCount = 0;
         {
             std::unique_lock lock(queueMutex_);
-            if (queueCount_ == 0 && !stopping_) {
-                // The queue ran empty: write out what the loggers buffered, then wait.
+            if (queueCount_ == 0 && !stopping_ && unflushed) {
+                // The queue ran empty: write out what the loggers buffered.
                 lock.unlock();
                 flushLoggers();
+                unflushed = false;
                 lock.lock();
+            }
+            if (queueCount_ == 0 && !stopping_ &&
+                std::chrono::steady_clock::now() - lastRecords >= kStayAwake) {
+                // A quiet spell: sleep until somebody logs.
                 workerState_ = WorkerState::Idle;
                 queueCv_.wait(lock, [this] { return stopping_ || queueCount_ != 0; });
-                if (!stopping_ && !urgent_ && queueCount_ < kGatherCount) {
-                    workerState_ = WorkerState::Gathering;
-                    queueCv_.wait_for(lock, kGatherTime, [this] {
-                        return stopping_ || urgent_ || queueCount_ >= kGatherCount;
-                    });
-                }
-                workerState_ = WorkerState::Busy;
             }
-            if (queueCount_ == 0 && stopping_) return;
+            if (!stopping_ && !urgent_ && queueCount_ < kGatherCount) {
+                // Records come in a stream: take them in turns, so that logging a line
+                // costs its thread no wake-up call.
+                workerState_ = WorkerState::Polling;
+                queueCv_.wait_for(lock, kPollTime, [this] {
+                    return stopping_ || urgent_ || queueCount_ >= kGatherCount;
+                });
+            }
+            workerState_ = WorkerState::Busy;
+            if (queueCount_ == 0) {
+                if (stopping_) return;
+                continue;
+            }
             urgent_ = false;
             batch.swap(queue_);
             batchCount = std::exchange(queueCount_, 0);
         }
+        lastRecords = std::chrono::steady_clock::now();
+        unflushed = true;
         std::vector<Entry> loggers;
         {
             std::lock_guard lock(loggersMutex_);

@@ -3,9 +3,10 @@
 // calls; further instances serve loggers of their own (one per extension version).
 // Asynchronous records are written on the dispatcher's own thread in the order they
 // were handed over, so the records of one thread reach every logger in call order.
-// The thread writes in batches: after the first record of a quiet spell it gathers for
-// a few milliseconds (or until many records wait, a flush or a synchronous record
-// comes), and it flushes the loggers whenever the queue runs empty.
+// The thread writes in batches: while records come it looks for them every few
+// milliseconds (sooner when many records wait, a flush or a synchronous record comes),
+// so logging a line wakes nobody; after a quiet spell of a few seconds it sleeps until
+// the next record. It flushes the loggers whenever the queue runs empty.
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -76,10 +77,10 @@ class LogDispatcher {
     std::vector<Item> queue_;
     size_t queueCount_ = 0;
     bool stopping_ = false;
-    // Idle: the worker waits for the first record. Gathering: it has records and waits
-    // a moment for more, so a steady stream costs one wake-up per batch, not per line.
-    // Busy: it writes.
-    enum class WorkerState { Busy, Idle, Gathering };
+    // Idle: the worker sleeps until the first record. Polling: records came lately; it
+    // looks again after a moment by itself, so a stream of records costs their threads
+    // no wake-up calls. Busy: it writes.
+    enum class WorkerState { Busy, Idle, Polling };
     WorkerState workerState_ = WorkerState::Busy;
     bool urgent_ = false;  // a synchronous record or a flush waits
     std::thread worker_;

@@ -896,6 +896,32 @@ TEST_F(ThriftHTTPServerTest, PingsAreAnsweredWhileManyHandlersBlock) {
     EXPECT_EQ(answered, kBlocked);
 }
 
+// A reply far above what the socket takes at once: the part the worker cannot write is
+// written by the I/O thread, and the kept-alive connection serves the next request.
+TEST_F(ThriftHTTPServerTest, AReplyLargerThanTheSocketTakesArrivesWholeOnAKeptConnection) {
+    auto request = pingRequest("ext");
+    const std::string secret(3u << 20, 'k');
+    request.auth.__set_clientSecret(secret);
+    const std::string big =
+        callText<wt::TBNHostStorageServiceClient>([&](auto& c) { c.send_sendPing(request); });
+    httplib::Client client("127.0.0.1", http->port());
+    client.set_keep_alive(true);
+    client.set_read_timeout(60, 0);
+    // A small receive window keeps most of the reply out of the socket at first.
+    client.set_socket_options([](socket_t sock) {
+        int size = 4096;
+        setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+    });
+    auto first = client.Post("/thrift", big, "application/json");
+    ASSERT_TRUE(first);
+    ASSERT_EQ(first->status, 200);
+    EXPECT_EQ(readPong(first->body).clientSecret, secret);
+    auto second = client.Post("/thrift", pingText(), "application/json");
+    ASSERT_TRUE(second);
+    ASSERT_EQ(second->status, 200);
+    EXPECT_EQ(readPong(second->body).clientSecret, "S3cr3t-Marker");
+}
+
 TEST(ThriftHTTPServerSerial, SerialServerProcessesOneRequestAtATime) {
     Gate gate;
     auto logging =

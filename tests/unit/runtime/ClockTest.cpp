@@ -126,4 +126,38 @@ TEST(Clock, SteadyClockRunsCallsOnItsOwnThread) {
     EXPECT_TRUE(clock->cancel(dropped));
 }
 
+// The clock's thread sleeps until its earliest call: a call due sooner wakes it, a call
+// due later than one already waiting runs at its own time all the same.
+TEST(Clock, SteadyClockRunsEarlierAndLaterCallsOnTime) {
+    auto clock = Clock::steady();
+    const auto far = clock->callAt(clock->now() + 1h, [] {});
+    std::mutex m;
+    std::vector<int> order;
+    std::promise<void> soon, later, latest;
+    const auto t0 = clock->now();
+    clock->callAt(t0 + 40ms, [&] {
+        std::lock_guard<std::mutex> g(m);
+        order.push_back(2);
+        later.set_value();
+    });
+    clock->callAt(t0 + 10ms, [&] {
+        std::lock_guard<std::mutex> g(m);
+        order.push_back(1);
+        soon.set_value();
+    });
+    clock->callAt(t0 + 80ms, [&] {
+        std::lock_guard<std::mutex> g(m);
+        order.push_back(3);
+        latest.set_value();
+    });
+    auto f1 = soon.get_future(), f2 = later.get_future(), f3 = latest.get_future();
+    EXPECT_TRUE(lumvane::testing::completes(f1));
+    EXPECT_TRUE(lumvane::testing::completes(f2));
+    EXPECT_TRUE(lumvane::testing::completes(f3));
+    EXPECT_GE(clock->now() - t0, 80ms);
+    std::lock_guard<std::mutex> g(m);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(clock->cancel(far));
+}
+
 }  // namespace

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "SettingsTestSupport.h"
+#include "runtime/AfterReply.h"
 
 namespace lumvane::settingstest {
 namespace {
@@ -106,6 +107,30 @@ TEST_F(DeferredSaveTest, StoppingWritesWhatWaits) {
         return s.osxSettings().rateTriggerCounter();
     }),
               97);
+}
+
+// On a thread answering a request, cache and counter changes are in at once (a reader
+// sees them) while their notices wait until the answer is out.
+TEST_F(DeferredSaveTest, ARequestsChangesAreReadAtOnceAndToldAfterItsReply) {
+    {
+        AfterReplyScope reply;
+        cacheTraffic(2);
+        EXPECT_TRUE(store_->isCachedUserName(std::string("ann"), std::string("pw"),
+                                             std::string("example.com"), std::string("hw-1")));
+        EXPECT_EQ(store_->valueFromSettings<int64_t>([](TBNSettings& s) -> std::optional<int64_t> {
+            return s.osxSettings().rateTriggerCounter();
+        }),
+                  98);
+        store_->saveDispatchQueue()->sync([] {});
+        EXPECT_TRUE(observer_->masks().empty());
+        reply.runPending();
+    }
+    settle(3);
+    EXPECT_EQ(newWrites(), 0u);
+    clock_->advance(TBNSettings::kDeferredSaveDelaySeconds);
+    settle(3);
+    EXPECT_EQ(newWrites(), 1u);
+    EXPECT_EQ(counterInFile(), 98);
 }
 
 }  // namespace
