@@ -65,6 +65,8 @@ class ElasticThreadPool {
         jobs_.push_back(std::move(fn));
         reapLocked();
         if (idle_ >= jobs_.size() || live_ >= max_) {
+            // Outside the lock: the woken worker does not run into it and sleep again.
+            lock.unlock();
             cond_.notify_one();
             return;
         }

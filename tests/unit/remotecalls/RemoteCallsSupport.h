@@ -158,10 +158,12 @@ struct CallsDelegate : TBNThriftRemoteMobileServiceDelegate {
         std::function<void(const Copy&)> hook;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            copies.push_back(copy);
             hook = onCopy;
         }
         if (hook) hook(copy);
+        // Counted once the hook is through: a test that saw the copy may rely on it.
+        std::lock_guard<std::mutex> lock(mutex);
+        copies.push_back(copy);
     }
     void remoteMobileDidOpenUrl(Service&, const std::string& url) override {
         std::lock_guard<std::mutex> lock(mutex);

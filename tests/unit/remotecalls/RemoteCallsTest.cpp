@@ -214,6 +214,8 @@ TEST_F(RemoteCallsTest, SiteCacheRefreshRunsOncePerPhoneAndCarriesTheStoredTime)
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->updateTimeStamp(), 1700000100);
     EXPECT_EQ(stored->urlsCache()->size(), 1u);
+    // The first refresh has ended (its cache is stored before it lets go of the phone).
+    ASSERT_TRUE(callsSettled());
 
     // Hold the next refresh at the phone; a second one meanwhile is dropped.
     std::promise<void> release;
