@@ -15,16 +15,18 @@ cmake -S . -B "$BUILD" -G Ninja \
   -DLUMVANE_SANITIZE=ON -DLUMVANE_FUZZ=ON -DLUMVANE_TESTS=ON >/dev/null
 cmake --build "$BUILD" -j "$JOBS"
 
-# The queue, wait, timer, logging, settings and extension handler tests once more under
-# ThreadSanitizer, in a small second build of just those programs.
+# The queue, wait, timer, logging, settings, extension handler and loopback server tests
+# once more under ThreadSanitizer, in a small second build of just those programs.
 TSAN_BUILD=build/tsan
 cmake -S . -B "$TSAN_BUILD" -G Ninja \
   -DCMAKE_BUILD_TYPE=Debug -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g" \
   -DLUMVANE_TSAN=ON -DLUMVANE_GUI=OFF -DLUMVANE_TESTS=ON >/dev/null
-cmake --build "$TSAN_BUILD" -j "$JOBS" --target runtime_tests log_tests settings_tests settings_crash_child handlers_tests
+cmake --build "$TSAN_BUILD" -j "$JOBS" --target runtime_tests log_tests settings_tests settings_crash_child handlers_tests \
+  extension_http_server_test
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
-for t in runtime/runtime_tests log/log_tests settings/settings_tests handlers/handlers_tests; do
+for t in runtime/runtime_tests log/log_tests settings/settings_tests handlers/handlers_tests \
+         extension/extension_http_server_test; do
   echo "== ThreadSanitizer: $t"
   (cd "$TSAN_BUILD/tests/unit/${t%/*}" && "./${t#*/}" --gtest_brief=1)
 done
