@@ -146,8 +146,9 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // Cache and counter changes (user-name cache, site and account caches, rating ticks)
     // are not worth a disk write each: they are merged into one write at most this long
     // after the first of them, or into the next write of a change that matters, whichever
-    // comes first. Their observers are told at once. A crash may lose them; it never
-    // loses a change of the user's, which is written at once.
+    // comes first. Readers see them at once; their observers are told at once, or on a
+    // thread answering a request once its reply is out (runtime/AfterReply.h). A crash
+    // may lose them; it never loses a change of the user's, which is written at once.
     static constexpr double kDeferredSaveDelaySeconds = 5.0;
     // How many times the file was written since the store was made.
     uint64_t fileWrites() const { return fileWrites_.load(std::memory_order_relaxed); }
