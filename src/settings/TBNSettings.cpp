@@ -177,6 +177,20 @@ void TBNSettings::updateForCacheKey(const Text& key, UpdateBlock block) {
     updateForCacheKeys(std::move(keys), std::move(block));
 }
 
+std::optional<TBNSettingsComponents> TBNSettings::applyUpdate(const UpdateBlock& block) {
+    if (!settings_) {
+        TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
+        return std::nullopt;
+    }
+    try {
+        return block(*this);
+    } catch (const std::exception& e) {
+        // What the block changed before it threw is saved like any change.
+        logException("settings update", e);
+        return TBNSettingsComponents{0};
+    }
+}
+
 void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block,
                                      bool deferSave) {
     if (deferSave && keys.empty() && !rwQueue_->isCurrent()) {
@@ -185,19 +199,7 @@ void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock 
         // readers, and its save (with the observers' notice) waits until the caller's
         // reply is out.
         std::optional<TBNSettingsComponents> components;
-        rwQueue_->syncBarrier([&] {
-            if (!settings_) {
-                TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
-                return;
-            }
-            components = 0;
-            try {
-                components = block(*this);
-            } catch (const std::exception& e) {
-                // What the block changed before it threw is saved like any change.
-                logException("settings update", e);
-            }
-        });
+        rwQueue_->syncBarrier([&] { components = applyUpdate(block); });
         if (components) {
             afterReply(
                 [self = shared_from_this(), mask = *components] { self->queueSave(mask, true); });
@@ -207,20 +209,9 @@ void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock 
     for (const auto& k : keys) cacheBeginUpdate(k);
     rwQueue_->asyncBarrier(
         [self = shared_from_this(), keys = std::move(keys), block = std::move(block), deferSave] {
-            if (!self->settings_) {
-                for (const auto& k : keys) self->cacheEndUpdate(k);
-                TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
-                return;
-            }
-            TBNSettingsComponents components = 0;
-            try {
-                components = block(*self);
-            } catch (const std::exception& e) {
-                // What the block changed before it threw is saved like any change.
-                logException("settings update", e);
-            }
+            const auto components = self->applyUpdate(block);
             for (const auto& k : keys) self->cacheEndUpdate(k);
-            self->queueSave(components, deferSave);
+            if (components) self->queueSave(*components, deferSave);
         });
 }
 

@@ -391,6 +391,9 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
 
     void updateForCacheKeys(std::vector<std::string> keys, UpdateBlock block,
                             bool deferSave = false);
+    // Runs an update block inside an exclusive block: its mask, nothing before the
+    // settings are loaded.
+    std::optional<TBNSettingsComponents> applyUpdate(const UpdateBlock& block);
     // An update whose change is only a cache or a counter: its save is deferred.
     void updateCaches(UpdateBlock block) { updateForCacheKeys({}, std::move(block), true); }
     void queueSave(TBNSettingsComponents components, bool deferred);
