@@ -494,6 +494,19 @@ void TBNThriftRemoteMobileSevice::approveClient(
             static_cast<int32_t>(info.batteryState), info.osVersion, info.appVersion,
             static_cast<int32_t>(info.appState), true, true, nullptr, transport->peerPublicKey());
         settings_->addPairedDevice(record);
+        // What the link read while the phone was approving (its app state, its battery)
+        // came while there was no record to take it; from here on reports reach the
+        // record, and it takes the link's latest view now.
+        const auto latest = transport->deviceInfo()->snapshot();
+        if (latest.appState != info.appState || latest.batteryLevel != info.batteryLevel ||
+            latest.batteryState != info.batteryState || latest.rssi != info.rssi) {
+            settings_->updateDeviceInfoWithDeviceId(
+                record->deviceId(), record->hardwareId(), static_cast<int32_t>(latest.rssi),
+                record->name(), record->model(), record->token(),
+                static_cast<int32_t>(latest.batteryLevel),
+                static_cast<int32_t>(latest.batteryState), record->osVersion(),
+                record->appVersion(), static_cast<int32_t>(latest.appState), true);
+        }
         settings_->setClientSecret(clientSecret);
         {
             std::lock_guard<std::mutex> lock(mutex_);

@@ -109,6 +109,34 @@ TEST_F(RemoteServiceTest, QrPairingApprovesTheMacAndStoresThePairedPhone) {
     EXPECT_EQ(phone_.wire->requestKeys.back(), macSecretKey());
 }
 
+// The link goes on reading the phone while the approval travels; what it learns then
+// (here its app state and battery) ends up in the paired record, so the phone shows ready.
+TEST_F(RemoteServiceTest, WhatTheLinkReadsDuringTheApprovalReachesThePairedRecord) {
+    phone_.appState = 0;  // not read yet when the pairing answer comes
+    phone_.beforeAnswer = [this] {
+        auto connection = client_->connection();
+        if (!connection) return;
+        auto info = connection->mutableInfo();
+        if (info->appState() != 0) return;
+        info->updateAppState(1);
+        info->updateBatteryLevel(64);
+        if (auto d = connection->delegate())
+            d->blecThriftTransportFactoryDidDeviceInfoUpdated(connection);
+    };
+    makeService();
+    const Bytes qrKey = TBNCryptAES::generateKey();
+    phoneScansQr(qrKey, "0A0B0C0D0E0F0A0B", "SECRET-FROM-PHONE");
+    auto result = startPairing(qrKey, "0A0B0C0D0E0F0A0B");
+    auto done = result->success.get_future();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    settings_->waitForPendingSaves();
+    auto record = settings_->firstPairedDevice();
+    ASSERT_TRUE(record);
+    EXPECT_TRUE(record->online());
+    EXPECT_EQ(record->appState(), 1);
+    EXPECT_EQ(record->batteryLevel(), 64);
+}
+
 TEST_F(RemoteServiceTest, PairingFailuresLeaveTheCredentialsAndSettingsUntouched) {
     makeService();
     const Bytes qrKey = TBNCryptAES::generateKey();
