@@ -4,3 +4,5 @@ extern "C" const char* __ubsan_default_options() {
     return "print_stacktrace=1:halt_on_error=1:suppressions=" LUMVANE_UBSAN_SUPPRESSIONS;
 }
 extern "C" const char* __asan_default_options() { return "detect_leaks=1:abort_on_error=1"; }
+// fontconfig, loaded by Qt for any window with text, keeps a cache it never frees.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

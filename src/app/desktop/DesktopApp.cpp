@@ -508,7 +508,7 @@ class AppDelegate : public TBNStatusItemDelegate,
         } else if (action == "menuAllowAnonymousDataAction") {
             settings_.setSendReports(!settings_.sendReports());
             relaunch = true;
-            QTimer::singleShot(1000, qApp, &QCoreApplication::quit);
+            QTimer::singleShot(1000, qApp, [] { quitApplication(); });
         } else if (action == "menuLoggingDisableAction") {
             setLogLevel(0);
         } else if (action == "menuLoggingInfoLelelAction") {
@@ -544,7 +544,7 @@ class AppDelegate : public TBNStatusItemDelegate,
         } else if (action == "menuShowShareViaLinkedin") {
             openUrl("https://www.linkedin.com/sharing/share-offsite/?url=https%3A%2F%2Flumvane.io");
         } else if (action == "menuQuitAction") {
-            QCoreApplication::quit();
+            quitApplication();
         } else if (action == "menuShowRateAction") {
             showPopover("TBNRatePopoverViewController");
         } else if (action == "menuOpenPreferencesFolder") {
@@ -649,7 +649,7 @@ class AppDelegate : public TBNStatusItemDelegate,
     }
 
     // ---- TBNWizardWindowControllerDelegate ----
-    void wizardWindowControllerDidCanceled() override { QCoreApplication::quit(); }
+    void wizardWindowControllerDidCanceled() override { quitApplication(); }
     void wizardWindowControllerStartService() override { startService(); }
     void wizardWindowControllerDidFinished() override {
         std::weak_ptr<AppDelegate> weak = weak_from_this();
@@ -845,7 +845,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         };
     }
     TBNServiceHandlers::applyStandard(options);
-    options.terminate = [loop] { loop->post([] { QCoreApplication::quit(); }); };
+    options.terminate = [loop] { loop->post([] { quitApplication(); }); };
     TBNService::configureSharedService(std::move(options));
     auto service = TBNService::sharedService();
     delegate->service = service;
@@ -897,7 +897,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
             if (sigwait(&stopSignals, &received) != 0) continue;
             if (stopping.load()) return;
             TBN_LOG_INFO(kTags, "signal {}: stopping", received);
-            loop->post([] { QCoreApplication::quit(); });
+            loop->post([] { quitApplication(); });
             return;
         }
     });

@@ -109,14 +109,18 @@ std::shared_ptr<TBNStatusItem> TBNStatusItem::create(const QIcon& image, const Q
 TBNStatusItem::TBNStatusItem(std::shared_ptr<MainLoop> loop) : loop_(std::move(loop)) {}
 
 TBNStatusItem::~TBNStatusItem() {
+    // The pages are their owners' to delete: out of the window first, or deleting the
+    // window would delete the page shown in it under its owner's feet.
+    {
+        std::lock_guard<std::mutex> lock(pagesMutex_);
+        for (auto& [id, page] : pages_) {
+            if (page) page->setParent(nullptr);
+        }
+    }
     if (popover_) {
         popover_->forced = true;
         popover_->close();
         delete popover_;
-    }
-    std::lock_guard<std::mutex> lock(pagesMutex_);
-    for (auto& [id, page] : pages_) {
-        if (page) page->setParent(nullptr);
     }
 }
 

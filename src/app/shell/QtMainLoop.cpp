@@ -57,4 +57,8 @@ std::shared_ptr<Clock> QtMainLoop::clock() const {
     return clock_;
 }
 
+void quitApplication() {
+    QCoreApplication::exit(0);
+}
+
 }  // namespace lumvane

@@ -32,4 +32,8 @@ class QtMainLoop : public MainLoop, public std::enable_shared_from_this<QtMainLo
     std::unordered_map<TaskId, Clock::CallId> delayed_;
 };
 
+// Ends the application's event loop. Qt's quit() first asks every window to close and
+// gives up when one refuses, which a shown page does; a stop must not depend on that.
+void quitApplication();
+
 }  // namespace lumvane

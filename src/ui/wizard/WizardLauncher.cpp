@@ -1,10 +1,10 @@
 #include "ui/wizard/WizardLauncher.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 
 #include <map>
 
+#include "app/shell/QtMainLoop.h"
 #include "core/service/TBNService.h"
 #include "runtime/MainLoop.h"
 #include "ui/wizard/WizardFirstRunPages.h"
@@ -63,7 +63,7 @@ class FirstRunDelegate : public WizardFlowDelegate {
         if (auto owner = owner_.lock()) {
             owner->wizardWindowControllerDidCanceled();
         } else {
-            QCoreApplication::quit();
+            quitApplication();
         }
     }
     void wizardFlowDidFinish() override {

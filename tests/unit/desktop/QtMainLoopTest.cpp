@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QMimeData>
+#include <QTimer>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -12,6 +14,7 @@
 
 #include "app/shell/QtMainLoop.h"
 #include "app/desktop/QtPasteboard.h"
+#include "app/desktop/TBNStatusItem.h"
 #include "core/pasteboard/Pasteboard.h"
 #include "runtime/Clock.h"
 
@@ -115,6 +118,27 @@ TEST(QtPasteboard, MarksTheSecretAndExpiresOnlyAnUnchangedText) {
     ASSERT_TRUE(processUntil([&] { return !copy->expiryPending(); }));
     EXPECT_EQ(clipboard->string(), "mine");
     clock->cancelAll();
+}
+
+// A page's window refuses every close but the status item's own; a stop (a signal, Quit,
+// the end of the wizard) still ends the event loop while one is shown.
+TEST(QtMainLoop, TheApplicationEndsWhileAPageRefusesToClose) {
+    application();
+    auto* content = new QLabel("page");
+    TBNPopoverWindow page(content);
+    page.show();
+    ASSERT_TRUE(processUntil([&] { return page.isVisible(); }));
+    page.close();
+    ASSERT_TRUE(page.isVisible()) << "the page window closed without the status item";
+
+    auto loop = std::make_shared<QtMainLoop>();
+    loop->post([] { quitApplication(); });
+    // Should the stop not end the loop, this ends it with another status.
+    QTimer::singleShot(std::chrono::seconds(20), [] { QCoreApplication::exit(7); });
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+    EXPECT_TRUE(page.isVisible());
+    page.forced = true;
+    page.close();
 }
 
 }  // namespace

@@ -13,11 +13,6 @@
 #include "ui/DriverSetup.h"
 #include "ui/PageSupport.h"
 
-// fontconfig, loaded by Qt's offscreen platform, keeps a cache it never frees.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace lumvane::testing {
 
 namespace fs = std::filesystem;

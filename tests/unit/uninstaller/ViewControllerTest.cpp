@@ -9,11 +9,6 @@
 #include "UninstallTestSupport.h"
 #include "uninstaller/ViewController.h"
 
-// fontconfig, loaded by Qt's offscreen platform, keeps a cache it never frees.
-extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace lumvane::testing {
 namespace {
 
