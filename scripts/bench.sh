@@ -4,10 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD=build/bench
-# A tree configured with another compiler starts afresh: CMake would drop the options.
-if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$BUILD/CMakeCache.txt"; then
-  rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
-fi
+source scripts/clang-tree.sh
+forget_other_compiler "$BUILD"
 # Tests on in the configuration (road_bench drives the simulated phone, which is built with
 # them), but only the benchmark programs are built.
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \

@@ -5,13 +5,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 BUILD=build/release
-# A tree configured with another compiler starts afresh: CMake would drop the options.
-if [ -f "$BUILD/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$BUILD/CMakeCache.txt"; then
-  rm -rf "$BUILD/CMakeCache.txt" "$BUILD/CMakeFiles"
-fi
+source scripts/clang-tree.sh
+forget_other_compiler "$BUILD"
 # Configure once; later builds re-run CMake by themselves when a CMakeLists.txt changed.
 # clang, as in the test build, so the compiler CI checks is the one this build uses.
-if [ ! -f "$BUILD/build.ninja" ] || ! grep -qs 'CMAKE_CXX_COMPILER:.*clang' "$BUILD/CMakeCache.txt"; then
+if [ ! -f "$BUILD/build.ninja" ] || [ ! -f "$BUILD/CMakeCache.txt" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=OFF >/dev/null
 fi

@@ -27,10 +27,8 @@ done
 if [ -z "$BIN" ]; then
   bash scripts/setup.sh
   BIN=build/try
-  # A tree configured with another compiler starts afresh: CMake would drop the options.
-  if [ -f "$BIN/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$BIN/CMakeCache.txt"; then
-    rm -rf "$BIN/CMakeCache.txt" "$BIN/CMakeFiles"
-  fi
+  source scripts/clang-tree.sh
+  forget_other_compiler "$BIN"
   export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
   # Configure once; the build re-runs CMake by itself when a CMakeLists.txt changed.
   if [ ! -f "$BIN/build.ninja" ] || [ ! -f "$BIN/CMakeCache.txt" ]; then
