@@ -5,6 +5,10 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimerEvent>
+
+#include <algorithm>
+#include <cmath>
 
 #include "ui/TBNUIHelper.h"
 
@@ -49,18 +53,25 @@ QColor TBNPressButton::shownColor() const {
 }
 
 void TBNPressButton::updateButton() {
-    const bool down = isDown();
-    setText(down && !alternateTitle_.isEmpty() ? alternateTitle_ : title_);
+    setText(isDown() && !alternateTitle_.isEmpty() ? alternateTitle_ : title_);
     QPalette p = palette();
     p.setColor(QPalette::ButtonText, shownColor());
     setPalette(p);
-    setStyleSheet(QString("color: %1;").arg(TBNUIHelper::css(shownColor())));
-    (void)down;
+    // A disabled button keeps its colour but faded, so it reads as not to be pressed.
+    QColor faded = textColor_;
+    faded.setAlphaF(0.45f);
+    setStyleSheet(QString("QPushButton { color: %1; } QPushButton:disabled { color: %2; }")
+                      .arg(TBNUIHelper::css(shownColor()), ui::cssRgba(faded)));
 }
 
 TBNTextField::TBNTextField(QWidget* parent) : QLineEdit(parent) {
     setMaxLength(TBNUIHelper::maxCredentialLenght() * 4);
     setMinimumHeight(30);
+    // Return ended the edit but the field keeps the focus: typing on is a new edit, whose
+    // end is reported again (without asking for the focus a second time).
+    connect(this, &QLineEdit::textEdited, this, [this] {
+        if (hasFocus()) editing_ = true;
+    });
 }
 
 void TBNTextField::focusInEvent(QFocusEvent* event) {
@@ -120,6 +131,68 @@ void TBNSwitch::paintEvent(QPaintEvent*) {
     p.fillPath(knob, isEnabled() ? QColor(Qt::white) : QColor(255, 255, 255, 140));
 }
 
+TBNSpinner::TBNSpinner(QWidget* parent) : QWidget(parent) {
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+void TBNSpinner::startAnimation() {
+    animating_ = true;
+    updateTimer();
+    update();
+}
+
+void TBNSpinner::stopAnimation() {
+    animating_ = false;
+    updateTimer();
+    update();
+}
+
+void TBNSpinner::updateTimer() {
+    const bool run = animating_ && isVisible();
+    if (run && timer_ == 0) {
+        timer_ = startTimer(90);
+    } else if (!run && timer_ != 0) {
+        killTimer(timer_);
+        timer_ = 0;
+    }
+}
+
+void TBNSpinner::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    updateTimer();
+}
+
+void TBNSpinner::hideEvent(QHideEvent* event) {
+    QWidget::hideEvent(event);
+    updateTimer();
+}
+
+void TBNSpinner::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != timer_) return QWidget::timerEvent(event);
+    step_ = (step_ + 1) % 8;
+    update();
+}
+
+void TBNSpinner::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    const QPointF centre = QRectF(rect()).center();
+    const double radius = std::min(width(), height()) / 2.0;
+    const double dot = radius * 0.22;
+    for (int i = 0; i < 8; ++i) {
+        // The dot at the step is brightest, the ones behind it fade out.
+        const int behind = (step_ - i + 8) % 8;
+        QColor colour(Qt::white);
+        colour.setAlphaF(animating_ ? std::max(0.2f, 1.0f - behind * 0.12f) : 0.35f);
+        const double angle = i * M_PI / 4 - M_PI / 2;
+        const QPointF at(centre.x() + (radius - dot) * std::cos(angle),
+                         centre.y() + (radius - dot) * std::sin(angle));
+        p.setBrush(colour);
+        p.drawEllipse(at, dot, dot);
+    }
+}
+
 namespace ui {
 
 void applyPageStyle(QWidget* page) {
@@ -147,6 +220,7 @@ void applyPageStyle(QWidget* page) {
         QPushButton[role="primary"] { background: %2; }
         QPushButton[role="primary"]:disabled { background: #5f8f87; }
         QPushButton[role="secondary"] { background: rgba(255,255,255,0.14); }
+        QPushButton[role="secondary"]:disabled { background: rgba(255,255,255,0.05); }
         QPushButton[role="link"] { background: transparent; color: %3; padding: 2px 4px;
             min-width: 0; text-decoration: underline; }
         QPushButton:focus { outline: none; }
@@ -161,6 +235,14 @@ void applyPageStyle(QWidget* page) {
         QFrame[role="box"] { background: rgba(255,255,255,0.08); border-radius: 8px; }
     )")
                             .arg(dark, green, light));
+}
+
+QString cssRgba(const QColor& color) {
+    return QString("rgba(%1,%2,%3,%4)")
+        .arg(color.red())
+        .arg(color.green())
+        .arg(color.blue())
+        .arg(color.alpha());
 }
 
 QLabel* titleLabel(const QString& text, QWidget* parent) {

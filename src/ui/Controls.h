@@ -87,10 +87,38 @@ class TBNSwitch : public QAbstractButton {
     void paintEvent(QPaintEvent* event) override;
 };
 
+// The progress indicator of the pages: a ring of dots whose bright dot turns while it is
+// animating; hidden it draws nothing and stops its timer.
+class TBNSpinner : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(bool animating READ isAnimating)
+  public:
+    explicit TBNSpinner(QWidget* parent = nullptr);
+    void startAnimation();
+    void stopAnimation();
+    bool isAnimating() const { return animating_; }
+    QSize sizeHint() const override { return {22, 22}; }
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+  private:
+    void updateTimer();
+
+    bool animating_ = false;
+    int step_ = 0;
+    int timer_ = 0;
+};
+
 namespace ui {
 
 // The look every page shares (colours, fonts, spacing), applied to the page's top widget.
 void applyPageStyle(QWidget* page);
+// A style sheet colour with its alpha ("rgba(r,g,b,a)", a from 0 to 255).
+QString cssRgba(const QColor& color);
 // Labels of the page's roles.
 QLabel* titleLabel(const QString& text, QWidget* parent = nullptr);
 QLabel* messageLabel(const QString& text, QWidget* parent = nullptr);

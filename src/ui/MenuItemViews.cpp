@@ -69,7 +69,9 @@ void TBNMenuPairedDeviceViewController::update() {
 
 namespace {
 
-// The guide's pictures: the menu bar with our icon, the menu, the phone.
+// The guide's pictures: the menu bar with our icon and its menu open below it; the first
+// numbers the icon (1) and the menu (2) as its text does, the second marks the pairing
+// item, the third the phone that asks.
 QPixmap guidePicture(size_t index) {
     QPixmap pixmap(300, 150);
     pixmap.fill(Qt::transparent);
@@ -82,18 +84,22 @@ QPixmap guidePicture(size_t index) {
     p.drawRect(QRectF(0, 12, 300, 18));
     p.setBrush(TBNUIHelper::lightGreenColor());
     p.drawRoundedRect(QRectF(250, 14, 14, 14), 3, 3);
-    p.setFont(TBNUIHelper::boldFontWithSize(10));
-    if (index == 0) {
-        p.setPen(Qt::white);
-        p.drawText(QRectF(244, 32, 26, 20), Qt::AlignCenter, "(1)");
+    const QRectF menu(170, 34, 110, 100);
+    p.setBrush(QColor(255, 255, 255, 210));
+    p.drawRoundedRect(menu, 6, 6);
+    p.setBrush(QColor(0, 0, 0, 40));
+    for (int line = 0; line < 3; ++line) {
+        p.drawRoundedRect(QRectF(184, 50 + line * 24, 70, 6), 3, 3);
     }
     if (index >= 1) {
-        p.setBrush(QColor(255, 255, 255, 210));
-        p.drawRoundedRect(QRectF(170, 34, 110, 100), 6, 6);
         p.setBrush(TBNUIHelper::blueColor());
         p.drawRoundedRect(QRectF(176, 44 + (index == 1 ? 0 : 24), 98, 18), 4, 4);
-        p.setPen(Qt::white);
-        if (index == 0) p.drawText(QRectF(120, 60, 40, 20), "(2)");
+    }
+    p.setFont(TBNUIHelper::boldFontWithSize(10));
+    p.setPen(Qt::white);
+    if (index == 0) {
+        p.drawText(QRectF(218, 12, 30, 18), Qt::AlignCenter, "(1)");
+        p.drawText(QRectF(126, 70, 40, 20), Qt::AlignCenter, "(2)");
     }
     if (index == 2) {
         QPixmap phone = TBNUIHelper::deviceIconByDevice(nullptr);

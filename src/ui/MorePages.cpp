@@ -18,6 +18,7 @@
 #include "runtime/TBNUtil.h"
 #include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
+#include "ui/DeviceCell.h"
 #include "ui/DriverSetup.h"
 #include "ui/PageEnvironment.h"
 #include "ui/SettingsObserver.h"
@@ -29,6 +30,8 @@ namespace {
 
 constexpr const char* kTag = "ui|popover";
 constexpr double kFade = 0.3;
+// The rows of the phones found nearby.
+constexpr int kDeviceRowHeight = 50;
 
 QHBoxLayout* buttonRow(std::initializer_list<QWidget*> buttons) {
     auto* row = new QHBoxLayout;
@@ -184,7 +187,11 @@ void TBNInstallDriverPopoverViewController::finished(const std::string& error) {
     working_ = false;
     if (!error.empty()) {
         TBN_LOG_WARN(kTag, "security-key set-up failed: {}", error);
-        messageTextField->setText(ui::text("U2F_DRIVER_FAILED").arg(QString::fromStdString(error)));
+        // The helper's words may come in lines and end with a full stop of their own; the
+        // text around them adds its own.
+        QString why = QString::fromStdString(error).simplified();
+        while (why.endsWith('.')) why.chop(1);
+        messageTextField->setText(ui::text("U2F_DRIVER_FAILED").arg(why));
         installButton->setEnabled(true);
         return;
     }
@@ -795,16 +802,24 @@ TBNPairDevicePopoverViewController::TBNPairDevicePopoverViewController(QWidget* 
     searchDevicesBox = new QFrame(pageBox);
     auto* search = new QVBoxLayout(searchDevicesBox);
     search->setContentsMargins(0, 0, 0, 0);
+    auto* searching = new QHBoxLayout;
+    searching->setSpacing(8);
+    searchDevicesProgressIndicator = new TBNSpinner(searchDevicesBox);
+    searchDevicesProgressIndicator->setObjectName("searchDevicesProgressIndicator");
     searchingTextField = ui::messageLabel(ui::text("PAIR_SEARCHING_TEXT"), searchDevicesBox);
+    searching->addWidget(searchDevicesProgressIndicator, 0, Qt::AlignVCenter);
+    searching->addWidget(searchingTextField, 1);
     searchDevicesTableView = new QListWidget(searchDevicesBox);
-    searchDevicesTableView->setMinimumHeight(110);
-    searchDevicesTableView->setIconSize(QSize(28, 28));
+    searchDevicesTableView->setObjectName("searchDevicesTableView");
+    // Two rows without scrolling; the rows are the device cells, which draw the selection.
+    searchDevicesTableView->setMinimumHeight(2 * kDeviceRowHeight + 2 * 4 + 4);
+    searchDevicesTableView->setSpacing(2);
+    searchDevicesTableView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     searchDevicesTableView->setStyleSheet(
-        "QListWidget { background: rgba(255,255,255,0.08); border: none; border-radius: 8px;"
-        " color: white; padding: 4px; } QListWidget::item { padding: 6px; border-radius: 6px; }"
-        " QListWidget::item:selected { background: " +
-        TBNUIHelper::css(TBNUIHelper::blueColor()) + "; }");
-    search->addWidget(searchingTextField);
+        "QListWidget { background: transparent; border: none; outline: none; }"
+        " QListWidget::item, QListWidget::item:selected, QListWidget::item:hover"
+        " { background: transparent; border: none; }");
+    search->addLayout(searching);
     search->addWidget(searchDevicesTableView);
     content()->addWidget(searchDevicesBox);
 
@@ -830,6 +845,9 @@ TBNPairDevicePopoverViewController::TBNPairDevicePopoverViewController(QWidget* 
     pairingCodeTextField->setAlignment(Qt::AlignCenter);
     pairingCodeTextField->setFont(TBNUIHelper::boldFontWithSize(26));
     pairing->addWidget(pairingCodeTextField);
+    pairingProgressIndicator = new TBNSpinner(pairingBox);
+    pairingProgressIndicator->setObjectName("pairingProgressIndicator");
+    pairing->addWidget(pairingProgressIndicator, 0, Qt::AlignHCenter);
     content()->addWidget(pairingBox);
 
     pairedBox = new QFrame(pageBox);
@@ -897,21 +915,44 @@ void TBNPairDevicePopoverViewController::reloadDevices() {
     onlineDevices_ = s ? s->allOnlineDevices() : std::vector<std::shared_ptr<TBNOSXDeviceInfo>>{};
     const QSignalBlocker block(searchDevicesTableView);
     searchDevicesTableView->clear();
-    for (const auto& device : onlineDevices_) {
-        auto* item = new QListWidgetItem(QIcon(TBNUIHelper::deviceIconByDevice(device.get())),
-                                         TBNUIHelper::deviceNameByDevice(device.get()) + "\n" +
-                                             TBNUIHelper::deviceInfoByDevice(device.get()));
-        searchDevicesTableView->addItem(item);
+    for (size_t row = 0; row < onlineDevices_.size(); ++row) {
+        auto* item = new QListWidgetItem(searchDevicesTableView);
+        item->setSizeHint(QSize(0, kDeviceRowHeight));
+        auto* cell = new TBNWizardDeviceTableCellView(kDeviceRowHeight);
+        const int index = static_cast<int>(row);
+        cell->clicked = [this, index] { searchDevicesTableView->setCurrentRow(index); };
+        searchDevicesTableView->setItemWidget(item, cell);
     }
     if (selectedRow_ >= static_cast<int>(onlineDevices_.size())) selectedRow_ = -1;
     searchDevicesTableView->setCurrentRow(selectedRow_);
-    searchingTextField->setVisible(onlineDevices_.empty());
+    updateCells();
+    showSearching(onlineDevices_.empty());
     pairButton->setEnabled(selectedRow_ != -1);
+}
+
+void TBNPairDevicePopoverViewController::updateCells() {
+    for (int row = 0; row < searchDevicesTableView->count(); ++row) {
+        auto* cell = static_cast<TBNWizardDeviceTableCellView*>(
+            searchDevicesTableView->itemWidget(searchDevicesTableView->item(row)));
+        if (!cell || row >= static_cast<int>(onlineDevices_.size())) continue;
+        cell->updateForDevice(onlineDevices_[static_cast<size_t>(row)].get(), row == selectedRow_);
+    }
+}
+
+void TBNPairDevicePopoverViewController::showSearching(bool searching) {
+    searchDevicesProgressIndicator->setVisible(searching);
+    searchingTextField->setVisible(searching);
+    if (searching) {
+        searchDevicesProgressIndicator->startAnimation();
+    } else {
+        searchDevicesProgressIndicator->stopAnimation();
+    }
 }
 
 void TBNPairDevicePopoverViewController::selectRow(int row) {
     selectedRow_ = row;
     pairButton->setEnabled(selectedRow_ != -1);
+    updateCells();
 }
 
 void TBNPairDevicePopoverViewController::updateDeviceInfo() {
@@ -938,12 +979,14 @@ void TBNPairDevicePopoverViewController::actionPair() {
                                                 clientId, publicKey, TBNUtil::generateId());
         titleTextField->setText(ui::text("PAIR_PAIRING_TEXTFIELD_TITLE"));
         pairingCodeTextField->setText(QString::fromStdString(code));
+        pairingProgressIndicator->startAnimation();
         fadeInViews({selectedDeviceBox, pairingBox, cancelButton}, kFade);
     });
 }
 
 void TBNPairDevicePopoverViewController::successPair() {
     fadeOutViews({pairingBox, cancelButton}, kFade, [this] {
+        pairingProgressIndicator->stopAnimation();
         fadeInViews({pairedBox, closeButton}, kFade);
     });
     closeAfter(5);
@@ -952,6 +995,7 @@ void TBNPairDevicePopoverViewController::successPair() {
 void TBNPairDevicePopoverViewController::failPairWithError(int32_t category, int64_t id) {
     const bool notAuthorized = category == 1 && id == 1;
     fadeOutViews({pairingBox, cancelButton}, kFade, [this, notAuthorized] {
+        pairingProgressIndicator->stopAnimation();
         failedMessageTextField->setText(
             ui::text(notAuthorized ? "PAIR_FAILED_NOTAUTHORIZED_MESSAGE_TEXTFIELD_TITLE"
                                    : "PAIR_FAILED_TIMEDOUT_MESSAGE_TEXTFIELD_TITLE"));

@@ -274,6 +274,7 @@ class TBNPairDevicePopoverViewController : public TBNFadingPage {
     QLabel* titleTextField = nullptr;
     QFrame* searchDevicesBox = nullptr;
     QListWidget* searchDevicesTableView = nullptr;
+    TBNSpinner* searchDevicesProgressIndicator = nullptr;
     QLabel* searchingTextField = nullptr;
     QFrame* selectedDeviceBox = nullptr;
     QLabel* selectedDeviceIconImageView = nullptr;
@@ -281,6 +282,7 @@ class TBNPairDevicePopoverViewController : public TBNFadingPage {
     QLabel* selectedDeviceSubTitleTextField = nullptr;
     QFrame* pairingBox = nullptr;
     QLabel* pairingCodeTextField = nullptr;
+    TBNSpinner* pairingProgressIndicator = nullptr;
     QFrame* pairedBox = nullptr;
     QFrame* failedBox = nullptr;
     QLabel* failedMessageTextField = nullptr;
@@ -297,6 +299,10 @@ class TBNPairDevicePopoverViewController : public TBNFadingPage {
 
   private:
     void updateDeviceInfo();
+    // Gives each row's cell the selected or unselected look.
+    void updateCells();
+    // The spinner turns while no phone is listed.
+    void showSearching(bool searching);
 
     std::vector<std::shared_ptr<TBNOSXDeviceInfo>> onlineDevices_;
     int selectedRow_ = -1;

@@ -541,8 +541,14 @@ void TBNMessagePopoverViewController::updateTitle(const QString& title, const QS
         button->show();
     }
     progressIndicator->setVisible(progress);
-    // A page with progress stays until it is closed from outside.
-    if (!progress) closeAfter(kSelfCloseSeconds);
+    progress_ = progress;
+}
+
+void TBNMessagePopoverViewController::didShowViewControolerWithTimeAnimation(double seconds) {
+    TBNFadingPage::didShowViewControolerWithTimeAnimation(seconds);
+    // Counted from the showing, so a page kept waiting in the queue is still read. A page
+    // with progress stays until it is closed from outside.
+    if (!progress_) closeAfter(kSelfCloseSeconds);
 }
 
 // ---- Backup and restore ---------------------------------------------------------------

@@ -187,12 +187,17 @@ class TBNMessagePopoverViewController : public TBNFadingPage {
     // Call before the page is shown.
     void updateTitle(const QString& title, const QString& message, const QString& buttonTitle,
                      bool progress);
+    // Without progress the page closes itself 15 s after it came on screen.
+    void didShowViewControolerWithTimeAnimation(double seconds) override;
 
     QLabel* titleTextField = nullptr;
     QLabel* messageTextField = nullptr;
     QProgressBar* progressIndicator = nullptr;
     TBNPressButton* buttonShort = nullptr;
     TBNPressButton* buttonLong = nullptr;
+
+  private:
+    bool progress_ = false;
 };
 
 // Where a new backup goes: "lumvane_yyMMdd", or with " (1)", " (2)", ... when a backup of

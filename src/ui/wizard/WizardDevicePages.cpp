@@ -14,22 +14,12 @@ namespace lumvane {
 
 // ---- Cells -------------------------------------------------------------------------
 
-namespace {
-constexpr CellColor kWhite{1.0, 1.0, 1.0, 1.0};
-constexpr CellColor kDarkBlue{0.09, 0.29, 0.60, 1.0};
-constexpr CellColor kDarkRed{0.60, 0.15, 0.15, 1.0};
-constexpr CellColor kYellow{0.98, 0.87, 0.68, 1.0};
-}  // namespace
-
 CellStyle sourceCellStyle(bool selected, bool disabled) {
-    if (selected) return {kWhite, kDarkBlue, {0.56, 0.45, 0.23, 1.0}, kDarkRed};
-    if (disabled) return {{0.7, 0.7, 0.7, 1.0}, kWhite, kYellow, kYellow};
-    return {{0.65, 0.75, 0.90, 0.2}, kWhite, kYellow, kYellow};
-}
-
-CellStyle deviceCellStyle(bool selected) {
-    if (selected) return {kWhite, kDarkBlue, kDarkBlue, kDarkRed};
-    return {{1.0, 1.0, 1.0, 0.2}, kWhite, kWhite, kYellow};
+    constexpr CellColor kWhite{1.0, 1.0, 1.0, 1.0};
+    constexpr CellColor kLight{0.98, 0.87, 0.68, 1.0};
+    if (selected) return {kWhite, {0.09, 0.29, 0.60, 1.0}, {0.56, 0.45, 0.23, 1.0}};
+    if (disabled) return {{0.7, 0.7, 0.7, 1.0}, kWhite, kLight};
+    return {{0.65, 0.75, 0.90, 0.2}, kWhite, kLight};
 }
 
 std::optional<SourceCellTexts> sourceCellTexts(uint64_t type) {
@@ -45,25 +35,6 @@ std::optional<SourceCellTexts> sourceCellTexts(uint64_t type) {
         default:
             return std::nullopt;
     }
-}
-
-std::string deviceNameByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device) {
-    if (!device || !device->name() || device->name()->empty()) return "Unknown phone";
-    return *device->name();
-}
-
-std::string deviceInfoByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device) {
-    if (!device) return "";
-    std::string info = device->model().value_or("");
-    if (device->osVersion() && !device->osVersion()->empty()) {
-        info += (info.empty() ? "" : ", ") + std::string("iOS ") + *device->osVersion();
-    }
-    return info;
-}
-
-std::string appInfoByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device) {
-    if (!device || !device->appVersion() || device->appVersion()->empty()) return "";
-    return "Lumvane " + *device->appVersion();
 }
 
 // ---- Settings observer ---------------------------------------------------------------

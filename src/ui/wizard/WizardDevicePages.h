@@ -33,21 +33,15 @@ struct CellStyle {
     CellColor fill;
     CellColor title;
     CellColor subtitle;
-    CellColor secondSubtitle;  // device cells only
 };
-// Selected wins over disabled.
+// Selected wins over disabled. (The device cells are the application's own, in ui/DeviceCell.)
 CellStyle sourceCellStyle(bool selected, bool disabled);
-CellStyle deviceCellStyle(bool selected);
 // The texts of a source row (0 phone with the app, 1 phone without it, 2 this computer
 // alone); nothing for any other type.
 struct SourceCellTexts {
     std::string titleKey, subtitleKey;
 };
 std::optional<SourceCellTexts> sourceCellTexts(uint64_t type);
-// The three lines of a device cell.
-std::string deviceNameByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device);
-std::string deviceInfoByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device);
-std::string appInfoByDevice(const std::shared_ptr<TBNOSXDeviceInfo>& device);
 
 class WizardSelectSourcePage : public WizardPage {
   public:

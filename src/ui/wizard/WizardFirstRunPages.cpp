@@ -85,6 +85,7 @@ void WizardConsentPage::didLoad() {
         self->onMain([zone](WizardPage& page) {
             auto& consent = as<WizardConsentPage>(page);
             consent.zone_ = zone > 2 ? 0 : zone;
+            consent.updateButtons();
             consent.changed();
         });
     });
@@ -235,6 +236,7 @@ void WizardPairQRCodePage::startPairing() {
     auto context = this->context();
     if (!context->services.startPair) return;
     const uint64_t pairing = context->pairingStarted();
+    pairing_ = pairing;
     auto self = std::static_pointer_cast<WizardPairQRCodePage>(shared_from_this());
     // The callbacks come on the service's threads; every change is made on the main loop.
     context->services.startPair(
@@ -277,6 +279,12 @@ void WizardPairQRCodePage::startPairing() {
                 qr.changed();
             });
         });
+}
+
+void WizardPairQRCodePage::didNextClick(WizardSender) {
+    // Skipped: the phone may still take the code after the wizard, so the pairing is no
+    // longer this window's to stop when it ends.
+    if (pairing_ != 0) context()->pairingEnded(pairing_);
 }
 
 std::shared_ptr<WizardPage> WizardPairQRCodePage::nextPage() {

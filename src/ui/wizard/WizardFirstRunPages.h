@@ -67,6 +67,10 @@ class WizardConsentPage : public WizardPage {
 
     std::optional<std::string> cancelButtonTitle() const override { return "BUTTON_CANCEL"; }
     std::optional<std::string> nextButtonTitle() const override { return "BUTTON_CONTINUE"; }
+    // What Next stores depends on the zone: the page waits for it.
+    bool canEnableNextButton() const override { return zone_.has_value(); }
+    bool willNextClick(WizardSender) override { return zone_.has_value(); }
+    using WizardPage::willNextClick;
     void didNextClick(WizardSender sender) override;
     std::shared_ptr<WizardPage> nextPage() override;
 
@@ -138,6 +142,8 @@ class WizardPairQRCodePage : public WizardPage {
     std::optional<std::string> nextButtonTitle() const override {
         return canContinue_ ? "BUTTON_CONTINUE" : "BUTTON_SKIP";
     }
+    // Skip leaves the pairing running in the service.
+    void didNextClick(WizardSender sender) override;
     std::shared_ptr<WizardPage> nextPage() override;
 
     const std::optional<std::string>& qrCodeValue() const { return qrCodeValue_; }
@@ -155,6 +161,7 @@ class WizardPairQRCodePage : public WizardPage {
   private:
     void startPairing();
 
+    uint64_t pairing_ = 0;
     std::optional<std::string> qrCodeValue_;
     std::string stateText_;
     std::string failureText_;

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "app/shell/QRCodeGenerator.h"
+#include "ui/DeviceCell.h"
 #include "ui/wizard/WizardDevicePages.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
@@ -366,7 +367,11 @@ class PairQRCodeWidget : public WizardPageWidget {
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setObjectName("qrZoomWindow");
         dialog->setWindowTitle(wizardText("WIZARD_PAIR_ZOOM_TITLE"));
-        dialog->setStyleSheet("background: white;");
+        // White for the camera; its own text colour, since the window's white labels would
+        // reach into it.
+        dialog->setStyleSheet(
+            "QDialog#qrZoomWindow { background: white; }"
+            " QLabel { color: #145c69; background: white; font-size: 15px; }");
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(24, 24, 24, 24);
         auto* code = new QLabel(dialog);
@@ -598,7 +603,7 @@ QString css(const CellColor& c) {
         .arg(qRound(c.a * 255));
 }
 
-// One row of the source or device table: a rounded box with up to three lines.
+// One row of the source table: a rounded box with a title and a subtitle.
 class CellView : public QFrame {
   public:
     explicit CellView(QWidget* parent) : QFrame(parent) {
@@ -613,30 +618,27 @@ class CellView : public QFrame {
         title->setStyleSheet("font-weight: bold;");
         subtitle = new QLabel(this);
         subtitle->setObjectName("subTitleTextField");
-        subtitleTwo = new QLabel(this);
-        subtitleTwo->setObjectName("subTwoTitleTextField");
         layout->addWidget(title);
         layout->addWidget(subtitle);
-        layout->addWidget(subtitleTwo);
     }
-    void apply(const CellStyle& style, bool hasSecond) {
+    void apply(const CellStyle& style) {
         setStyleSheet(QStringLiteral("#backgroudBoxView { background: %1; border-radius: 6px; }")
                           .arg(css(style.fill)));
         title->setStyleSheet(QStringLiteral("font-weight: bold; color: %1;").arg(css(style.title)));
         subtitle->setStyleSheet(QStringLiteral("color: %1;").arg(css(style.subtitle)));
-        subtitleTwo->setStyleSheet(QStringLiteral("color: %1;").arg(css(style.secondSubtitle)));
-        subtitleTwo->setVisible(hasSecond);
     }
     std::function<void()> clicked;
     QLabel* title;
     QLabel* subtitle;
-    QLabel* subtitleTwo;
 
   protected:
     void mousePressEvent(QMouseEvent*) override {
         if (clicked) clicked();
     }
 };
+
+// The rows of the wizard's phones.
+constexpr int kDeviceRowHeight = 76;
 
 class SelectSourceWidget : public WizardPageWidget {
   public:
@@ -660,7 +662,7 @@ class SelectSourceWidget : public WizardPageWidget {
     }
     void refresh() override {
         for (int row = 0; row < static_cast<int>(cells_.size()); ++row) {
-            cells_[row]->apply(sourceCellStyle(row == page_->selectedRow(), row > 1), false);
+            cells_[row]->apply(sourceCellStyle(row == page_->selectedRow(), row > 1));
         }
     }
 
@@ -697,11 +699,9 @@ class SelectDeviceWidget : public WizardPageWidget {
         auto weak = std::weak_ptr<WizardSelectDevicePage>(page_);
         const auto& devices = page_->onlineDevices();
         for (int row = 0; row < static_cast<int>(devices.size()); ++row) {
-            auto* cell = new CellView(this);
-            cell->title->setText(QString::fromStdString(deviceNameByDevice(devices[row])));
-            cell->subtitle->setText(QString::fromStdString(deviceInfoByDevice(devices[row])));
-            cell->subtitleTwo->setText(QString::fromStdString(appInfoByDevice(devices[row])));
-            cell->apply(deviceCellStyle(row == page_->selectedRow()), true);
+            auto* cell = new TBNWizardDeviceTableCellView(kDeviceRowHeight, this);
+            cell->setCursor(Qt::PointingHandCursor);
+            cell->updateForDevice(devices[row].get(), row == page_->selectedRow());
             cell->clicked = [weak, row] {
                 if (auto page = weak.lock()) page->selectRow(row);
             };
@@ -722,8 +722,7 @@ class PairingWithDeviceWidget : public WizardPageWidget {
         : page_(std::move(page)) {
         auto* layout = new QVBoxLayout(this);
         layout->addWidget(titleLabel("WIZARD_PAIRING_DEVICE_TITLE", this));
-        cell_ = new CellView(this);
-        cell_->setCursor(Qt::ArrowCursor);
+        cell_ = new TBNWizardDeviceTableCellView(kDeviceRowHeight, this);
         layout->addWidget(cell_);
         layout->addSpacing(8);
         layout->addWidget(textLabel(wizardText("WIZARD_PAIRING_DEVICE_TEXT"), this));
@@ -739,17 +738,13 @@ class PairingWithDeviceWidget : public WizardPageWidget {
         layout->addStretch(1);
     }
     void refresh() override {
-        const auto& device = page_->pairingDevice();
-        cell_->title->setText(QString::fromStdString(deviceNameByDevice(device)));
-        cell_->subtitle->setText(QString::fromStdString(deviceInfoByDevice(device)));
-        cell_->subtitleTwo->setText(QString::fromStdString(appInfoByDevice(device)));
-        cell_->apply(deviceCellStyle(false), true);
+        cell_->updateForDevice(page_->pairingDevice().get(), false);
         code_->setText(QString::fromStdString(page_->pairCode()));
     }
 
   private:
     std::shared_ptr<WizardPairingWithDevicePage> page_;
-    CellView* cell_;
+    TBNWizardDeviceTableCellView* cell_;
     QLabel* code_;
 };
 

@@ -101,8 +101,9 @@ struct WizardContext {
     void windowClosed();
     bool closed = false;
 
-    // The pairing this window started and that has neither succeeded nor failed yet.
-    // Only this window stops it, and only while it is its own.
+    // The pairing this window started and that has neither succeeded nor failed yet, nor
+    // been skipped (then it goes on in the service). Only this window stops it, and only
+    // while it is its own.
     uint64_t pairingStarted();
     void pairingEnded(uint64_t pairing);
     bool ownsRunningPairing() const { return runningPairing_ != 0; }

@@ -179,6 +179,63 @@ TEST_F(AnswerPagesTest, SaveAnswersTheValuesAsTheUserLeftThem) {
     EXPECT_EQ(presenter_->current(), nullptr);
 }
 
+// Return ends an edit; what the user types afterwards in the same field must still count.
+TEST_F(AnswerPagesTest, SaveTakesWhatEachFieldShowsWhenTypingGoesOnAfterReturn) {
+    using Page = TBNSaveAccountPopoverViewController;
+    struct Case {
+        const char* name;
+        std::function<QLineEdit*(Page&)> field;
+        const char* beforeReturn;
+        const char* afterReturn;
+        const char* shown;  // what the field shows once the page has taken the text
+        std::function<std::string(const TBNSaveAccountAnswer&)> answered;
+    };
+    const Case cases[] = {
+        {"account", [](Page& p) { return p.accountTextField; }, "ali", "ce", "alice",
+         [](const auto& a) { return a.account; }},
+        {"hidden password", [](Page& p) { return p.passwordSecureTextField; }, "s3", "cret!",
+         "s3cret!", [](const auto& a) { return a.password; }},
+        {"shown password",
+         [](Page& p) {
+             p.showPasswordButton->click();
+             return p.passwordTextField;
+         },
+         "pass", "word", "password", [](const auto& a) { return a.password; }},
+        {"site", [](Page& p) { return p.siteUrlTextField; }, "my", " bank", "my bank",
+         [](const auto& a) { return a.siteName + "|" + a.siteUrl; }},
+    };
+    pairPhone(true);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Replies<TBNSaveAccountAnswer> replies;
+        auto page = savePage(replies, newLogin());
+        present(page);
+        QLineEdit* field = c.field(*page);
+        QTest::mouseClick(field, Qt::LeftButton);
+        settle();
+        ASSERT_TRUE(field->hasFocus());
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(field, Qt::Key_Backspace);
+        QTest::keyClicks(field, c.beforeReturn);
+        QTest::keyClick(field, Qt::Key_Return);
+        QTest::keyClicks(field, c.afterReturn);
+        settle();
+        QDir().mkpath(LUMVANE_UI_ARTEFACTS);
+        presenter_->window()->grab().save(QDir(LUMVANE_UI_ARTEFACTS)
+                                              .filePath(QString("save-account-typed-after-return-%1.png")
+                                                            .arg(QString(c.name).replace(' ', '-'))));
+        QTest::mouseClick(page->saveButton, Qt::LeftButton);
+        settle();
+        advance(0.4);
+        EXPECT_EQ(field->text(), c.shown);
+        ASSERT_EQ(replies.answers.size(), 1u);
+        ASSERT_TRUE(replies.answers[0]);
+        const std::string expected =
+            std::string(c.name) == "site" ? std::string(c.shown) + "|" : std::string(c.shown);
+        EXPECT_EQ(c.answered(*replies.answers[0]), expected);
+    }
+}
+
 TEST_F(AnswerPagesTest, SaveAnswersNothingWhenEndedAnyOtherWay) {
     struct Case {
         const char* name;

@@ -2,9 +2,12 @@
 #include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QGridLayout>
 #include <QImage>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <cmath>
 
 #include "UITestSupport.h"
 #include "ui/Controls.h"
@@ -67,6 +70,85 @@ TEST_F(ControlsTest, TextFieldAsksBeforeTakingTheFocusAndReportsTheEndFirst) {
     settle();
     const std::vector<std::string> expected = {"begin", "begin", "end:abc", "finished"};
     EXPECT_EQ(events, expected);
+}
+
+TEST_F(ControlsTest, TextFieldReportsTheTextTypedAfterReturnWhenEditingEndsAgain) {
+    QWidget window;
+    auto* other = new TBNTextField(&window);
+    auto* field = new TBNTextField(&window);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    settle();
+    std::vector<std::string> events;
+    field->didBeginEditing([&](TBNTextField*) {
+        events.push_back("begin");
+        return true;
+    });
+    field->didEndEditing(
+        [&](TBNTextField* f) { events.push_back("end:" + f->text().toStdString()); });
+    field->setFocus();
+    settle();
+    QTest::keyClicks(field, "ab");
+    QTest::keyClick(field, Qt::Key_Return);
+    // Return alone again, with nothing typed, ends nothing more.
+    QTest::keyClick(field, Qt::Key_Return);
+    QTest::keyClicks(field, "c");
+    other->setFocus();
+    settle();
+    const std::vector<std::string> expected = {"begin", "end:ab", "end:abc"};
+    EXPECT_EQ(events, expected);
+}
+
+// How far apart two pictures of the same size are: the mean difference of a channel, 0..255.
+double meanDifference(const QImage& a, const QImage& b) {
+    const QImage x = a.convertToFormat(QImage::Format_RGB32);
+    const QImage y = b.convertToFormat(QImage::Format_RGB32);
+    if (x.size() != y.size()) return 255;
+    double sum = 0;
+    for (int row = 0; row < x.height(); ++row) {
+        for (int col = 0; col < x.width(); ++col) {
+            const QRgb p = x.pixel(col, row), q = y.pixel(col, row);
+            sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                   std::abs(qBlue(p) - qBlue(q));
+        }
+    }
+    return sum / (3.0 * x.width() * x.height());
+}
+
+TEST_F(ControlsTest, DisabledButtonsLookDisabledOnAPage) {
+    QWidget page;
+    page.setObjectName("page");
+    ui::applyPageStyle(&page);
+    auto* grid = new QGridLayout(&page);
+    std::vector<std::pair<TBNPressButton*, TBNPressButton*>> pairs;
+    int row = 0;
+    for (auto role : {TBNPressButton::Role::Secondary, TBNPressButton::Role::Primary}) {
+        auto* enabled = new TBNPressButton("Choose…", &page, role);
+        auto* disabled = new TBNPressButton("Choose…", &page, role);
+        disabled->setEnabled(false);
+        grid->addWidget(enabled, row, 0);
+        grid->addWidget(disabled, row, 1);
+        pairs.emplace_back(enabled, disabled);
+        ++row;
+    }
+    page.show();
+    settle();
+    QDir().mkpath(LUMVANE_UI_ARTEFACTS);
+    EXPECT_TRUE(page.grab().save(
+        QDir(LUMVANE_UI_ARTEFACTS).filePath("buttons-enabled-and-disabled.png")));
+    // As drawn on the page: the buttons' own pictures lack the page under their
+    // see-through backgrounds.
+    auto drawn = [&](QWidget* button) { return page.grab(button->geometry()).toImage(); };
+    for (const auto& [enabled, disabled] : pairs) {
+        SCOPED_TRACE(enabled->property("role").toString().toStdString());
+        ASSERT_EQ(enabled->size(), disabled->size());
+        EXPECT_GT(meanDifference(drawn(enabled), drawn(disabled)), 6.0);
+        // Enabled again, it looks like the others.
+        disabled->setEnabled(true);
+        settle();
+        EXPECT_LT(meanDifference(drawn(enabled), drawn(disabled)), 1.0);
+        disabled->setEnabled(false);
+    }
 }
 
 TEST_F(ControlsTest, SwitchTogglesOnClick) {

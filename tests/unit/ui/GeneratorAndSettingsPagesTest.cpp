@@ -1,5 +1,6 @@
 // The generators, About with its debug settings, pairing with a phone nearby, the paired
 // phone's menu view, the quick guide and the QR pairing window.
+#include <QDir>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
@@ -329,6 +330,55 @@ TEST_F(SettingsPagesTest, PairDeviceListsPhonesAndEndsByTheResult) {
     }
 }
 
+// The phones are the device cells the wizard shows; a spinner turns while none is found and
+// while the phone is asked.
+TEST_F(SettingsPagesTest, PairDeviceShowsPhonesInDeviceCellsAndSpinsWhileWaiting) {
+    auto page = std::dynamic_pointer_cast<TBNPairDevicePopoverViewController>(
+        ui::popoverAtName("TBNPairDevicePopoverViewController"));
+    present(page);
+    auto* searching = page->findChild<QWidget*>("searchDevicesProgressIndicator");
+    ASSERT_TRUE(searching);
+    EXPECT_TRUE(searching->isVisible());
+    EXPECT_TRUE(searching->property("animating").toBool());
+
+    auto phone = std::make_shared<TBNOSXDeviceInfo>();
+    phone->setDeviceId(std::string("DEV-3"));
+    phone->setHardwareId(std::string("HW-3"));
+    phone->setName(std::string("Anna's phone"));
+    phone->setOnline(true);  // no model, no system, no application version known yet
+    settings_->addOnlineDevice(phone);
+    ASSERT_TRUE(waitFor([&] { return page->searchDevicesTableView->count() == 1; }));
+    EXPECT_FALSE(searching->isVisible());
+    EXPECT_FALSE(searching->property("animating").toBool());
+    QWidget* cell = page->searchDevicesTableView->itemWidget(page->searchDevicesTableView->item(0));
+    ASSERT_TRUE(cell);
+    EXPECT_TRUE(cell->inherits("lumvane::TBNWizardDeviceTableCellView"));
+    auto label = [&](const char* name) {
+        auto* l = cell->findChild<QLabel*>(name);
+        return l ? l->text() : QString("(none)");
+    };
+    EXPECT_EQ(label("titleTextField"), "Anna's phone");
+    EXPECT_EQ(label("subTitleTextField"), ui::text("MESSAGE_UNKNOWN_MODEL"));
+    page->searchDevicesTableView->setCurrentRow(0);
+    settle();
+    presenter_->window()->adjustSize();
+    settle();
+    QDir().mkpath(LUMVANE_UI_ARTEFACTS);
+    EXPECT_TRUE(presenter_->window()->grab().save(
+        QDir(LUMVANE_UI_ARTEFACTS).filePath("pair-device-selected.png")));
+
+    page->pairButton->click();
+    advance(0.7);
+    auto* pairing = page->findChild<QWidget*>("pairingProgressIndicator");
+    ASSERT_TRUE(pairing);
+    EXPECT_TRUE(pairing->isVisible());
+    EXPECT_TRUE(pairing->property("animating").toBool());
+    page->successPair();
+    advance(0.7);
+    EXPECT_FALSE(pairing->property("animating").toBool());
+    EXPECT_FALSE(page->pairedBox->isHidden());
+}
+
 // ---- Menu view, guide window, QR window, TLS alerts -------------------------------------
 
 TEST_F(SettingsPagesTest, PairedPhoneMenuViewShowsThePhoneOrUnknownTexts) {
@@ -375,6 +425,43 @@ TEST_F(SettingsPagesTest, GuideWindowSteps) {
     guide->finishButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(alive);
+}
+
+// The first page's text points at the icon (1) and the menu (2): its picture shows both.
+TEST_F(SettingsPagesTest, GuideWindowPicturesShowWhatTheirTextsPointAt) {
+    TBNGuideViewController guide;
+    auto opaqueWhiteIn = [](const QImage& image, const QRect& area) {
+        for (int y = area.top(); y <= area.bottom(); ++y) {
+            for (int x = area.left(); x <= area.right(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                if (c.alpha() == 255 && c.red() > 240 && c.green() > 240 && c.blue() > 240)
+                    return true;
+            }
+        }
+        return false;
+    };
+    // The open menu below the icon, its lower part empty of items on every page.
+    const QRect menu(180, 110, 90, 18);
+    // Left of the menu, where its number stands.
+    const QRect menuLabel(110, 40, 56, 80);
+    for (size_t page = 0; page < guide.pageCount(); ++page) {
+        SCOPED_TRACE(page);
+        const QImage image = guide.guideImageView->pixmap().toImage();
+        ASSERT_FALSE(image.isNull());
+        const QColor inMenu = image.pixelColor(menu.center());
+        EXPECT_GT(inMenu.alpha(), 180) << "the open menu is drawn";
+        if (page == 0) {
+            EXPECT_TRUE(guide.guideTextField->text().contains("(2)"));
+            EXPECT_TRUE(opaqueWhiteIn(image, menuLabel)) << "the menu's (2)";
+        }
+        guide.actionNextButton();
+    }
+    guide.show();
+    guide.actionBackButton();
+    guide.actionBackButton();
+    settle();
+    QDir().mkpath(LUMVANE_UI_ARTEFACTS);
+    EXPECT_TRUE(guide.grab().save(QDir(LUMVANE_UI_ARTEFACTS).filePath("guide-window-first.png")));
 }
 
 TEST_F(SettingsPagesTest, QRWindowPairsByItselfOrOnlyShowsTheWizardsCode) {

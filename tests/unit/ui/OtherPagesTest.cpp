@@ -1,4 +1,5 @@
 // The pages that inform or set something up: guide, message, rating, security-key driver.
+#include <QDir>
 #include <QTest>
 
 #include <fstream>
@@ -73,6 +74,37 @@ TEST_F(OtherPagesTest, MessageButtonAndSelfClose) {
         presenter_->hideCurrentPopover();
         advance(0.4);
     }
+}
+
+// A message page given nothing (or shown long after it was made) still goes by itself.
+TEST_F(OtherPagesTest, MessageClosesFifteenSecondsAfterItIsShownWhateverItWasGiven) {
+    auto bare = std::dynamic_pointer_cast<TBNMessagePopoverViewController>(
+        ui::popoverAtName("TBNMessagePopoverViewController"));
+    present(bare);
+    advance(14.5);
+    EXPECT_EQ(presenter_->current(), bare);
+    advance(0.7);
+    EXPECT_EQ(presenter_->current(), nullptr);
+    advance(0.4);
+
+    // Made and given its texts, then kept waiting behind a page that asks something.
+    auto blocker = ui::popoverAtName("TBNChooseAccountPopoverViewController");
+    present(blocker);
+    auto waiting = std::dynamic_pointer_cast<TBNMessagePopoverViewController>(
+        ui::popoverAtName("TBNMessagePopoverViewController"));
+    waiting->updateTitle("Title", "Message", "OK", false);
+    presenter_->showPopoverViewController(waiting);
+    settle();
+    advance(20);
+    EXPECT_EQ(presenter_->current(), blocker);
+    presenter_->hideCurrentPopover();
+    settle();
+    advance(0.7);
+    EXPECT_EQ(presenter_->current(), waiting);
+    advance(14);
+    EXPECT_EQ(presenter_->current(), waiting);
+    advance(1.2);
+    EXPECT_EQ(presenter_->current(), nullptr);
 }
 
 // ---- Rate -----------------------------------------------------------------------------
@@ -173,13 +205,15 @@ TEST_F(OtherPagesTest, RateRecordsWhatEachExitMeans) {
 TEST_F(OtherPagesTest, DriverSetUpRunsTheHelperAndShowsAFailure) {
     std::vector<std::vector<std::string>> commands;
     int status = 126;
+    std::string helperErrors;
     env_.driverSetup = std::make_shared<TBNDriverSetup>(
         TBNDriverSetup::Options{(root_ / "rule").string(),
                                 (root_ / "module").string(),
                                 "/opt/lumvane/uhid-helper",
                                 {"pkexec"},
-                                [&](const std::vector<std::string>& argv, std::string*) {
+                                [&](const std::vector<std::string>& argv, std::string* errors) {
                                     commands.push_back(argv);
+                                    if (errors) *errors = helperErrors;
                                     return status;
                                 }});
     int started = 0;
@@ -204,6 +238,24 @@ TEST_F(OtherPagesTest, DriverSetUpRunsTheHelperAndShowsAFailure) {
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0], (std::vector<std::string>{"pkexec", "/opt/lumvane/uhid-helper",
                                                      kUhidHelperInstallCommand}));
+    // The helper's own words, as pkexec and the helper write them (lines, a full stop),
+    // read as one sentence before the question.
+    status = 1;
+    helperErrors = "Error executing command as another user: Not authorized\n\nThis incident "
+                   "has been reported.\n";
+    page->installButton->click();
+    ASSERT_TRUE(waitFor([&] { return !page->working(); }));
+    EXPECT_EQ(page->messageTextField->text(),
+              ui::text("U2F_DRIVER_FAILED")
+                  .arg("Error executing command as another user: Not authorized This incident "
+                       "has been reported"));
+    EXPECT_FALSE(page->messageTextField->text().contains(".."));
+    settle();
+    QDir().mkpath(LUMVANE_UI_ARTEFACTS);
+    presenter_->window()->adjustSize();
+    settle();
+    EXPECT_TRUE(presenter_->window()->grab().save(
+        QDir(LUMVANE_UI_ARTEFACTS).filePath("driver-install-failed.png")));
 
     status = 0;
     page->installButton->click();

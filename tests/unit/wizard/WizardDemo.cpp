@@ -23,6 +23,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTimer>
@@ -213,14 +214,30 @@ class TransferDriver {
     }
 
   private:
-    // The window's own file panel: opened with the button, answered with the file.
+    // The window's own file panel: opened with the button, answered as a person does, by
+    // typing the file's full path into its name field and taking it. (selectFile() is no
+    // answer: while the name field has the focus, which depends on the window manager and
+    // on timing, Qt leaves the field as it was.) A panel that did not take the answer stays
+    // open and is answered again on the next tick.
     void pressFileButton() {
         if (auto* dialog = window_->findChild<QFileDialog*>(); dialog && dialog->isVisible()) {
-            const QString proposed = dialog->selectedFiles().value(0);
-            if (name_ == "export")
-                say("save panel proposes " + QFileInfo(proposed).fileName().toStdString());
-            dialog->selectFile(QString::fromStdString(file_));
-            static_cast<QDialog*>(dialog)->accept();
+            if (!proposalTold_) {
+                proposalTold_ = true;
+                const QString proposed = dialog->selectedFiles().value(0);
+                if (name_ == "export")
+                    say("save panel proposes " + QFileInfo(proposed).fileName().toStdString());
+            }
+            auto* field = dialog->findChild<QLineEdit*>("fileNameEdit");
+            if (!field) {
+                std::cerr << "wizard-demo: the file panel has no name field\n";
+                return;
+            }
+            field->setFocus();
+            field->setText(QString::fromStdString(file_));
+            dialog->accept();
+            if (dialog->isVisible()) {
+                std::cerr << "wizard-demo: the file panel did not take " << file_ << "\n";
+            }
             return;
         }
         if (auto* button = window_->findChild<QPushButton*>("fileSelectButton")) button->click();
@@ -234,6 +251,7 @@ class TransferDriver {
     std::string current_;
     bool shot_ = false;
     bool told_ = false;
+    bool proposalTold_ = false;
 };
 
 }  // namespace

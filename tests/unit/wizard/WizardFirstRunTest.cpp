@@ -111,6 +111,28 @@ TEST_F(FirstRunTest, ConsentSwitchFollowsTheLocationZoneAndNextStoresIt) {
     }
 }
 
+// The switch and its explanation depend on the region: the page waits for it.
+TEST_F(FirstRunTest, ConsentLetsTheUserGoOnOnlyOnceTheRegionIsKnown) {
+    world.zone = 1;
+    world.settings->setSendReports(false);
+    auto consent = startAt<WizardConsentPage>();
+    EXPECT_FALSE(h.nextEnabled());
+    EXPECT_TRUE(h.flow->button(WizardButton::Cancel).enabled);
+    // Next asked for anyway (the keyboard, a page moving on) does not leave the page.
+    h.flow->next(WizardButton::Next);
+    h.flow->next(std::nullopt);
+    world.pump();
+    EXPECT_EQ(h.page(), kConsentPageId);
+    EXPECT_FALSE(world.settings->sendReports());
+
+    world.runBackground();
+    EXPECT_TRUE(h.nextEnabled());
+    consent->setChecked(true);
+    h.flow->next(WizardButton::Next);
+    EXPECT_EQ(h.page(), kExtensionsPageId);
+    EXPECT_TRUE(world.settings->sendReports());
+}
+
 TEST_F(FirstRunTest, ConsentCancelStoresNothingButTheResetFlag) {
     world.zone = 1;
     world.settings->setSendReports(false);
@@ -263,7 +285,7 @@ TEST_F(PairingTest, CodeProgressAndSuccessMoveToTheDonePageWhichMarksTheFirstRun
     EXPECT_EQ(world.pairStops, 0);  // the pairing had ended; nothing to stop
 }
 
-TEST_F(PairingTest, SkipBeforeTheCodeArrivedAndTheWindowStillStopsItsPairingAtTheEnd) {
+TEST_F(PairingTest, SkipBeforeTheCodeArrivedMovesOnAndLeavesThePairingRunning) {
     startPairing();
     h.flow->next(WizardButton::Next);
     EXPECT_EQ(h.page(), kDonePageId);
@@ -286,11 +308,6 @@ TEST_F(PairingTest, EveryKindOfCloseStopsThePairingThisWindowStartedOnce) {
     const Case cases[] = {
         {"Cancel", [](FlowHarness& f) { f.flow->cancel(WizardButton::Cancel); }},
         {"close button", [](FlowHarness& f) { f.flow->closeRequested(); }},
-        {"skip then Finish",
-         [](FlowHarness& f) {
-             f.flow->next(WizardButton::Next);
-             f.flow->next(WizardButton::Next);
-         }},
         {"application ends", [](FlowHarness& f) { f.flow->abort(); }},
     };
     for (const auto& c : cases) {
@@ -305,6 +322,39 @@ TEST_F(PairingTest, EveryKindOfCloseStopsThePairingThisWindowStartedOnce) {
         EXPECT_EQ(w.pairStops, 1);
         f.context->windowClosed();
         EXPECT_EQ(w.pairStops, 1);
+    }
+}
+
+// After Skip the pairing is the service's: the phone may still be paired after the wizard.
+TEST_F(PairingTest, AfterSkipNoEndOfTheWizardStopsThePairing) {
+    struct Case {
+        const char* name;
+        std::function<void(FlowHarness&)> end;
+    };
+    const Case cases[] = {
+        {"Finish", [](FlowHarness& f) { f.flow->next(WizardButton::Next); }},
+        {"close button", [](FlowHarness& f) { f.flow->closeRequested(); }},
+        {"application ends", [](FlowHarness& f) { f.flow->abort(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeWizardWorld w;
+        FlowHarness f(w);
+        f.start(std::make_shared<WizardPairQRCodePage>(f.context));
+        w.advance(0.1);
+        ASSERT_EQ(w.pairings.size(), 1u);
+        w.pairings[0].url("https://lumvane.io/x");
+        w.pump();
+        f.flow->next(WizardButton::Next);
+        ASSERT_EQ(f.page(), kDonePageId);
+        EXPECT_FALSE(f.context->ownsRunningPairing());
+        c.end(f);
+        EXPECT_TRUE(f.flow->ended());
+        EXPECT_EQ(w.pairStops, 0);
+        // The pairing ends later all the same; its report changes nothing.
+        w.pairings[0].success(1);
+        w.advance(1);
+        EXPECT_EQ(w.pairStops, 0);
     }
 }
 

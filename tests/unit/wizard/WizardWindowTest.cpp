@@ -11,7 +11,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstdio>
 
 #include "WizardTestSupport.h"
@@ -19,6 +21,7 @@
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardWindows.h"
+#include "ui/TBNUIHelper.h"
 
 namespace lumvane::wizardtest {
 namespace {
@@ -265,6 +268,111 @@ TEST_F(WizardWindowTest, QRCodeOfThePairingPageReadsBackAsTheInvitation) {
     EXPECT_FALSE(window_->findChild<QWidget*>("qrZoomWindow"));
 }
 
+// Before the invitation arrives the larger window says so, readable on its white ground.
+TEST_F(WizardWindowTest, EnlargedCodeWindowIsReadableBeforeTheCodeArrives) {
+    openAt<WizardPairQRCodePage>();
+    world.advance(0.1);
+    window_->findChild<QPushButton*>("zoomButton")->click();
+    settle();
+    auto* zoom = window_->findChild<QWidget*>("qrZoomWindow");
+    ASSERT_TRUE(zoom);
+    const QImage image = zoom->grab().toImage();
+    ASSERT_TRUE(image.save(artefact("qr-code-zoomed-waiting")));
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qGray(image.pixel(x, y)) < 128) ++dark;
+        }
+    }
+    EXPECT_GT(dark, 100) << "the waiting text is drawn in a colour that shows on white";
+    EXPECT_EQ(QColor(image.pixel(4, 4)), QColor(Qt::white));
+}
+
+// Whether a pixel of `area` is within `tolerance` of `colour` in every channel.
+bool hasPixelNear(const QImage& image, const QRect& area, const QColor& colour,
+                  int tolerance = 12) {
+    const QRect inside = area.intersected(image.rect());
+    for (int y = inside.top(); y <= inside.bottom(); ++y) {
+        for (int x = inside.left(); x <= inside.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (std::abs(c.red() - colour.red()) <= tolerance &&
+                std::abs(c.green() - colour.green()) <= tolerance &&
+                std::abs(c.blue() - colour.blue()) <= tolerance)
+                return true;
+        }
+    }
+    return false;
+}
+
+// The device cell is the application's: its palette and the phone texts every other view
+// shows (a phone that told nothing yet reads as unknown, not as an empty line).
+TEST_F(WizardWindowTest, DeviceCellsUseTheApplicationsColoursAndPhoneTexts) {
+    auto full = std::make_shared<TBNOSXDeviceInfo>();
+    full->setHardwareId(std::string("HW-1"));
+    full->setDeviceId(std::string("DEV-1"));
+    full->setName(std::string("Alice's iPhone"));
+    full->setModel(std::string("iPhone9,3"));
+    full->setOsVersion(std::string("16.1"));
+    full->setAppVersion(std::string("1.2.0"));
+    full->setOnline(true);
+    auto bare = std::make_shared<TBNOSXDeviceInfo>();
+    bare->setHardwareId(std::string("HW-2"));
+    bare->setDeviceId(std::string("DEV-2"));
+    bare->setOnline(true);
+    world.settings->addOnlineDevice(full);
+    world.settings->addOnlineDevice(bare);
+    const std::vector<std::shared_ptr<TBNOSXDeviceInfo>> phones{full, bare};
+    auto select = openAt<WizardSelectDevicePage>();
+    ASSERT_EQ(select->onlineDevices().size(), 2u);
+
+    for (int chosen : {0, 1}) {
+        SCOPED_TRACE(chosen);
+        select->selectRow(chosen);
+        world.pump();
+        settle();
+        std::vector<QWidget*> cells;
+        for (QWidget* w : window_->findChildren<QWidget*>()) {
+            if (w->isVisible() && w->inherits("lumvane::TBNWizardDeviceTableCellView"))
+                cells.push_back(w);
+        }
+        ASSERT_EQ(cells.size(), 2u);
+        std::sort(cells.begin(), cells.end(), [](QWidget* a, QWidget* b) {
+            return a->mapToGlobal(QPoint()).y() < b->mapToGlobal(QPoint()).y();
+        });
+        for (int row = 0; row < 2; ++row) {
+            SCOPED_TRACE(row);
+            QWidget* cell = cells[static_cast<size_t>(row)];
+            const TBNOSXDeviceInfo* device = phones[static_cast<size_t>(row)].get();
+            auto* title = cell->findChild<QLabel*>("titleTextField");
+            auto* subtitle = cell->findChild<QLabel*>("subTitleTextField");
+            auto* second = cell->findChild<QLabel*>("subTwoTitleTextField");
+            ASSERT_TRUE(title && subtitle && second);
+            EXPECT_EQ(title->text(), TBNUIHelper::deviceNameByDevice(device));
+            EXPECT_EQ(subtitle->text(), TBNUIHelper::deviceInfoByDevice(device));
+            EXPECT_FALSE(subtitle->text().isEmpty());
+            EXPECT_EQ(second->text(), TBNUIHelper::appInfoByDevice(device));
+            const QImage image = cell->grab().toImage();
+            auto area = [&](QLabel* label) {
+                return QRect(label->mapTo(cell, QPoint()), label->size());
+            };
+            const bool selected = row == chosen;
+            const QColor text = selected ? TBNUIHelper::darkBlueColor() : QColor(Qt::white);
+            EXPECT_TRUE(hasPixelNear(image, area(title), text));
+            EXPECT_TRUE(hasPixelNear(image, area(subtitle), text));
+            if (!second->text().isEmpty()) {
+                EXPECT_TRUE(second->isVisible());
+                EXPECT_TRUE(hasPixelNear(image, area(second),
+                                         selected ? TBNUIHelper::darkRedColor()
+                                                  : TBNUIHelper::yellowColor()));
+            }
+            if (selected) {
+                EXPECT_EQ(QColor(image.pixel(cell->width() / 2, 2)), QColor(Qt::white));
+            }
+        }
+        shoot(chosen == 0 ? "26-device-cells-first-chosen" : "27-device-cells-second-chosen");
+    }
+}
+
 TEST_F(WizardWindowTest, WindowAlertAnswersTheIndexOfTheButtonThatEndedIt) {
     openAt<WizardLicensePage>();
     WizardAlert alert;
@@ -335,7 +443,8 @@ TEST(WizardWindowClose, CloseButtonAtEachFirstRunPageEndsTheWizardCleanly) {
             EXPECT_EQ(delegate->finished, 0);
             EXPECT_FALSE(world.settings->doneWizard());
         }
-        EXPECT_EQ(world.pairStops, pairingStarted ? 1 : 0);
+        // On the QR page the pairing is the window's; once skipped, it is the service's.
+        EXPECT_EQ(world.pairStops, pairingStarted && stop == 4 ? 1 : 0);
         // Whatever the pages had scheduled does not start anything afterwards.
         const int starts = world.serviceStarts;
         world.runBackground();
