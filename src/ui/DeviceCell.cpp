@@ -75,9 +75,9 @@ void TBNWizardDeviceTableCellView::updateForDevice(const TBNOSXDeviceInfo* devic
     subTitleTextField->setStyleSheet(label.arg(TBNUIHelper::css(text)));
     subTwoTitleTextField->setStyleSheet(label.arg(TBNUIHelper::css(second)));
 
-    const QPixmap icon = isSelected ? TBNUIHelper::imageNamed(
-                                          TBNUIHelper::deviceIconDarkNameByDevice(device))
-                                    : TBNUIHelper::deviceIconByDevice(device);
+    const QPixmap icon =
+        isSelected ? TBNUIHelper::imageNamed(TBNUIHelper::deviceIconDarkNameByDevice(device))
+                   : TBNUIHelper::deviceIconByDevice(device);
     iconImageView->setPixmap(
         icon.scaled(iconSize_, iconSize_, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     rssiLevelImageView->setPixmap(

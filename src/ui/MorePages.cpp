@@ -187,9 +187,17 @@ void TBNInstallDriverPopoverViewController::finished(const std::string& error) {
     working_ = false;
     if (!error.empty()) {
         TBN_LOG_WARN(kTag, "security-key set-up failed: {}", error);
-        // The helper's words may come in lines and end with a full stop of their own; the
-        // text around them adds its own.
-        QString why = QString::fromStdString(error).simplified();
+        // The helper's words may come in lines and end with a full stop of their own: one
+        // sentence per line, and the text around them adds the last full stop.
+        QStringList sentences;
+        for (QString line : QString::fromStdString(error).split('\n')) {
+            line = line.simplified();
+            if (line.isEmpty()) continue;
+            if (!sentences.isEmpty() && !QString(".!?:;").contains(sentences.back().back()))
+                sentences.back() += '.';
+            sentences.push_back(line);
+        }
+        QString why = sentences.join(' ');
         while (why.endsWith('.')) why.chop(1);
         messageTextField->setText(ui::text("U2F_DRIVER_FAILED").arg(why));
         installButton->setEnabled(true);

@@ -219,11 +219,12 @@ TEST_F(AnswerPagesTest, SaveTakesWhatEachFieldShowsWhenTypingGoesOnAfterReturn) 
         QTest::keyClicks(field, c.beforeReturn);
         QTest::keyClick(field, Qt::Key_Return);
         QTest::keyClicks(field, c.afterReturn);
-        settle();
+        advance(0.4);  // the buttons of the asking page fade in
         QDir().mkpath(LUMVANE_UI_ARTEFACTS);
-        presenter_->window()->grab().save(QDir(LUMVANE_UI_ARTEFACTS)
-                                              .filePath(QString("save-account-typed-after-return-%1.png")
-                                                            .arg(QString(c.name).replace(' ', '-'))));
+        presenter_->window()->grab().save(
+            QDir(LUMVANE_UI_ARTEFACTS)
+                .filePath(QString("save-account-typed-after-return-%1.png")
+                              .arg(QString(c.name).replace(' ', '-'))));
         QTest::mouseClick(page->saveButton, Qt::LeftButton);
         settle();
         advance(0.4);

@@ -134,8 +134,8 @@ TEST_F(ControlsTest, DisabledButtonsLookDisabledOnAPage) {
     page.show();
     settle();
     QDir().mkpath(LUMVANE_UI_ARTEFACTS);
-    EXPECT_TRUE(page.grab().save(
-        QDir(LUMVANE_UI_ARTEFACTS).filePath("buttons-enabled-and-disabled.png")));
+    EXPECT_TRUE(
+        page.grab().save(QDir(LUMVANE_UI_ARTEFACTS).filePath("buttons-enabled-and-disabled.png")));
     // As drawn on the page: the buttons' own pictures lack the page under their
     // see-through backgrounds.
     auto drawn = [&](QWidget* button) { return page.grab(button->geometry()).toImage(); };

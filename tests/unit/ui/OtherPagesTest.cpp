@@ -241,13 +241,14 @@ TEST_F(OtherPagesTest, DriverSetUpRunsTheHelperAndShowsAFailure) {
     // The helper's own words, as pkexec and the helper write them (lines, a full stop),
     // read as one sentence before the question.
     status = 1;
-    helperErrors = "Error executing command as another user: Not authorized\n\nThis incident "
-                   "has been reported.\n";
+    helperErrors =
+        "Error executing command as another user: Not authorized\n\nThis incident "
+        "has been reported.\n";
     page->installButton->click();
     ASSERT_TRUE(waitFor([&] { return !page->working(); }));
     EXPECT_EQ(page->messageTextField->text(),
               ui::text("U2F_DRIVER_FAILED")
-                  .arg("Error executing command as another user: Not authorized This incident "
+                  .arg("Error executing command as another user: Not authorized. This incident "
                        "has been reported"));
     EXPECT_FALSE(page->messageTextField->text().contains(".."));
     settle();

@@ -159,6 +159,7 @@ TEST_F(ScreenshotTest, EveryPage) {
     shoot(ui::popoverAtName("TBNAboutPopoverViewController"), "about");
     shoot(ui::popoverAtName("TBNDebugSettingsPopoverViewController"), "debug-settings");
 
+    shoot(ui::popoverAtName("TBNPairDevicePopoverViewController"), "pair-device-searching");
     auto phone = std::make_shared<TBNOSXDeviceInfo>();
     phone->setDeviceId(std::string("DEV-7"));
     phone->setHardwareId(std::string("HW-7"));

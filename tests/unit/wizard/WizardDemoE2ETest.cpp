@@ -146,14 +146,15 @@ TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {
     EXPECT_EQ(demo_->waitExit(Seconds(60)), 0) << demo_->errors();
 
     // The second start: no wizard; the status menu's import and export windows.
-    const std::string exported = (home_->path() / "Untitled.lumvane.json").string();
+    // Not the name the save panel proposes, nor its folder: the file must be the one typed.
+    const std::string exported = (home_->path() / "my vault.lumvane.json").string();
     const std::string csv = std::string(LUMVANE_IMPORT_FIXTURES) + "/lastpass.csv";
     auto second = startDemo(2, {"--import", "2:" + csv, "--export", exported});
     const auto paired = second->waitForLine("^wizard-demo: no wizard, paired=(.+)$", kStartTime);
     ASSERT_TRUE(paired) << second->output() << second->errors();
     EXPECT_NE(*paired, "none");
     const auto imported = second->waitForLine("^wizard-demo: (import .*)$", kPairTime);
-    ASSERT_TRUE(imported) << second->output();
+    ASSERT_TRUE(imported) << second->output() << second->errors();
     EXPECT_EQ(*imported, "import done");
     EXPECT_TRUE(phone_->waitForLine("^phone-sim imported: 3 sites$", kStartTime))
         << phone_->output();
@@ -167,7 +168,7 @@ TEST_F(WizardFirstRunE2E, QRPairingThenImportAndExportThroughTheirWindows) {
         << second->output();
     const auto exportedLine =
         second->waitForLine("^wizard-demo: (export (done|failed).*)$", kPairTime);
-    ASSERT_TRUE(exportedLine) << second->output();
+    ASSERT_TRUE(exportedLine) << second->output() << second->errors();
     EXPECT_EQ(*exportedLine, "export done");
     EXPECT_EQ(second->waitExit(Seconds(60)), 0) << second->errors();
 

@@ -13,15 +13,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 
 #include "WizardTestSupport.h"
+#include "ui/TBNUIHelper.h"
 #include "ui/wizard/WizardDevicePages.h"
 #include "ui/wizard/WizardFirstRunPages.h"
 #include "ui/wizard/WizardImportExportPages.h"
 #include "ui/wizard/WizardWindows.h"
-#include "ui/TBNUIHelper.h"
 
 namespace lumvane::wizardtest {
 namespace {
@@ -106,7 +106,10 @@ TEST_F(WizardWindowTest, ScreenshotOfEveryFirstRunPage) {
     world.zone = 1;
     world.settings->setSendReports(true);
     openAt<WizardConsentPage>();
+    EXPECT_FALSE(window_->button(WizardButton::Next)->isEnabled());
+    shoot("04-consent-region-unknown");
     world.runBackground();
+    EXPECT_TRUE(window_->button(WizardButton::Next)->isEnabled());
     auto* sw = window_->findChild<QAbstractButton*>("debugSwitch");
     ASSERT_TRUE(sw);
     EXPECT_TRUE(sw->isVisible());
@@ -361,9 +364,9 @@ TEST_F(WizardWindowTest, DeviceCellsUseTheApplicationsColoursAndPhoneTexts) {
             EXPECT_TRUE(hasPixelNear(image, area(subtitle), text));
             if (!second->text().isEmpty()) {
                 EXPECT_TRUE(second->isVisible());
-                EXPECT_TRUE(hasPixelNear(image, area(second),
-                                         selected ? TBNUIHelper::darkRedColor()
-                                                  : TBNUIHelper::yellowColor()));
+                EXPECT_TRUE(hasPixelNear(
+                    image, area(second),
+                    selected ? TBNUIHelper::darkRedColor() : TBNUIHelper::yellowColor()));
             }
             if (selected) {
                 EXPECT_EQ(QColor(image.pixel(cell->width() / 2, 2)), QColor(Qt::white));
