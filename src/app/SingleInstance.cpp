@@ -6,12 +6,13 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
 
+#include "app/InstanceChannel.h"
 #include "runtime/Paths.h"
 
 namespace lumvane {
@@ -19,28 +20,6 @@ namespace lumvane {
 namespace fs = std::filesystem;
 
 namespace {
-
-// A name that stays the same across builds and versions (std::hash need not).
-uint64_t fnv1a(const std::string& text) {
-    uint64_t hash = 14695981039346656037ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 1099511628211ull;
-    }
-    return hash;
-}
-
-// $XDG_RUNTIME_DIR when it is an absolute path to a folder this user may write.
-std::optional<fs::path> runtimeFolder() {
-    const char* value = std::getenv("XDG_RUNTIME_DIR");
-    if (!value || value[0] != '/') return std::nullopt;
-    struct stat st {};
-    if (::stat(value, &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) {
-        return std::nullopt;
-    }
-    if (::access(value, W_OK | X_OK) != 0) return std::nullopt;
-    return fs::path(value);
-}
 
 std::optional<pid_t> readHolder(int fd) {
     char text[32] = {};
@@ -54,14 +33,15 @@ std::optional<pid_t> readHolder(int fd) {
 
 }  // namespace
 
+fs::path SingleInstance::realFolder(const fs::path& settingsFolder) {
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(settingsFolder, ec);
+    if (ec || real.empty()) real = fs::absolute(settingsFolder, ec).lexically_normal();
+    return real;
+}
+
 fs::path SingleInstance::lockFileFor(const fs::path& settingsFolder) {
-    if (auto runtime = runtimeFolder()) {
-        char name[48];
-        std::snprintf(name, sizeof name, "lumvane-%016llx.lock",
-                      static_cast<unsigned long long>(fnv1a(settingsFolder.lexically_normal())));
-        return *runtime / name;
-    }
-    return settingsFolder / "lumvane.lock";
+    return realFolder(settingsFolder) / "lumvane.lock";
 }
 
 SingleInstance SingleInstance::acquire(const fs::path& lockFile) {
@@ -138,12 +118,24 @@ std::string alreadyRunningText(const SingleInstance& lock) {
     return text;
 }
 
-std::optional<SingleInstance> takeSingleInstanceLock() {
-    SingleInstance lock =
-        SingleInstance::acquire(SingleInstance::lockFileFor(Paths::settingsFolder()));
+std::optional<SingleInstance> takeSingleInstanceLock(bool askToShow) {
+    const fs::path folder = Paths::settingsFolder();
+    SingleInstance lock = SingleInstance::acquire(SingleInstance::lockFileFor(folder));
     if (lock.state() == SingleInstance::State::Running) {
         std::printf("lumvane: %s\n", alreadyRunningText(lock).c_str());
         std::fflush(stdout);
+        if (askToShow) {
+            // The running copy may be busy starting: a few seconds, then leave anyway.
+            const auto answer =
+                askRunningCopy(InstanceChannel::socketFileFor(folder),
+                               InstanceChannel::kShowRequest, std::chrono::seconds(5));
+            if (answer == "window") {
+                std::printf("lumvane: the running Lumvane shows its window\n");
+            } else if (answer == "menu") {
+                std::printf("lumvane: the running Lumvane opened its menu at its icon\n");
+            }
+            std::fflush(stdout);
+        }
         return std::nullopt;
     }
     if (lock.state() == SingleInstance::State::Failed) {

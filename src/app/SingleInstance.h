@@ -4,10 +4,12 @@
 // it takes this lock first, and when another copy holds it, says so and leaves without
 // touching anything.
 //
-// The lock is an flock() on a small file holding the holder's process id:
-// $XDG_RUNTIME_DIR/lumvane-<hash of the settings folder>.lock, or "lumvane.lock" in the
-// settings folder when there is no usable runtime folder. The kernel drops the lock when
-// the process ends, however it ends, so a stale file never blocks a start.
+// The lock is an flock() on "lumvane.lock" in the settings folder, opened through the
+// folder's real path (symbolic links resolved), holding the holder's process id. Every
+// start that uses the same folder meets the same file, whatever else its environment
+// says ($XDG_RUNTIME_DIR set or not, a home folder reached through a link). The kernel
+// drops the lock when the process ends, however it ends, so a stale file never blocks a
+// start.
 #include <sys/types.h>
 
 #include <filesystem>
@@ -24,10 +26,13 @@ class SingleInstance {
         Failed,    // no lock file could be opened; `problem()` says why
     };
 
-    // Takes the lock of the given file, without waiting.
-    static SingleInstance acquire(const std::filesystem::path& lockFile);
-    // The lock file of the settings folder (see above); the folder it lies in is made
+    // Takes the lock of the given file, without waiting; the folder it lies in is made
     // when missing.
+    static SingleInstance acquire(const std::filesystem::path& lockFile);
+    // The real path of the settings folder: the part that exists with its links
+    // resolved, the rest as spelled.
+    static std::filesystem::path realFolder(const std::filesystem::path& settingsFolder);
+    // The lock file of the settings folder (see above).
     static std::filesystem::path lockFileFor(const std::filesystem::path& settingsFolder);
 
     SingleInstance(SingleInstance&& other) noexcept;
@@ -55,9 +60,11 @@ class SingleInstance {
 // What both the headless run and the desktop application call before they read the
 // settings: takes the lock of this user's settings folder. When another copy holds it,
 // prints one "lumvane:" line saying so and returns nothing: the caller ends with a
-// non-zero status. A lock that cannot be made at all does not stop the start (it only
-// guards against a mistake), so that also returns an object.
-std::optional<SingleInstance> takeSingleInstanceLock();
+// non-zero status. With `askToShow` (a start of the desktop application) it also asks
+// the running copy to show its way in (its menu, or its window where there is no tray)
+// and says so in a second line when it did. A lock that cannot be made at all does not
+// stop the start (it only guards against a mistake), so that also returns an object.
+std::optional<SingleInstance> takeSingleInstanceLock(bool askToShow = false);
 
 // The line printed when another copy runs (without the "lumvane: " prefix).
 std::string alreadyRunningText(const SingleInstance& lock);

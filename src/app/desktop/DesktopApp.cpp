@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "app/HeadlessApp.h"
+#include "app/InstanceChannel.h"
 #include "app/SecurityKeyBridge.h"
 #include "app/SingleInstance.h"
 #include "app/StartupSteps.h"
@@ -36,6 +37,7 @@
 #include "app/desktop/StartAtLogin.h"
 #include "app/desktop/StatusMenuModel.h"
 #include "app/desktop/TBNStatusItem.h"
+#include "app/desktop/TrayFallback.h"
 #include "app/shell/AppAssembly.h"
 #include "app/shell/QtMainLoop.h"
 #include "app/shell/ServiceLayerBridges.h"
@@ -274,10 +276,10 @@ class AppDelegate : public TBNStatusItemDelegate,
         }
         const std::string base = statusIconBaseName(state);
         TBN_LOG_INFO(kTags, "status bar icon: {}", base);
-        // The panel's look is not known here: a dark image, and its inverse while open.
-        const QString name = QString::fromStdString(base);
-        statusItem->setImage(trayImage(name + "_dark_34_44"),
-                             trayImage(name + "_dark_invert_34_44"));
+        // The set that stands out on the panel: a light glyph on a dark one.
+        const auto [image, active] = statusIconImageNames(base, statusItem->glyphForPanel());
+        statusItem->setImage(trayImage(QString::fromStdString(image)),
+                             trayImage(QString::fromStdString(active)));
     }
 
     void setLogLevel(int32_t level) {
@@ -754,8 +756,16 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     }
 
     // One copy per settings folder: a second one would rewrite the settings under the first.
-    std::optional<SingleInstance> instance = takeSingleInstanceLock();
+    // A later start asks this one to show its menu or window (see TrayFallback).
+    std::optional<SingleInstance> instance = takeSingleInstanceLock(/*askToShow=*/true);
     if (!instance) return kExitAlreadyRunning;
+    std::optional<InstanceChannel> channel;
+    if (instance->state() == SingleInstance::State::Acquired) {
+        std::string error;
+        channel = InstanceChannel::listen(InstanceChannel::socketFileFor(Paths::settingsFolder()),
+                                          &error);
+        if (!channel) sayLine("later starts cannot reach this one: " + error);
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumvane");
@@ -855,7 +865,20 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     delegate->createStatusBarItem();
     delegate->config.configure(service, delegate->statusItem, loop, ui);
     settings.addDelegate(delegate);
-    sayLine("status item shown");
+    // The icon where a tray shows it, else a window with the menu; said either way.
+    auto fallback = std::make_unique<TrayFallback>(
+        delegate->statusItem, std::move(channel),
+        TrayFallback::Hooks{sayLine,
+                            [delegate](const std::string& title, const std::string& text) {
+                                if (auto notices = delegate->config.notifications()) {
+                                    if (auto service = notices->notificationService()) {
+                                        service->showNotification(text, title, std::nullopt);
+                                    }
+                                }
+                            },
+                            [delegate] { delegate->updateStatusBarIcon(); },
+                            [] { quitApplication(); }});
+    fallback->start();
     if (movedAside) {
         // The pairing and approvals went with the old file: the user has to know.
         if (auto notices = delegate->config.notifications()) {
@@ -912,6 +935,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         pthread_kill(signalThread.native_handle(), SIGTERM);
         signalThread.join();
     }
+    fallback.reset();  // its window and the channel go before the lock
     if (delegate->relaunch) {
         instance.reset();  // the new copy takes the lock
         // Started once this run has let go of its ports; no shell, the real program path.

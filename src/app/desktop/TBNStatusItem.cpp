@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QPainter>
+#include <QPalette>
 #include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -179,7 +181,63 @@ std::shared_ptr<TBNPopoverViewController> TBNStatusItem::pageById(PopoverPageId 
 }
 
 QRect TBNStatusItem::anchor() const {
-    return tray_ ? tray_->geometry() : QRect();
+    const QRect icon = tray_ ? tray_->geometry() : QRect();
+    if ((!icon.isValid() || icon.isEmpty()) && fallbackAnchor_ && fallbackAnchor_->isVisible()) {
+        return QRect(fallbackAnchor_->mapToGlobal(QPoint(0, 0)), fallbackAnchor_->size());
+    }
+    return icon;
+}
+
+std::optional<Rgb> TBNStatusItem::panelColour() const {
+    const QRect icon = tray_ ? tray_->geometry() : QRect();
+    if (!icon.isValid() || icon.isEmpty()) return std::nullopt;
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    if (!screen) return std::nullopt;
+    const QPoint at = icon.topLeft() - screen->geometry().topLeft();
+    const QImage shot = screen->grabWindow(0, at.x(), at.y(), icon.width(), icon.height())
+                            .toImage()
+                            .convertToFormat(QImage::Format_RGB32);
+    if (shot.isNull()) return std::nullopt;
+    // Where the icon draws nothing (and next to nothing it draws), the panel shows.
+    QImage drawn(shot.size(), QImage::Format_ARGB32);
+    drawn.fill(Qt::transparent);
+    {
+        QPainter painter(&drawn);
+        tray_->icon().paint(&painter, drawn.rect());
+    }
+    auto clear = [&](int x, int y) {
+        return x < 0 || y < 0 || x >= drawn.width() || y >= drawn.height() ||
+               qAlpha(drawn.pixel(x, y)) == 0;
+    };
+    std::vector<Rgb> pixels;
+    for (int y = 0; y < shot.height(); ++y) {
+        for (int x = 0; x < shot.width(); ++x) {
+            bool around = true;
+            for (int dy = -1; dy <= 1 && around; ++dy) {
+                for (int dx = -1; dx <= 1 && around; ++dx) around = clear(x + dx, y + dy);
+            }
+            if (!around) continue;
+            const QRgb p = shot.pixel(x, y);
+            pixels.push_back(Rgb{qRed(p), qGreen(p), qBlue(p)});
+        }
+    }
+    return lumvane::panelColour(std::move(pixels));
+}
+
+TrayGlyph TBNStatusItem::glyphForPanel() const {
+    const QColor window = QGuiApplication::palette().color(QPalette::Window);
+    const QByteArray desktop = qgetenv("XDG_CURRENT_DESKTOP");
+    return chooseTrayGlyph(panelColour(), desktop.toStdString(),
+                           Rgb{window.red(), window.green(), window.blue()});
+}
+
+void TBNStatusItem::revealMenu() {
+    if (isShowingMenu()) return;
+    if (isShowingPopover()) {
+        if (popover_) popover_->raise();
+        return;
+    }
+    queue_->click();
 }
 
 bool TBNStatusItem::showMenu() {

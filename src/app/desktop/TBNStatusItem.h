@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "app/desktop/PopoverQueue.h"
+#include "app/desktop/TrayPresence.h"
 #include "ui/TBNPopoverViewController.h"
 
 class QMenu;
@@ -82,6 +83,17 @@ class TBNStatusItem : public QObject,
     bool isShowingMenu() const { return queue_->isShowingMenu(); }
     bool isShowingPopover() const { return queue_->isShowingPopover(); }
 
+    // The panel's colour as seen around the icon: only where the tray says where the icon
+    // is (an XEmbed tray) and the screen can be read.
+    std::optional<Rgb> panelColour() const;
+    // The icon set that stands out on the panel (TrayPresence.h).
+    TrayGlyph glyphForPanel() const;
+    // Where the menu and the pages open while the tray does not say where the icon is
+    // and this widget is shown (the window that stands in for a missing tray).
+    void setFallbackAnchor(QWidget* widget) { fallbackAnchor_ = widget; }
+    // Opens the menu at the icon unless the menu or a page is already there.
+    void revealMenu();
+
     // TBNPopoverPresenter (any thread).
     void showPopoverViewController(std::shared_ptr<TBNPopoverViewController> page) override;
     void hideCurrentPopover() override;
@@ -114,6 +126,7 @@ class TBNStatusItem : public QObject,
     QPointer<QMenu> currentMenu_;
     QPointer<TBNPopoverWindow> popover_;
     PopoverPageId popoverPage_ = 0;
+    QPointer<QWidget> fallbackAnchor_;
 
     mutable std::mutex pagesMutex_;
     std::map<PopoverPageId, std::shared_ptr<TBNPopoverViewController>> pages_;

@@ -90,10 +90,7 @@ class DesktopFixture : public ::testing::Test {
         ASSERT_TRUE(display) << xvfb_->errors();
         display_ = ":" + *display;
 
-        tray_ = start({tool("trayer"), "--edge", "top", "--align", "right", "--widthtype",
-                       "request", "--height", "32", "--transparent", "false", "--tint", "0xdddddd",
-                       "--SetDockType", "true"},
-                      "trayer");
+        if (trayLooks_) startTray(*trayLooks_);
         notifications_ =
             start({std::string(LUMVANE_E2E_FAKE_NOTIFICATIONS)}, "notifications", /*stdin=*/true);
         ASSERT_TRUE(notifications_->waitForLine("notification server ready", kStartTime))
@@ -127,6 +124,16 @@ class DesktopFixture : public ::testing::Test {
             p->reset();
         }
         home_.reset();
+    }
+
+    // A tray at the top right of the screen; `looks` are trayer's options for its
+    // background.
+    void startTray(const std::vector<std::string>& looks) {
+        std::vector<std::string> argv = {tool("trayer"), "--edge",        "top",     "--align",
+                                         "right",        "--widthtype",   "request", "--height",
+                                         "32",           "--SetDockType", "true"};
+        argv.insert(argv.end(), looks.begin(), looks.end());
+        tray_ = start(argv, "trayer");
     }
 
     std::vector<std::string> environment() const {
@@ -219,6 +226,10 @@ class DesktopFixture : public ::testing::Test {
 
     fs::path airSocket() const { return home_->path() / "air.sock"; }
 
+    // The tray SetUp starts (trayer's options), none when unset: a test changes it
+    // before SetUp.
+    std::optional<std::vector<std::string>> trayLooks_ =
+        std::vector<std::string>{"--transparent", "false", "--tint", "0xdddddd"};
     std::unique_ptr<TempHome> home_;
     std::string busAddress_;
     std::string display_;

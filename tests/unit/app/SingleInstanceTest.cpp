@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace lumvane {
 namespace {
@@ -67,25 +68,62 @@ TEST_F(SingleInstanceTest, SecondHolderIsToldWhoRunsUntilTheFirstLetsGo) {
     EXPECT_EQ(SingleInstance::acquire(file).state(), SingleInstance::State::Acquired);
 }
 
-TEST_F(SingleInstanceTest, LockFileLiesInTheRuntimeFolderPerSettingsFolderElseInTheSettings) {
+// Two starts for one settings folder meet the same lock, however their environments spell
+// or place it: with and without a runtime folder (an autostart beside a `su` shell), a
+// home reached through a link, a path with "." and "..". A start for another folder
+// does not.
+TEST_F(SingleInstanceTest, EveryStartOfOneSettingsFolderMeetsTheSameLock) {
+    const fs::path realHome = root_ / "real-home";
+    const fs::path settings = realHome / ".local" / "share" / "Lumvane";
+    fs::create_directories(realHome);
+    fs::create_directory_symlink(realHome, root_ / "home-link");
     const fs::path runtime = root_ / "run";
     fs::create_directories(runtime);
     fs::permissions(runtime, fs::perms::owner_all);
-    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
-    const fs::path a = SingleInstance::lockFileFor("/home/a/.local/share/Lumvane");
-    const fs::path b = SingleInstance::lockFileFor("/home/b/.local/share/Lumvane");
-    EXPECT_EQ(a.parent_path(), runtime);
-    EXPECT_NE(a, b);
-    EXPECT_EQ(a, SingleInstance::lockFileFor("/home/a/.local/share/Lumvane"));
 
-    for (const char* unusable : {"", "relative/run", "/nonexistent/run"}) {
-        SCOPED_TRACE(unusable);
-        ::setenv("XDG_RUNTIME_DIR", unusable, 1);
-        EXPECT_EQ(SingleInstance::lockFileFor(root_ / "Lumvane"),
-                  root_ / "Lumvane" / "lumvane.lock");
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+    std::optional<SingleInstance> first =
+        SingleInstance::acquire(SingleInstance::lockFileFor(settings));
+    ASSERT_EQ(first->state(), SingleInstance::State::Acquired) << first->problem();
+    EXPECT_EQ(first->lockFile(),
+              fs::canonical(realHome) / ".local" / "share" / "Lumvane" / "lumvane.lock");
+
+    struct Start {
+        const char* name;
+        std::optional<std::string> runtimeDir;
+        fs::path settingsFolder;
+    };
+    const std::vector<Start> starts = {
+        {"same environment", runtime.string(), settings},
+        {"no runtime folder", std::nullopt, settings},
+        {"unusable runtime folder", "relative/run", settings},
+        {"another runtime folder", (root_ / "real-home").string(), settings},
+        {"home through a link", runtime.string(),
+         root_ / "home-link" / ".local" / "share" / "Lumvane"},
+        {"home through a link, no runtime folder", std::nullopt,
+         root_ / "home-link" / ".local" / "share" / "Lumvane"},
+        {"dots in the path", std::nullopt,
+         realHome / "." / ".local" / "x" / ".." / "share" / "Lumvane"},
+    };
+    for (const auto& start : starts) {
+        SCOPED_TRACE(start.name);
+        if (start.runtimeDir) {
+            ::setenv("XDG_RUNTIME_DIR", start.runtimeDir->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        SingleInstance second =
+            SingleInstance::acquire(SingleInstance::lockFileFor(start.settingsFolder));
+        EXPECT_EQ(second.state(), SingleInstance::State::Running) << second.lockFile();
+        EXPECT_EQ(second.holder(), std::optional<pid_t>(::getpid()));
     }
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(SingleInstance::lockFileFor(root_ / "Lumvane"), root_ / "Lumvane" / "lumvane.lock");
+
+    // Another folder is another lock.
+    EXPECT_EQ(
+        SingleInstance::acquire(SingleInstance::lockFileFor(root_ / "other" / "Lumvane")).state(),
+        SingleInstance::State::Acquired);
+    // Nothing is left in the runtime folder.
+    EXPECT_TRUE(fs::is_empty(runtime));
 }
 
 TEST_F(SingleInstanceTest, AFolderThatCannotBeMadeFailsWithoutBlocking) {

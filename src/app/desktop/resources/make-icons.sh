@@ -35,6 +35,8 @@ for state in "" _paused _warning _notinit; do
   mark=${state#_}; [ -z "$mark" ] && mark=none
   draw "statusitem_icon_lumvane${state}_dark_34_44" "#202020" none "$mark"
   draw "statusitem_icon_lumvane${state}_dark_invert_34_44" "#ffffff" "#3d91fa" "$mark"
+  # For dark panels: a light glyph, the same in both states.
+  draw "statusitem_icon_lumvane${state}_color_invert_34_44" "#f2f2f2" none "$mark"
 done
 {
   echo '<!DOCTYPE RCC><RCC version="1.0">'
