@@ -215,11 +215,21 @@ class AppDelegate : public TBNStatusItemDelegate,
     NoUpdateService updater;
     bool relaunch = false;
 
-    // Start at login follows the setting at each start.
+    // Start at login follows the setting at each start, and the entry names the program
+    // that runs: one written by another copy (the build folder, before an install) would
+    // start that copy at the next login.
     void reconcileStartAtLogin() {
         const bool wanted = settings_.startAtLogin();
         if (wanted && !startAtLogin_.isEnabled()) {
             enableStartAtLogin();
+        } else if (wanted && !startAtLogin_.isCurrent()) {
+            std::string error;
+            if (startAtLogin_.enable(&error)) {
+                TBN_LOG_INFO(kTags, "start at login now names {}",
+                             StartAtLogin::runningProgram().string());
+            } else {
+                TBN_LOG_ERROR(kTags, "did not update start at login: {}", error);
+            }
         } else if (!wanted && startAtLogin_.isEnabled()) {
             disableStartAtLogin();
         }
@@ -757,6 +767,9 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     std::optional<SingleInstance> instance = takeSingleInstanceLock();
     if (!instance) return kExitAlreadyRunning;
 
+    // Without a private runtime folder Qt warns on the terminal at the start and after
+    // menu actions; one is provided instead.
+    provideRuntimeFolder();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumvane");
     QApplication::setQuitOnLastWindowClosed(false);
