@@ -488,9 +488,7 @@ class AppDelegate : public TBNStatusItemDelegate,
             showPopover("TBNAboutPopoverViewController");
         } else if (action == "menuCheckForUpdateDialog") {
             QMessageBox::information(nullptr, "Lumvane",
-                                     "Lumvane is updated by your system's package manager (" +
-                                         QString::fromStdString(updater.checkInteractively()) +
-                                         " here).");
+                                     QString::fromStdString(updater.checkInteractively()));
         } else if (action == "menuInstallSafariExt") {
             browsers.installSafariExtension();
         } else if (action == "menuInstallChromeExt") {
@@ -878,7 +876,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         }
     }
 
-    // Updates come from the package manager: the checks answer so and fetch nothing.
+    // Updates come from the package manager or a new build: the checks fetch nothing.
     delegate->updater.setDelegate(delegate.get());
     loop->postAfter(10.0, [delegate] { delegate->updater.checkInBackground(); });
     QTimer updateTimer;
