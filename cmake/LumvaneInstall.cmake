@@ -39,6 +39,8 @@ set(CPACK_PACKAGE_CONTACT "Lumvane <lumvane@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Your phone's passwords in your browsers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# Staged with DESTDIR (below), a package takes this prefix.
+set(CPACK_INSTALL_PREFIX /usr)
 # The launcher and the unit name the program by its final path, so the files are staged
 # with DESTDIR instead of under a moved prefix.
 set(CPACK_SET_DESTDIR ON)
