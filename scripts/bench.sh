@@ -11,7 +11,7 @@ forget_other_compiler "$BUILD"
 cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=ON -DLUMVANE_BENCH=ON >/dev/null
 mapfile -t targets < <(for f in bench/*_bench.cmake; do basename "$f" .cmake; done)
-cmake --build "$BUILD" -j "$(nproc)" --target "${targets[@]}"
+cmake --build "$BUILD" -j "${JOBS:-$(nproc)}" --target "${targets[@]}"
 names=("$@")
 if [ ${#names[@]} -eq 0 ]; then
   mapfile -t names < <(find "$BUILD/bench" -maxdepth 1 -type f -executable -name '*_bench' -printf '%f\n' | sort)

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
-JOBS=$(nproc)
+JOBS=${JOBS:-$(nproc)}  # JOBS=N: at most N compiler runs (and tests) at once
 # Let clones in other folders (CI) reuse the compiler cache.
 export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
 BUILD=build/test

@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # Tries Lumvane end to end with the simulated phone, without touching your own settings:
-# builds only lumvane, the radio hub and phone-sim (Release, build/try), starts them in a
-# throw-away home, pairs the phone, registers a browser client, asks getLoginData for the
-# fixture's site and prints the answer decoded. Everything it started is stopped and the
-# throw-away home removed on every way out (Ctrl-C included).
+# builds only lumvane, its helpers, the radio hub and phone-sim (Release, in build/release,
+# the tree scripts/run.sh builds in too), starts them in a throw-away home, pairs the phone,
+# registers a browser client, asks getLoginData for the fixture's site and prints the
+# answer decoded. Everything it started is stopped and the throw-away home removed on
+# every way out (Ctrl-C included).
 #
 #   scripts/try.sh                 build, then run the demonstration
 #   scripts/try.sh --bin-dir DIR   use the programs of an existing build folder DIR
 #                                  (no set-up, no build; the tests use this)
 #
+# JOBS=N limits the build to N compiler runs at once (default: one per core).
 # Needs 127.0.0.1:19521 free: a lumvane that already runs holds it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,23 +21,16 @@ while [ $# -gt 0 ]; do
   case "$1" in
     --bin-dir) BIN=${2:?--bin-dir needs a build folder}; shift 2 ;;
     --bin-dir=*) BIN=${1#--bin-dir=}; shift ;;
-    -h|--help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "try.sh: unknown argument $1 (--help)" >&2; exit 2 ;;
   esac
 done
 
 if [ -z "$BIN" ]; then
+  source scripts/release-tree.sh
   bash scripts/setup.sh
-  BIN=build/try
-  source scripts/clang-tree.sh
-  forget_other_compiler "$BIN"
-  export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=1
-  # Configure once; the build re-runs CMake by itself when a CMakeLists.txt changed.
-  if [ ! -f "$BIN/build.ninja" ] || [ ! -f "$BIN/CMakeCache.txt" ]; then
-    cmake -S . -B "$BIN" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DLUMVANE_TESTS=ON >/dev/null
-  fi
-  cmake --build "$BIN" -j "$(nproc)" --target lumvane lumvane-ble-air phone-sim
+  build_release
+  BIN=$RELEASE_TREE
 fi
 BIN=$(cd "$BIN" && pwd)
 LUMVANE=$BIN/src/app/lumvane
@@ -72,10 +67,15 @@ stop_all() {
   exit "$status"
 }
 trap stop_all EXIT
-trap 'exit 130' INT
+# Ctrl-C reaches this script and the command it waits for (the programs it started run
+# in sessions of their own, see `start`): say so, and stop everything in order.
+interrupted=""
+trap 'interrupted=1; echo; echo "try.sh: interrupted; stopping what it started" >&2; exit 130' INT
 trap 'exit 143' TERM HUP
 
 fail() {
+  # A command cut short by Ctrl-C fails too; the interrupt says what happened.
+  [ -z "$interrupted" ] || exit 130
   echo "try.sh: $*" >&2
   for log in "$WORK"/*.out; do
     [ -f "$log" ] && { echo "--- $(basename "$log")" >&2; tail -n 20 "$log" >&2; }
@@ -106,12 +106,19 @@ mkdir -p "$HOME"
 SOCKET=$WORK/air.sock
 SECONDS=0
 
-"$AIR" "$SOCKET" >"$WORK/air.out" 2>&1 &
+# Each program in a session of its own: Ctrl-C in the terminal reaches only this script,
+# which then stops them in order (lumvane first), instead of them all at once, which
+# made the request under way fail and its error hide the interrupt.
+start() {
+  setsid "$@" &
+}
+
+start "$AIR" "$SOCKET" >"$WORK/air.out" 2>&1
 pids+=($!)
 for _ in $(seq 100); do [ -S "$SOCKET" ] && break; sleep 0.1; done
 [ -S "$SOCKET" ] || fail "the radio hub did not start"
 
-"$LUMVANE" --headless --ble="sim:$SOCKET" --pair --open-registration >"$WORK/lumvane.out" 2>&1 &
+start "$LUMVANE" --headless --ble="sim:$SOCKET" --pair --open-registration >"$WORK/lumvane.out" 2>&1
 lumvane_pid=$!
 pids+=($!)
 url=$(wait_for_line '^lumvane: pairing URL: ' 60 "$WORK/lumvane.out") ||
@@ -119,7 +126,7 @@ url=$(wait_for_line '^lumvane: pairing URL: ' 60 "$WORK/lumvane.out") ||
 url=${url#lumvane: pairing URL: }
 echo "lumvane is serving; pairing the simulated phone"
 
-"$PHONE" --air "$SOCKET" --fixture "$FIXTURE" --pair-url "$url" >"$WORK/phone.out" 2>&1 &
+start "$PHONE" --air "$SOCKET" --fixture "$FIXTURE" --pair-url "$url" >"$WORK/phone.out" 2>&1
 pids+=($!)
 wait_for_line '^lumvane: paired' 60 "$WORK/lumvane.out" >/dev/null || fail "the phone did not pair"
 echo "paired; registering a browser client"

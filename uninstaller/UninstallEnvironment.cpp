@@ -18,6 +18,7 @@ UninstallEnvironment UninstallEnvironment::fromProcess() {
     // is the user's and stays.
     environment.backupFolder = Paths::documentsFolder() / "Lumvane";
     environment.autostartFolder = Paths::configHome() / "autostart";
+    environment.userUnitFolder = Paths::configHome() / "systemd" / "user";
 
     // Under a root override (tests) the browser folders follow it too.
     if (auto root = Paths::rootOverride()) {

@@ -23,6 +23,7 @@ struct UninstallEnvironment {
     std::filesystem::path oldSettingsFolder;  // $XDG_DATA_HOME/Tobrin/Lumvane
     std::filesystem::path backupFolder;       // <documents>/Lumvane
     std::filesystem::path autostartFolder;    // $XDG_CONFIG_HOME/autostart
+    std::filesystem::path userUnitFolder;     // $XDG_CONFIG_HOME/systemd/user
 
     // Browser folders, the NSS databases and the local TLS identity.
     BrowserIntegrationOptions browser;
@@ -33,6 +34,9 @@ struct UninstallEnvironment {
     // are stopped; when not, every instance of this user named programName is, and the
     // program files are looked for in the folder of the running uninstaller.
     std::optional<std::filesystem::path> programFolder;
+    // Where dpkg keeps the file lists of installed packages: a program that belongs to the
+    // package is the package manager's to remove.
+    std::filesystem::path dpkgInfoFolder = "/var/lib/dpkg/info";
     std::chrono::milliseconds stopTimeout{10000};
     std::filesystem::path procRoot = "/proc";
 

@@ -26,7 +26,12 @@ namespace lumvane {
 namespace {
 
 constexpr const char* kHostsHelperName = "lumvane-hosts-helper";
+constexpr const char* kUhidHelperName = "lumvane-uhid-helper";
 constexpr const char* kDesktopEntryGroup = "[Desktop Entry]";
+constexpr const char* kUserUnitName = "lumvane.service";
+// The list an install writes of the files it put in place, relative to its prefix.
+constexpr const char* kInstalledFilesList = "share/lumvane/installed-files";
+constexpr const char* kPackageName = "lumvane";
 
 // The program a .desktop file starts: the first word of its Exec key.
 std::string desktopEntryProgram(const fs::path& file) {
@@ -82,6 +87,7 @@ UninstallReport Uninstaller::performUninstall(const UninstallChoices& choices) {
 void Uninstaller::removeApplication(UninstallReport& report) {
     removeBrowserManifests(report);
     removeStartAtLogin(report);
+    removeUserService(report);
     removeCertificateTrust(report);
     removeHostsRecord(report);
     removeProgramFiles(report);
@@ -246,13 +252,128 @@ void Uninstaller::removeHostsRecord(UninstallReport& report) {
                                           hostsRecordLine(), hostsFile, reason));
 }
 
+void Uninstaller::removeUserService(UninstallReport& report) {
+    // `systemctl --user enable` links the unit into the user's unit folder and its
+    // .wants/.requires folders; those links (and a copy of the unit that starts this
+    // program) are this user's part of the service. Other units stay.
+    const fs::path& folder = environment_.userUnitFolder;
+    std::vector<fs::path> candidates = {folder / kUserUnitName};
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const bool dependencies = name.size() > 6 && (name.ends_with(".wants") ||
+                                                      name.ends_with(".requires"));
+        std::error_code kind;
+        if (dependencies && it->is_directory(kind)) {
+            candidates.push_back(it->path() / kUserUnitName);
+        }
+    }
+    for (const auto& candidate : candidates) {
+        std::error_code statusError;
+        const fs::file_status status = fs::symlink_status(candidate, statusError);
+        if (statusError || !fs::exists(status)) continue;
+        if (!fs::is_symlink(status)) {
+            // A unit the user wrote: only one that starts this program is ours.
+            std::ifstream in(candidate);
+            std::string line;
+            bool ours = false;
+            while (std::getline(in, line)) {
+                if (line.rfind("ExecStart=", 0) != 0) continue;
+                std::string program = line.substr(10);
+                while (!program.empty() && (program[0] == '-' || program[0] == '@' ||
+                                            program[0] == '"' || program[0] == ' ')) {
+                    program.erase(0, 1);
+                }
+                program = program.substr(0, program.find_first_of(" \t\""));
+                ours = fs::path(program).filename() == environment_.programName;
+            }
+            if (!fs::is_regular_file(status) || !ours) continue;
+        }
+        if (dryRun_) {
+            report.removed.push_back("Would remove " + candidate.string());
+            continue;
+        }
+        std::error_code removeError;
+        if (!fs::remove(candidate, removeError) && removeError) {
+            report.failures.push_back(fmt::format("Could not remove the service link {}: {}",
+                                                  candidate.string(), removeError.message()));
+            continue;
+        }
+        report.removed.push_back("Removed " + candidate.string());
+    }
+}
+
+std::optional<std::string> Uninstaller::owningPackage(const fs::path& program) const {
+    std::ifstream list(environment_.dpkgInfoFolder / (std::string(kPackageName) + ".list"));
+    std::string line;
+    while (std::getline(list, line)) {
+        if (line == program.string()) return std::string(kPackageName);
+    }
+    return std::nullopt;
+}
+
+std::vector<fs::path> Uninstaller::installedFiles(UninstallReport& report) const {
+    const fs::path folder = environment_.installFolder();
+    if (folder.filename() != "bin") return {};
+    const fs::path prefix = folder.parent_path();
+    const fs::path listFile = prefix / kInstalledFilesList;
+    std::ifstream in(listFile);
+    if (!in) return {};
+    std::vector<fs::path> files;
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        const fs::path relative = fs::path(line).lexically_normal();
+        // Only paths inside the prefix: a damaged list must not reach anything else.
+        if (relative.is_absolute() || relative.empty() || *relative.begin() == "..") {
+            report.failures.push_back(fmt::format(
+                "Could not remove Lumvane: {} names a file outside {}: {}", listFile.string(),
+                prefix.string(), line));
+            continue;
+        }
+        files.push_back(prefix / relative);
+    }
+    return files;
+}
+
 void Uninstaller::removeProgramFiles(UninstallReport& report) {
     const fs::path folder = environment_.installFolder();
     if (folder.empty()) return;
-    std::vector<fs::path> items = {folder / environment_.programName, folder / kHostsHelperName};
+    const fs::path program = folder / environment_.programName;
+    if (auto package = owningPackage(program)) {
+        report.failures.push_back(fmt::format(
+            "Could not remove Lumvane: {} belongs to the package {}; remove it with your "
+            "package manager (sudo apt remove {})",
+            program.string(), *package, *package));
+        return;
+    }
+    // An install lists every file it put in place (launcher, icon, service unit, helpers):
+    // exactly those go, and the folders they lie in stay, since others share them.
+    std::vector<fs::path> files = installedFiles(report);
+    std::vector<fs::path> trees;
+    if (files.empty()) {
+        files = {program, folder / kHostsHelperName, folder / kUhidHelperName};
+    }
     // An installation prefix: <prefix>/bin with its data in <prefix>/share/lumvane.
-    if (folder.filename() == "bin") items.push_back(folder.parent_path() / "share" / "lumvane");
-    for (const auto& item : items) {
+    if (folder.filename() == "bin") trees.push_back(folder.parent_path() / "share" / "lumvane");
+    for (const auto& file : files) {
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(file, error);
+        if (error || !fs::exists(status)) continue;
+        if (fs::is_directory(status)) continue;  // the list names files only
+        if (dryRun_) {
+            report.removed.push_back("Would remove " + file.string());
+            continue;
+        }
+        if (!fs::remove(file, error) && error) {
+            report.failures.push_back(
+                fmt::format("Could not remove Lumvane: {}: {}", file.string(), error.message()));
+            continue;
+        }
+        report.removed.push_back("Removed " + file.string());
+    }
+    for (const auto& item : trees) {
         if (dryRun_) {
             if (lumvane::exists(item)) report.removed.push_back("Would remove " + item.string());
             continue;

@@ -5,9 +5,11 @@
 //
 //   (first)      stop the running program when the application or the settings go, so
 //                that it cannot write them back
-//   application  the program's browser manifests, its start-at-login entry, the trust
-//                of its local certificate in the NSS databases, its loopback line in
-//                the hosts file and its program files
+//   application  the program's browser manifests, its start-at-login entry, the links
+//                that enable its systemd user service, the trust of its local
+//                certificate in the NSS databases, its loopback line in the hosts file
+//                and its program files: everything an install put in place, as its list
+//                of installed files names it (the program and its helpers without one)
 //   settings     the keychain items of the settings key and the extension credentials,
 //                then the settings folder (all of it, or all but the logs folder) and the
 //                folder older versions used
@@ -15,6 +17,7 @@
 //
 // In a dry run every step looks for what it would take away and reports it as
 // "Would ..." lines in `removed`; nothing is signalled, deleted or changed.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,6 +46,7 @@ class Uninstaller {
     void stopRunningProgram(UninstallReport& report);
     void removeBrowserManifests(UninstallReport& report);
     void removeStartAtLogin(UninstallReport& report);
+    void removeUserService(UninstallReport& report);
     void removeCertificateTrust(UninstallReport& report);
     void removeHostsRecord(UninstallReport& report);
     void removeProgramFiles(UninstallReport& report);
@@ -60,6 +64,11 @@ class Uninstaller {
     // removed, so the data behind it goes too.
     void removeFolder(const std::filesystem::path& folder, const std::string& failurePrefix,
                       UninstallReport& report);
+
+    // The files an install put in place, from its list; empty when there is no list.
+    std::vector<std::filesystem::path> installedFiles(UninstallReport& report) const;
+    // The Debian package the program belongs to, when dpkg lists it.
+    std::optional<std::string> owningPackage(const std::filesystem::path& program) const;
 
     UninstallEnvironment environment_;
     bool dryRun_ = false;

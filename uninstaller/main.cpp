@@ -33,9 +33,13 @@ void printUsage(const lumvane::UninstallEnvironment& environment) {
     std::printf(
         "Usage: lumvane-uninstall [OPTION]...\n"
         "Stops Lumvane and removes what it put on this computer.\n\n"
-        "  --remove-app          the program: lumvane and lumvane-hosts-helper in %s,\n"
+        "  --remove-app          the program: what its install put in place (lumvane,\n"
+        "                        its helpers and this program in %s, the desktop\n"
+        "                        launcher and icon, the systemd user unit, as the\n"
+        "                        install's list share/lumvane/installed-files names them),\n"
         "                        the browsers' native-messaging manifests, the start-at-\n"
-        "                        login entry in %s, the trust of the local\n"
+        "                        login entry in %s, the links that enable the\n"
+        "                        service in %s, the trust of the local\n"
         "                        certificate in the NSS databases (Chromium family,\n"
         "                        Firefox profiles) and its line in %s\n"
         "  --remove-settings     the settings folder %s (settings, logs,\n"
@@ -58,6 +62,7 @@ void printUsage(const lumvane::UninstallEnvironment& environment) {
         "Exit status: 0 when everything chosen was removed, 1 when something could not\n"
         "be removed, 2 for a wrong command line.\n",
         program.c_str(), pathWithTilde(environment.autostartFolder, home).c_str(),
+        pathWithTilde(environment.userUnitFolder, home).c_str(),
         environment.browser.hostsFile.c_str(), settings.c_str(),
         pathWithTilde(environment.oldSettingsFolder, home).c_str(),
         pathWithTilde(environment.logsFolder, home).c_str(),

@@ -191,7 +191,8 @@ int runHeadless(const CommandLine& commandLine) {
             TBNThriftRemoteMobileSevice::pushCertificatePath(options.remoteOptions.resourceFolder);
         std::error_code error;
         if (!std::filesystem::exists(certificate, error)) {
-            sayToUserOnce("push", notice::pushCertificateText(certificate));
+            TBN_LOG_INFO(kTags, "no push certificate at {}: no wake-ups", certificate);
+            sayToUserOnce("push", notice::pushCertificateText());
         }
     }
 #ifdef LUMVANE_HAVE_LOGIND
@@ -238,6 +239,7 @@ int runHeadless(const CommandLine& commandLine) {
                 "; serving plain HTTP only");
     }
     sayLine(serving);
+    sayLine(notice::headlessHintText(commandLine.pair));
 
     // Browsers find the host only through these files; they are rewritten at every start
     // so that they name this executable.

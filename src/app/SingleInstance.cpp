@@ -118,6 +118,42 @@ std::string alreadyRunningText(const SingleInstance& lock) {
     return text;
 }
 
+namespace {
+
+// A folder Qt takes as a runtime folder without a word: this user's, mode 0700, not a link.
+bool privateFolder(const fs::path& folder) {
+    struct stat st {};
+    return folder.is_absolute() && ::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+           st.st_uid == ::geteuid() && (st.st_mode & 07777) == 0700;
+}
+
+}  // namespace
+
+fs::path provideRuntimeFolder() {
+    const char* value = std::getenv("XDG_RUNTIME_DIR");
+    if (value && privateFolder(value)) return value;
+    const char* tmp = std::getenv("TMPDIR");
+    const fs::path base = tmp && tmp[0] == '/' ? fs::path(tmp) : fs::path("/tmp");
+    const fs::path named = base / ("lumvane-runtime-" + std::to_string(::geteuid()));
+    fs::path folder;
+    if (::mkdir(named.c_str(), 0700) == 0 || errno == EEXIST) {
+        // Made now with the umask, or left by an earlier run: only this user's will do.
+        struct stat st {};
+        if (::lstat(named.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+            ::chmod(named.c_str(), 0700);
+        }
+        if (privateFolder(named)) folder = named;
+    }
+    if (folder.empty()) {
+        // Someone else holds that name: a fresh folder instead.
+        std::string pattern = (base / "lumvane-runtime-XXXXXX").string();
+        if (::mkdtemp(pattern.data())) folder = pattern;
+    }
+    if (folder.empty()) return {};
+    ::setenv("XDG_RUNTIME_DIR", folder.c_str(), 1);
+    return folder;
+}
+
 std::optional<SingleInstance> takeSingleInstanceLock(bool askToShow) {
     const fs::path folder = Paths::settingsFolder();
     SingleInstance lock = SingleInstance::acquire(SingleInstance::lockFileFor(folder));

@@ -66,6 +66,14 @@ class SingleInstance {
 // stop the start (it only guards against a mistake), so that also returns an object.
 std::optional<SingleInstance> takeSingleInstanceLock(bool askToShow = false);
 
+// Qt wants a private runtime folder ($XDG_RUNTIME_DIR: a folder of this user with mode
+// 0700) and warns on standard error, at the start and at each later use, when there is
+// none (su, sudo, a container). Called before Qt starts: when the variable names no such
+// folder, a private one in the temporary folder ($TMPDIR, else /tmp) is made or reused
+// and the variable names it. Returns the folder the variable names afterwards; empty
+// when none could be made (Qt then says why itself).
+std::filesystem::path provideRuntimeFolder();
+
 // The line printed when another copy runs (without the "lumvane: " prefix).
 std::string alreadyRunningText(const SingleInstance& lock);
 

@@ -116,9 +116,15 @@ std::string secretServiceText(const std::string& folder) {
            folder + "; start a keyring (gnome-keyring, KeePassXC) to keep it there instead";
 }
 
-std::string pushCertificateText(const std::string& path) {
-    return "no push certificate (" + path +
-           "): the phone is reached only while its Lumvane app is open";
+std::string pushCertificateText() {
+    return "the phone is reached only while its Lumvane app is awake: this build cannot wake "
+           "it (it has no push service)";
+}
+
+std::string headlessHintText(bool pairing) {
+    if (pairing) return "Ctrl-C stops it; scan the QR code it prints with Lumvane on the phone";
+    return "Ctrl-C stops it; to pair a phone, start it with --pair and scan the QR code it "
+           "prints";
 }
 
 }  // namespace notice

@@ -25,8 +25,11 @@ std::string bluetoothText(ble::CentralState state);
 std::string uhidText(bool deviceExists);
 // No Secret Service answered: the settings key lives in a file in the folder.
 std::string secretServiceText(const std::string& folder);
-// The push certificate is not there.
-std::string pushCertificateText(const std::string& path);
+// The push certificate is not there: the phone cannot be woken.
+std::string pushCertificateText();
+// How to pair and how to stop, said once the headless service serves; `pairing`: started
+// with --pair.
+std::string headlessHintText(bool pairing);
 }  // namespace notice
 
 // A factory whose centrals report every state change of the Bluetooth back end to

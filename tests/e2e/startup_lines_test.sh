@@ -38,10 +38,12 @@ SETTINGS=$XDG_DATA_HOME/Lumvane/settings.tbnlmveprf
 pids+=($!)
 wait_for . "$WORK/air.out" || fail "no radio hub"
 
-start() {  # name
-  "$LUMVANE" --headless --ble="sim:$WORK/air.sock" >"$WORK/$1.out" 2>"$WORK/$1.err" &
+start() {  # name [option...]
+  local name=$1
+  shift
+  "$LUMVANE" --headless --ble="sim:$WORK/air.sock" "$@" >"$WORK/$name.out" 2>"$WORK/$name.err" &
   pids+=($!)
-  wait_for '^lumvane: serving' "$WORK/$1.out" || fail "$1: not serving"
+  wait_for '^lumvane: serving' "$WORK/$name.out" || fail "$name: not serving"
 }
 stop() {
   kill -TERM "${pids[-1]}"
@@ -49,10 +51,18 @@ stop() {
   unset 'pids[-1]'
 }
 
-# A first start: the file keychain is said once, nothing on standard error.
+# A first start: the file keychain is said once, nothing on standard error. Then one line
+# on how to pair and how to stop; the phone that cannot be woken is said as what it means
+# for the user, not as a file name.
 start first
 [ "$(grep -c 'no Secret Service' "$WORK/first.out")" -eq 1 ] || fail "keychain line not once"
 [ ! -s "$WORK/first.err" ] || fail "standard error is not empty"
+wait_for '^lumvane: Ctrl-C stops it' "$WORK/first.out" || fail "no line on how to stop"
+[ "$(grep -c '^lumvane: Ctrl-C stops it; to pair a phone, start it with --pair' "$WORK/first.out")" -eq 1 ] ||
+  fail "no line on how to pair and stop"
+grep -q '^lumvane: the phone is reached only while its Lumvane app is awake' "$WORK/first.out" ||
+  fail "no line on waking the phone"
+if grep -q 'p12\|push certificate' "$WORK/first.out"; then fail "a certificate file is named"; fi
 
 # A second copy: one line, status 3, the settings file and the logs untouched.
 before=$(sha256sum "$SETTINGS")
@@ -77,8 +87,10 @@ moved=${moved%%;*}
 [ "$(cat "$moved")" = "not a settings file" ] || fail "the named file is not the old settings file"
 stop
 
-# The start after it says nothing of the kind.
-start fourth
+# The start after it says nothing of the kind; started to pair, it says to scan the code.
+start fourth --pair
 if grep -q 'moved aside' "$WORK/fourth.out"; then fail "moved-aside line on a normal start"; fi
+wait_for '^lumvane: Ctrl-C stops it; scan the QR code it prints' "$WORK/fourth.out" ||
+  fail "no line on how to pair with --pair"
 stop
 echo "PASS"

@@ -40,20 +40,25 @@ const char* kUsage =
     "  --chunk-pause S            wait S seconds between reply chunks\n"
     "  --silent                   take requests, never acknowledge or answer\n"
     "  --no-ack                   answer, but never acknowledge requests\n"
-    "  --disconnect-after-chunks N  drop the Mac after N reply chunks\n"
+    "  --disconnect-after-chunks N  drop this computer after N reply chunks\n"
     "  --error CATEGORY:ID        answer every call with this error\n"
     "  --no-advertise             do not advertise\n"
     "  --pair-url URL             scan this QR pairing URL: advertise its token and\n"
-    "                             approve the Mac that brings the handed-out secret\n"
+    "                             approve the computer that brings the handed-out\n"
+    "                             secret\n"
     "  --pair-secret TEXT         the client secret to hand out (default: random)\n"
     "  --sleep-until-push         start asleep; wake when a push for this phone arrives\n"
     "  --wake-file PATH           pushes arrive as lines \"<token hex> <payload>\" here\n"
-    "Commands on standard input, one a line:\n"
+    "  --commands                 read the commands below from standard input also\n"
+    "                             when it is a terminal (without it a terminal is left\n"
+    "                             alone, so that phone-sim runs in the background of an\n"
+    "                             interactive shell without being stopped)\n"
+    "Commands on standard input (a pipe or a file), one a line:\n"
     "  copy-to-host LOGIN PASSWORD SECONDS\n"
-    "                             put the login's password on the Mac's clipboard for\n"
-    "                             SECONDS: answers the Mac's clipboard request with it and\n"
-    "                             asks the Mac to fetch it (A050 = 3)\n"
-    "  sleep                      go away: stop advertising and drop the Mac (the\n"
+    "                             put the login's password on this computer's clipboard\n"
+    "                             for SECONDS: answers its clipboard request with it and\n"
+    "                             asks it to fetch it (A050 = 3)\n"
+    "  sleep                      go away: stop advertising and drop this computer (the\n"
     "                             pairing and the vault stay)\n"
     "  wake                       come back: advertise again\n";
 
@@ -84,6 +89,7 @@ int main(int argc, char** argv) {
     std::optional<std::pair<int32_t, int64_t>> forcedError;
     std::string pairUrl, pairSecret, wakeFile;
     bool pairUrlGiven = false;
+    bool commandsFromTerminal = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto next = [&]() -> std::string {
@@ -150,6 +156,8 @@ int main(int argc, char** argv) {
             o.sleeping = true;
         else if (a == "--wake-file")
             wakeFile = next();
+        else if (a == "--commands")
+            commandsFromTerminal = true;
         else if (a == "--help" || a == "-h") {
             std::cout << kUsage;
             return 0;
@@ -213,7 +221,10 @@ int main(int argc, char** argv) {
     }
     bool toldPaired = false;
     std::string input;
-    bool inputOpen = true;
+    // A terminal is read only when asked: reading the terminal from the background of an
+    // interactive shell stops the whole program (SIGTTIN), and what is typed there is
+    // meant for the shell.
+    bool inputOpen = commandsFromTerminal || !::isatty(STDIN_FILENO);
     size_t toldImports = 0;
     while (!gStop) {
         while (inputOpen) {
@@ -248,7 +259,7 @@ int main(int argc, char** argv) {
                 std::cout << "phone-sim copy-to-host: " << login << std::endl;
             }
         }
-        // Each import the Mac sent, login by login (notes with their line breaks escaped).
+        // Each import the computer sent, login by login (notes with their line breaks escaped).
         const auto imports = phone->vault().mobileStorage().received().imports;
         for (; toldImports < imports.size(); ++toldImports) {
             const auto& records = imports[toldImports].records;

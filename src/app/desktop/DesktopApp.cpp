@@ -217,11 +217,21 @@ class AppDelegate : public TBNStatusItemDelegate,
     NoUpdateService updater;
     bool relaunch = false;
 
-    // Start at login follows the setting at each start.
+    // Start at login follows the setting at each start, and the entry names the program
+    // that runs: one written by another copy (the build folder, before an install) would
+    // start that copy at the next login.
     void reconcileStartAtLogin() {
         const bool wanted = settings_.startAtLogin();
         if (wanted && !startAtLogin_.isEnabled()) {
             enableStartAtLogin();
+        } else if (wanted && !startAtLogin_.isCurrent()) {
+            std::string error;
+            if (startAtLogin_.enable(&error)) {
+                TBN_LOG_INFO(kTags, "start at login now names {}",
+                             StartAtLogin::runningProgram().string());
+            } else {
+                TBN_LOG_ERROR(kTags, "did not update start at login: {}", error);
+            }
         } else if (!wanted && startAtLogin_.isEnabled()) {
             disableStartAtLogin();
         }
@@ -480,9 +490,7 @@ class AppDelegate : public TBNStatusItemDelegate,
             showPopover("TBNAboutPopoverViewController");
         } else if (action == "menuCheckForUpdateDialog") {
             QMessageBox::information(nullptr, "Lumvane",
-                                     "Lumvane is updated by your system's package manager (" +
-                                         QString::fromStdString(updater.checkInteractively()) +
-                                         " here).");
+                                     QString::fromStdString(updater.checkInteractively()));
         } else if (action == "menuInstallSafariExt") {
             browsers.installSafariExtension();
         } else if (action == "menuInstallChromeExt") {
@@ -767,6 +775,9 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         if (!channel) sayLine("later starts cannot reach this one: " + error);
     }
 
+    // Without a private runtime folder Qt warns on the terminal at the start and after
+    // menu actions; one is provided instead.
+    provideRuntimeFolder();
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumvane");
     QApplication::setQuitOnLastWindowClosed(false);
@@ -888,7 +899,7 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         }
     }
 
-    // Updates come from the package manager: the checks answer so and fetch nothing.
+    // Updates come from the package manager or a new build: the checks fetch nothing.
     delegate->updater.setDelegate(delegate.get());
     loop->postAfter(10.0, [delegate] { delegate->updater.checkInBackground(); });
     QTimer updateTimer;

@@ -1,9 +1,10 @@
 #pragma once
 // The software-update kit as the application sees it: background checks (10 s after the
 // start and every hour), the interactive check of the menu, and the two answers the
-// application gives as its delegate. Linux installs come from the package manager, so
-// the one implementation here reports that there is no update service and never
-// downloads anything.
+// application gives as its delegate. Linux copies come from the Debian package (updated
+// by the package manager) or from the sources (updated by building again), so the one
+// implementation here says which, and never downloads anything.
+#include <filesystem>
 #include <string>
 
 namespace lumvane {
@@ -27,12 +28,18 @@ class SoftwareUpdater {
     virtual std::string checkInteractively() = 0;
 };
 
+// What the menu's check tells about `program`: the package manager updates it when dpkg
+// lists it in the package lumvane (its file list in `dpkgInfoFolder`); otherwise it was
+// built from the sources, and building again updates it.
+std::string updateCheckText(const std::filesystem::path& program,
+                            const std::filesystem::path& dpkgInfoFolder = "/var/lib/dpkg/info");
+
 class NoUpdateService : public SoftwareUpdater {
   public:
-    static constexpr const char* kAnswer = "no update service";
     void setDelegate(SoftwareUpdaterDelegate* delegate) override { delegate_ = delegate; }
     void checkInBackground() override {}
-    std::string checkInteractively() override { return kAnswer; }
+    // About the running program.
+    std::string checkInteractively() override;
 
   private:
     SoftwareUpdaterDelegate* delegate_ = nullptr;

@@ -1,6 +1,8 @@
 #include "app/desktop/StartAtLogin.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 #include "runtime/AtomicFile.h"
@@ -29,6 +31,14 @@ fs::path StartAtLogin::entryFile() const {
 bool StartAtLogin::isEnabled() const {
     std::error_code ec;
     return fs::exists(entryFile(), ec);
+}
+
+bool StartAtLogin::isCurrent() const {
+    std::ifstream in(entryFile(), std::ios::binary);
+    if (!in) return false;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str() == entryText();
 }
 
 std::string StartAtLogin::quoteExecArgument(const std::string& argument) {

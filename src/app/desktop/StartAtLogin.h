@@ -18,6 +18,9 @@ class StartAtLogin {
 
     std::filesystem::path entryFile() const;
     bool isEnabled() const;
+    // True when the entry is there and is the one this program writes: an entry of
+    // another copy (a build folder, an earlier install) names another program.
+    bool isCurrent() const;
     // True when the entry is there afterwards; `error` says why not.
     bool enable(std::string* error = nullptr);
     // True when the entry is gone afterwards.

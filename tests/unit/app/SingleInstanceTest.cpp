@@ -126,6 +126,56 @@ TEST_F(SingleInstanceTest, EveryStartOfOneSettingsFolderMeetsTheSameLock) {
     EXPECT_TRUE(fs::is_empty(runtime));
 }
 
+TEST_F(SingleInstanceTest, QtIsGivenAPrivateRuntimeFolderWhenTheVariableNamesNone) {
+    const fs::path good = root_ / "run";
+    fs::create_directories(good);
+    fs::permissions(good, fs::perms::owner_all, fs::perm_options::replace);
+    const fs::path open = root_ / "open";
+    fs::create_directories(open);
+    fs::permissions(open, fs::perms::owner_all | fs::perms::group_read | fs::perms::others_read,
+                    fs::perm_options::replace);
+    const fs::path link = root_ / "link";
+    fs::create_directory_symlink(good, link);
+    const fs::path tmp = root_ / "tmp";
+    fs::create_directories(tmp);
+    const char* savedTmp = std::getenv("TMPDIR");
+    const std::string keptTmp = savedTmp ? savedTmp : "";
+    ::setenv("TMPDIR", tmp.c_str(), 1);
+    const fs::path fallback = tmp / ("lumvane-runtime-" + std::to_string(::geteuid()));
+
+    struct Case {
+        std::optional<std::string> value;
+        fs::path expected;
+    };
+    for (const Case& c : {Case{good.string(), good}, Case{std::nullopt, fallback},
+                          Case{"", fallback}, Case{"relative/run", fallback},
+                          Case{(root_ / "missing").string(), fallback},
+                          Case{open.string(), fallback}, Case{link.string(), fallback}}) {
+        SCOPED_TRACE(c.value.value_or("(unset)"));
+        if (c.value) {
+            ::setenv("XDG_RUNTIME_DIR", c.value->c_str(), 1);
+        } else {
+            ::unsetenv("XDG_RUNTIME_DIR");
+        }
+        EXPECT_EQ(provideRuntimeFolder(), c.expected);
+        ASSERT_NE(std::getenv("XDG_RUNTIME_DIR"), nullptr);
+        EXPECT_EQ(fs::path(std::getenv("XDG_RUNTIME_DIR")), c.expected);
+        EXPECT_EQ(fs::status(c.expected).permissions(), fs::perms::owner_all);
+    }
+    // A fallback left with the wrong mode is put right; the open folder is not touched.
+    fs::permissions(fallback, fs::perms::owner_all | fs::perms::group_exec,
+                    fs::perm_options::replace);
+    ::unsetenv("XDG_RUNTIME_DIR");
+    EXPECT_EQ(provideRuntimeFolder(), fallback);
+    EXPECT_EQ(fs::status(fallback).permissions(), fs::perms::owner_all);
+    EXPECT_NE(fs::status(open).permissions(), fs::perms::owner_all);
+    if (savedTmp) {
+        ::setenv("TMPDIR", keptTmp.c_str(), 1);
+    } else {
+        ::unsetenv("TMPDIR");
+    }
+}
+
 TEST_F(SingleInstanceTest, AFolderThatCannotBeMadeFailsWithoutBlocking) {
     const fs::path blocker = root_ / "file";
     {

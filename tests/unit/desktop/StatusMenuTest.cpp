@@ -199,6 +199,27 @@ TEST(StartAtLogin, EntryIsWrittenRemovedAndNamesTheProgram) {
     std::filesystem::remove_all(folder);
 }
 
+TEST(StartAtLogin, AnEntryOfAnotherCopyIsNotCurrent) {
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("startatlogin-copy-" + std::to_string(::getpid()));
+    std::filesystem::remove_all(folder);
+    StartAtLogin fromBuild("/home/me/lumvane/build/release/src/app/lumvane", folder);
+    StartAtLogin installed("/home/me/.local/bin/lumvane", folder);
+    EXPECT_FALSE(installed.isCurrent()) << "no entry";
+    std::string error;
+    ASSERT_TRUE(fromBuild.enable(&error)) << error;
+    EXPECT_TRUE(installed.isEnabled());
+    EXPECT_FALSE(installed.isCurrent());
+    ASSERT_TRUE(installed.enable(&error)) << error;
+    EXPECT_TRUE(installed.isCurrent());
+    EXPECT_FALSE(fromBuild.isCurrent());
+    std::ifstream in(installed.entryFile());
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("\nExec=/home/me/.local/bin/lumvane\n"), std::string::npos);
+    std::filesystem::remove_all(folder);
+}
+
 TEST(StartAtLogin, RunningProgramIsTheRealPath) {
     const auto self = StartAtLogin::runningProgram();
     EXPECT_TRUE(self.is_absolute());

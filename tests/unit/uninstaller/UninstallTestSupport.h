@@ -163,6 +163,7 @@ class FakeInstall {
         environment.hostsRemovalHelper = LUMVANE_UNINSTALL_HOSTS_HELPER;
         environment.programFolder = bin();
         environment.keychain = keychain;
+        environment.dpkgInfoFolder = home / "var/lib/dpkg/info";
         return environment;
     }
 

@@ -1,4 +1,6 @@
 // The removal steps on a fake installation in a temporary home.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "UninstallTestSupport.h"
@@ -213,6 +215,123 @@ TEST_F(UninstallerTest, FailuresAreReportedAndTheOtherStepsStillRun) {
         }
         if (c.choices.removeSettings) EXPECT_FALSE(present(fresh.oldSettings()));
     }
+}
+
+// What `cmake --install` puts in place, with the list it writes of it, beside files of
+// other programs in the same folders.
+TEST_F(UninstallerTest, AnInstallsListedFilesGoAndTheirFoldersAndNeighboursStay) {
+    install.populate(false);
+    const fs::path prefix = install.bin().parent_path();
+    const std::vector<std::string> listed = {
+        "share/lumvane/installed-files",
+        "share/lumvane/uniq_dict_8_n.dic",
+        "bin/lumvane-hosts-helper",
+        "bin/lumvane-uhid-helper",
+        "bin/lumvane",
+        "bin/lumvane-uninstall",
+        "bin/lumvane-uninstall-hosts-helper",
+        "share/icons/hicolor/scalable/apps/io.lumvane.Lumvane.svg",
+        "share/applications/io.lumvane.Lumvane.desktop",
+        "share/systemd/user/lumvane.service"};
+    std::string list;
+    for (const auto& file : listed) {
+        list += file + "\n";
+        if (file != "bin/lumvane") writeText(prefix / file, "installed");
+    }
+    writeText(prefix / "share/lumvane/installed-files", list);
+    writeText(prefix / "share/applications/other.desktop", "[Desktop Entry]\n");
+    writeText(prefix / "share/icons/hicolor/scalable/apps/other.svg", "<svg/>");
+    writeText(prefix / "share/systemd/user/other.service", "[Service]\n");
+
+    Uninstaller uninstaller(install.environment());
+    UninstallReport report = uninstaller.performUninstall({true, false, false, false});
+    EXPECT_TRUE(report.succeeded()) << joined(report.failures);
+    for (const auto& file : listed) EXPECT_FALSE(present(prefix / file)) << file;
+    EXPECT_FALSE(present(prefix / "share/lumvane"));
+    for (const char* kept :
+         {"bin/other-tool", "share/other/data", "share/applications/other.desktop",
+          "share/icons/hicolor/scalable/apps/other.svg", "share/systemd/user/other.service"}) {
+        EXPECT_TRUE(present(prefix / kept)) << kept;
+    }
+    EXPECT_TRUE(fs::is_directory(prefix / "share/applications"));
+    EXPECT_TRUE(fs::is_directory(prefix / "bin"));
+}
+
+TEST_F(UninstallerTest, AListNamingPlacesOutsideThePrefixReachesNothingThere) {
+    install.populate(false);
+    const fs::path prefix = install.bin().parent_path();
+    writeText(install.home / "precious.txt", "mine");
+    writeText(prefix / "share/lumvane/installed-files",
+              "bin/lumvane\n../precious.txt\nshare/../../precious.txt\n" +
+                  (install.home / "precious.txt").string() + "\n");
+    Uninstaller uninstaller(install.environment());
+    UninstallReport report = uninstaller.performUninstall({true, false, false, false});
+    EXPECT_EQ(readText(install.home / "precious.txt"), "mine");
+    EXPECT_FALSE(present(install.program()));
+    EXPECT_EQ(std::count_if(report.failures.begin(), report.failures.end(),
+                            [](const std::string& line) {
+                                return line.find("names a file outside") != std::string::npos;
+                            }),
+              3)
+        << joined(report.failures);
+}
+
+// `systemctl --user enable` links the unit into the user's unit folder; those links go,
+// other units and a unit of the user's own that starts something else stay.
+TEST_F(UninstallerTest, TheLinksThatEnableTheServiceGoAndOtherUnitsStay) {
+    install.populate(false);
+    const fs::path units = install.home / ".config/systemd/user";
+    const fs::path installed = install.bin().parent_path() / "share/systemd/user/lumvane.service";
+    writeText(installed, "[Service]\nExecStart=\"" + install.program().string() + "\" --headless\n");
+    writeText(units / "other.service", "[Service]\nExecStart=/usr/bin/other\n");
+    fs::create_directories(units / "default.target.wants");
+    fs::create_directories(units / "graphical-session.target.wants");
+    fs::create_symlink(installed, units / "lumvane.service");
+    fs::create_symlink(units / "lumvane.service", units / "default.target.wants/lumvane.service");
+    fs::create_symlink(installed, units / "graphical-session.target.wants/lumvane.service");
+    fs::create_symlink(units / "other.service", units / "default.target.wants/other.service");
+
+    Uninstaller uninstaller(install.environment());
+    UninstallReport report = uninstaller.performUninstall({true, false, false, false});
+    EXPECT_TRUE(report.succeeded()) << joined(report.failures);
+    for (const char* gone : {"lumvane.service", "default.target.wants/lumvane.service",
+                             "graphical-session.target.wants/lumvane.service"}) {
+        EXPECT_FALSE(present(units / gone)) << gone;
+    }
+    EXPECT_TRUE(present(units / "other.service"));
+    EXPECT_TRUE(present(units / "default.target.wants/other.service"));
+
+    // A unit file of the user's own under the same name: only one that starts this
+    // program is taken away.
+    struct Case {
+        std::string execStart;
+        bool removed;
+    };
+    for (const Case& c : {Case{"ExecStart=" + install.program().string() + " --headless", true},
+                          Case{"ExecStart=-\"" + install.program().string() + "\"", true},
+                          Case{"ExecStart=/usr/local/bin/my-lumvane-wrapper", false}}) {
+        SCOPED_TRACE(c.execStart);
+        writeText(units / "lumvane.service", "[Service]\n" + c.execStart + "\n");
+        Uninstaller again(install.environment());
+        UninstallReport second = again.performUninstall({true, false, false, false});
+        EXPECT_TRUE(second.succeeded()) << joined(second.failures);
+        EXPECT_EQ(present(units / "lumvane.service"), !c.removed);
+    }
+}
+
+TEST_F(UninstallerTest, AProgramOfTheDebianPackageIsLeftToThePackageManager) {
+    install.populate(false);
+    writeText(install.home / "var/lib/dpkg/info/lumvane.list",
+              "/.\n/usr\n" + install.program().string() + "\n");
+    Uninstaller uninstaller(install.environment());
+    UninstallReport report = uninstaller.performUninstall({true, false, false, false});
+    EXPECT_TRUE(mentions(report.failures, "belongs to the package lumvane")) << joined(report.failures);
+    EXPECT_TRUE(mentions(report.failures, "sudo apt remove lumvane"));
+    EXPECT_TRUE(present(install.program()));
+    EXPECT_TRUE(present(install.bin() / "lumvane-hosts-helper"));
+    // This user's traces went all the same.
+    EXPECT_FALSE(present(install.chromeManifest()));
+    EXPECT_FALSE(present(install.autostart() / "lumvane.desktop"));
 }
 
 }  // namespace
