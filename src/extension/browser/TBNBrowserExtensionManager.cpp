@@ -660,6 +660,8 @@ std::optional<std::vector<std::string>> TBNBrowserExtensionManager::launcherComm
                     break;  // deprecated or unknown codes are dropped
             }
         }
+        // An argument that was nothing but dropped codes is no argument.
+        if (expanded.empty() && !wasQuoted) continue;
         command.push_back(expanded);
     }
     if (command.empty() || command.front().empty()) return std::nullopt;
