@@ -141,7 +141,25 @@ void TBNConfig::configure(const std::shared_ptr<TBNService>& service,
     container_ = AppAssembly::shared();
 }
 
+void TBNConfig::tearDown() {
+    if (service_) {
+        service_->setUiService(std::weak_ptr<TBNUIServiceProtocol>());
+        service_->setNotifications(std::weak_ptr<TBNNotifications>());
+    }
+    uiService_.reset();
+    startupNotices_.reset();
+    notifications_.reset();
+    notificationService_.reset();
+    noticeBackend_.reset();
+}
+
 // ---- The application delegate ---------------------------------------------------------
+
+void AppDelegate::tearDown() {
+    config.tearDown();
+    if (statusItem) statusItem->setDelegate(nullptr);
+    statusItem.reset();
+}
 
 AppDelegate::AppDelegate(UserInterfaceFactory ui, std::shared_ptr<MainLoop> loop,
                          TBNSettings& settings, TBNLogFilter* filter, TBNLogFormatter* formatter,
@@ -251,16 +269,17 @@ void AppDelegate::startService() {
             }
             service->startWithSSLIdentity(identity);
         }
-        auto self = weak.lock();
-        if (!self) return;
-        self->reportServing();
-        self->loop_->post([weak] {
-            if (auto self = weak.lock()) self->updateStatusBarIcon();
-        });
+        // The delegate is not held meanwhile: it is the main thread's to delete.
+        reportServing(service);
+        if (auto self = weak.lock()) {
+            self->loop_->post([weak] {
+                if (auto self = weak.lock()) self->updateStatusBarIcon();
+            });
+        }
     });
 }
 
-void AppDelegate::reportServing() {
+void AppDelegate::reportServing(const std::shared_ptr<TBNService>& service) {
     // Wait for the start (with a question the servers come later).
     for (int i = 0; i < 600; ++i) {
         if (ThriftHTTPServer* http = service->server(); http && http->isListening()) {

@@ -78,6 +78,9 @@ class TBNConfig {
     const std::shared_ptr<NoticeBackend>& noticeBackend() const { return noticeBackend_; }
     // The start-up texts, one notice after another.
     const std::shared_ptr<StartupNoticeQueue>& startupNotices() const { return startupNotices_; }
+    // Lets go of the Qt objects (the pages' UI service, the notification server's client):
+    // notices and pages asked for afterwards are dropped.
+    void tearDown();
 
   private:
     std::shared_ptr<TBNService> service_;
@@ -115,6 +118,12 @@ class AppDelegate : public TBNStatusItemDelegate,
     void reconcileStartAtLogin();
     void enableStartAtLogin();
     void disableStartAtLogin();
+
+    // At the end of the run, on the main thread while the QApplication still exists: the
+    // status item, its pages and the notices' Qt objects go now, whoever still holds the
+    // delegate (a queue's task may, and would otherwise delete them on its thread after
+    // the application).
+    void tearDown();
 
     void createStatusBarItem();
     void updateStatusBarIcon();
@@ -156,7 +165,7 @@ class AppDelegate : public TBNStatusItemDelegate,
     void unpair();
     void sendLogs();
     void changeBackupLocation();
-    void reportServing();
+    static void reportServing(const std::shared_ptr<TBNService>& service);
     void installExtension(TBNBrowser browser);
 
     UserInterfaceFactory ui_;

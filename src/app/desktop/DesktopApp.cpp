@@ -327,6 +327,8 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
 
     setStartupNoticeSink(nullptr);
     if (service) StartupSteps::stopService(service, settings, kStopGrace);
+    // Qt's objects go while the application is still there.
+    delegate->tearDown();
     sayLine("stopped");
     stopping.store(true);
     if (signalThread.joinable()) {
