@@ -120,12 +120,6 @@ TEST_F(DesktopTest, StartUpTextsAreNoticesAndSIGUSR1OpensTheRegistrationWindow) 
     auto status = lumvane_->waitExit(Seconds(30));
     ASSERT_TRUE(status);
     EXPECT_EQ(*status, 0) << lumvane_->errors();
-    // The settings upgrade had a source to ask where the computer is.
-    std::string log;
-    for (const auto& entry : fs::directory_iterator(home_->settingsFolder() / "logs")) {
-        log += readFile(entry.path());
-    }
-    EXPECT_EQ(log.find("no location zone source"), std::string::npos);
 }
 
 // The status item's pages on a real display, with stand-in pages: one at a time in a
