@@ -298,9 +298,9 @@ StatusMenuState AppDelegate::menuState() {
     s.sendReports = settings_.sendReports();
     s.loggingLevel = settings_.loggingLevel();
     if (auto phone = settings_.firstPairedDevice()) {
-        s.pairedPhone = StatusMenuState::Phone{phone->name().value_or(""),
-                                               phone->model().value_or(""),
-                                               phone->osVersion().value_or("")};
+        s.pairedPhone =
+            StatusMenuState::Phone{phone->name().value_or(""), phone->model().value_or(""),
+                                   phone->osVersion().value_or("")};
     }
     s.warningType = service ? service->warningType() : 0;
     s.securityKeyFeature = TBNOSXFeatureManager::yubikey(settings_);
@@ -309,9 +309,9 @@ StatusMenuState AppDelegate::menuState() {
         s.driverRunning = U2FAuthenticatorBridge::driverRunning();
     }
     const auto& b = *browsers_;
-    s.browserInstalled = {b.isSafariInstalled(),  b.isChromeInstalled(),  b.isChromiumInstalled(),
-                          b.isEdgeInstalled(),    b.isFirefoxInstalled(), b.isOperaInstalled(),
-                          b.isBraveInstalled(),   b.isVivaldiInstalled()};
+    s.browserInstalled = {b.isSafariInstalled(), b.isChromeInstalled(),  b.isChromiumInstalled(),
+                          b.isEdgeInstalled(),   b.isFirefoxInstalled(), b.isOperaInstalled(),
+                          b.isBraveInstalled(),  b.isVivaldiInstalled()};
     s.startAtLoginEnabled = startAtLogin_.isEnabled();
     if (s.extendedMode) {
         if (currentPassword_.empty()) currentPassword_ = generatePassword();
@@ -592,8 +592,7 @@ void AppDelegate::sendLogs() {
 
 void AppDelegate::changeBackupLocation() {
     const std::string current = settings_.backupLocation().value_or("");
-    const auto chosen =
-        environment_.chooseFolder(desktopText("RESTORE_LOADPANEL_TITLE"), current);
+    const auto chosen = environment_.chooseFolder(desktopText("RESTORE_LOADPANEL_TITLE"), current);
     if (!chosen || chosen->empty() || *chosen == current) return;
     const std::string path = *chosen;
     TBNSettings* settings = &settings_;

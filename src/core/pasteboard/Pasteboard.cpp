@@ -88,8 +88,9 @@ bool TBNPasteboard::setString(const std::string& text, double interval) {
         call->done.notify_all();
     });
     std::unique_lock<std::mutex> lock(call->mutex);
-    const auto giveUp = std::chrono::steady_clock::now() +
-                        std::chrono::milliseconds(static_cast<int64_t>(kMainThreadWaitSeconds * 1000));
+    const auto giveUp =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(static_cast<int64_t>(kMainThreadWaitSeconds * 1000));
     if (!call->done.wait_until(lock, giveUp, [&] { return call->finished || call->started; })) {
         // The main loop does not run (the program is ending): nothing is written later.
         call->abandoned = true;

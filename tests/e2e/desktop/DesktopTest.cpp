@@ -104,15 +104,17 @@ TEST_F(DesktopTest, StartUpTextsAreNoticesAndSIGUSR1OpensTheRegistrationWindow) 
             std::string("^notify id=[0-9]+ replaces=[0-9]+ app=Lumvane summary=Lumvane body=") +
                 text + ".*",
             kStartTime))
-            << text << "\n" << notifications_->output();
+            << text << "\n"
+            << notifications_->output();
     }
 
     lumvane_->signal(SIGUSR1);
-    EXPECT_TRUE(lumvane_->waitForLine("^lumvane: extension registration open for 120 s$",
-                                      kStartTime))
+    EXPECT_TRUE(
+        lumvane_->waitForLine("^lumvane: extension registration open for 120 s$", kStartTime))
         << lumvane_->output();
     EXPECT_TRUE(notifications_->waitForLine(
-        "^notify id=[0-9]+ .*summary=Add the Lumvane extension body=.*120(\\\\n| )seconds.*", kStartTime))
+        "^notify id=[0-9]+ .*summary=Add the Lumvane extension body=.*120(\\\\n| )seconds.*",
+        kStartTime))
         << notifications_->output();
     EXPECT_FALSE(lumvane_->waitExit(Seconds(1))) << "SIGUSR1 ended the program";
 

@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
         void* guard = std::malloc(24);
         std::free(victim);
         auto* link = static_cast<volatile uintptr_t*>(victim);
-        *link = (reinterpret_cast<uintptr_t>(victim) >> 12) ^ uintptr_t{0x1001};
+        *link = (reinterpret_cast<uintptr_t>(victim) >> 12) ^ uintptr_t { 0x1001 };
         void* again = std::malloc(24);
         std::fprintf(stderr, "the allocator did not notice (%p %p)\n", again, guard);
         return 1;

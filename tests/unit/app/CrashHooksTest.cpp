@@ -1,9 +1,9 @@
 // The crash hooks end the process whatever state it crashed in: with the log's dispatcher
 // stuck, and with the allocator's lock held by the crashing thread (a corrupted heap). A
 // handler that logged or flushed the log there would wait for ever.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,8 +53,8 @@ struct Ending {
 // Runs the child in the mode and waits for it at most `limit`; it is killed after that.
 Ending runChild(const std::string& mode, std::vector<std::string> extraEnvironment,
                 std::chrono::seconds limit) {
-    const fs::path folder = fs::temp_directory_path() /
-                            ("crash-hooks-" + mode + "-" + std::to_string(::getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("crash-hooks-" + mode + "-" + std::to_string(::getpid()));
     fs::remove_all(folder);
     fs::create_directories(folder / "logs");
     const fs::path errors = folder / "stderr.txt";

@@ -24,7 +24,8 @@ TEST(StartupNoticeSink, EveryStartUpTextReachesTheSinkOnceEarlierOnesIncluded) {
             mine.push_back(text);
         }
     }
-    EXPECT_EQ(mine, (std::vector<std::string>{"said before the desktop was up", "said afterwards"}));
+    EXPECT_EQ(mine,
+              (std::vector<std::string>{"said before the desktop was up", "said afterwards"}));
 }
 
 }  // namespace

@@ -298,8 +298,7 @@ TEST(LauncherCommandTest, TheExecKeyWithItsFieldCodesAndQuoting) {
          {"/opt/My Browser/run", "--x", "a\"b", "100%", url}},
         {"[Desktop Entry]\nExec=browser\\sname %F %D\n", {"browser", "name", url}},
         // Actions of other groups are not the program's own line.
-        {"[Desktop Action new]\nExec=wrong %u\n[Desktop Entry]\nExec=right %u\n",
-         {"right", url}},
+        {"[Desktop Action new]\nExec=wrong %u\n[Desktop Entry]\nExec=right %u\n", {"right", url}},
         {"[Desktop Entry]\nExec=\"unterminated %u\n", {}},
         {"[Desktop Entry]\nName=No Exec\n", {}},
     };
@@ -333,7 +332,7 @@ TEST_F(ManifestTest, ABrowserFoundOnlyByItsLauncherIsStartedThroughIt) {
     ASSERT_TRUE(manager.isChromiumInstalled());
     EXPECT_TRUE(manager.installChromiumExtension());
     EXPECT_TRUE(fs::exists(home() + "/.config/chromium/NativeMessagingHosts/"
-                           "com.tobrin.lumvane.extension.json"));
+                                    "com.tobrin.lumvane.extension.json"));
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!fs::exists(seen) && std::chrono::steady_clock::now() < end) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -177,7 +177,9 @@ TEST_F(NoticeServiceTest, RegistrationNoticeNamesTheBrowserAndTheTime) {
         EXPECT_EQ(n.title, "Add the Lumvane extension");
         EXPECT_NE((n.subtitle + " " + n.body).find("120 seconds"), std::string::npos);
     }
-    const auto text = [&](size_t i) { return backend->shown[i].subtitle + " " + backend->shown[i].body; };
+    const auto text = [&](size_t i) {
+        return backend->shown[i].subtitle + " " + backend->shown[i].body;
+    };
     EXPECT_NE(text(0).find("Chromium shows"), std::string::npos) << text(0);
     EXPECT_NE(text(1).find("Chromium could not be started"), std::string::npos) << text(1);
     EXPECT_EQ(text(2).find("Chromium"), std::string::npos) << text(2);

@@ -81,7 +81,8 @@ TrackingApplication& application() {
     return *app;
 }
 
-bool processUntil(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(30)) {
+bool processUntil(const std::function<bool()>& done,
+                  std::chrono::seconds limit = std::chrono::seconds(30)) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
@@ -320,15 +321,15 @@ ActionCase setsLogLevel(const std::string& action, int32_t level) {
 
 ActionCase installs(const std::string& action, const std::string& browser,
                     const std::string& manifestFolder) {
-    return {action, {},
+    return {action,
+            {},
             [browser](World& w) { return !w.opened.empty() && w.registrationOpen(); },
             [browser, manifestFolder](World& w) {
                 ASSERT_EQ(w.opened.size(), 1u);
                 EXPECT_EQ(w.opened[0].first, browser);
-                const fs::path manifest =
-                    manifestFolder.empty()
-                        ? w.root / "home/.mozilla/native-messaging-hosts"
-                        : w.root / "home/.config" / manifestFolder;
+                const fs::path manifest = manifestFolder.empty()
+                                              ? w.root / "home/.mozilla/native-messaging-hosts"
+                                              : w.root / "home/.config" / manifestFolder;
                 EXPECT_TRUE(fs::exists(manifest / TBNBrowserExtensionManager::kManifestFileName))
                     << manifest;
                 // The user is told that the extension may register now.
@@ -338,7 +339,8 @@ ActionCase installs(const std::string& action, const std::string& browser,
 
 // Nothing visible follows: no page, window, notice, URL, folder or end of the program.
 ActionCase quiet(const std::string& action, std::function<void(World&)> before = {}) {
-    return {action, std::move(before), [](World&) { return true; }, [](World& w) {
+    return {action, std::move(before), [](World&) { return true; },
+            [](World& w) {
                 w.drain();
                 EXPECT_TRUE(w.pages.empty());
                 EXPECT_TRUE(w.windows.empty());
@@ -352,16 +354,25 @@ ActionCase quiet(const std::string& action, std::function<void(World&)> before =
 std::vector<ActionCase> actionCases() {
     return {
         // No phone paired: the warning line leads to pairing (warning 4), else it tells.
-        {"menuWarningAction", {}, [](World& w) {
-             return w.service->warningType() != 4 || !w.windows.empty();
-         },
+        {"menuWarningAction",
+         {},
+         [](World& w) { return w.service->warningType() != 4 || !w.windows.empty(); },
          [](World& w) {
-             if (w.service->warningType() == 4) EXPECT_EQ(w.windows, std::vector<std::string>{"qrcode"});
+             if (w.service->warningType() == 4)
+                 EXPECT_EQ(w.windows, std::vector<std::string>{"qrcode"});
          }},
-        {"menuInstallU2FDriverAction", {}, [](World& w) { return w.service->showingInstallDriver(); }, {}},
-        {"menuRunU2FDriverAction", {}, [](World& w) { return w.service->showingInstallDriver(); }, {}},
-        {"menuPasswordGeneratorAction", {},
-         [](World& w) { return hasPage(w, "TBNPasswordGeneratorPopoverViewController"); }, {}},
+        {"menuInstallU2FDriverAction",
+         {},
+         [](World& w) { return w.service->showingInstallDriver(); },
+         {}},
+        {"menuRunU2FDriverAction",
+         {},
+         [](World& w) { return w.service->showingInstallDriver(); },
+         {}},
+        {"menuPasswordGeneratorAction",
+         {},
+         [](World& w) { return hasPage(w, "TBNPasswordGeneratorPopoverViewController"); },
+         {}},
         {"menuDeviceUnpairAction", [](World& w) { w.pairPhone(); },
          [](World& w) { return !w.settings->firstPairedDevice(); },
          [](World& w) { EXPECT_TRUE(w.windows.empty()); }},
@@ -371,9 +382,13 @@ std::vector<ActionCase> actionCases() {
              EXPECT_EQ(w.windows, std::vector<std::string>{"qrcode"});
              EXPECT_FALSE(w.settings->firstPairedDevice()) << "unpaired before pairing again";
          }},
-        {"menuAboutAction", {}, [](World& w) { return hasPage(w, "TBNAboutPopoverViewController"); },
+        {"menuAboutAction",
+         {},
+         [](World& w) { return hasPage(w, "TBNAboutPopoverViewController"); },
          {}},
-        {"menuCheckForUpdateDialog", {}, [](World& w) { return w.messages.size() == 1; },
+        {"menuCheckForUpdateDialog",
+         {},
+         [](World& w) { return w.messages.size() == 1; },
          [](World& w) {
              EXPECT_NE(w.messages[0].find("package manager"), std::string::npos) << w.messages[0];
          }},
@@ -385,9 +400,16 @@ std::vector<ActionCase> actionCases() {
         installs("menuInstallBraveExt", "Brave Browser",
                  "BraveSoftware/Brave-Browser/NativeMessagingHosts"),
         installs("menuInstallVivaldiExt", "Vivaldi", "vivaldi/NativeMessagingHosts"),
-        {"menuImportAction", {}, [](World& w) { return w.windows == std::vector<std::string>{"import"}; }, {}},
-        {"menuExportAction", {}, [](World& w) { return w.windows == std::vector<std::string>{"export"}; }, {}},
-        {"menuStartAtLoginAction", {},
+        {"menuImportAction",
+         {},
+         [](World& w) { return w.windows == std::vector<std::string>{"import"}; },
+         {}},
+        {"menuExportAction",
+         {},
+         [](World& w) { return w.windows == std::vector<std::string>{"export"}; },
+         {}},
+        {"menuStartAtLoginAction",
+         {},
          [](World& w) {
              return fs::exists(w.root / "config/autostart/io.lumvane.Lumvane.desktop");
          },
@@ -402,14 +424,20 @@ std::vector<ActionCase> actionCases() {
         setsLogLevel("menuLoggingInfoLelelAction", 11),
         setsLogLevel("menuLoggingDebugLelelAction", 12),
         setsLogLevel("menuLoggingVerboseLevelAction", 13),
-        {"menuLoggingOpenInFinderAction", {},
-         [](World& w) { return w.folders == std::vector<fs::path>{TBNSettings::logsFolder()}; }, {}},
-        {"menuLoggingSendAllLogsAction", {},
-         [](World& w) { return !w.mailed.empty() || !w.folders.empty(); }, {}},
+        {"menuLoggingOpenInFinderAction",
+         {},
+         [](World& w) { return w.folders == std::vector<fs::path>{TBNSettings::logsFolder()}; },
+         {}},
+        {"menuLoggingSendAllLogsAction",
+         {},
+         [](World& w) { return !w.mailed.empty() || !w.folders.empty(); },
+         {}},
         {"menuBackupOpenInFinderAction",
          [](World& w) { w.settings->setBackupLocation((w.root / "backups").string()); },
-         [](World& w) { return w.folders == std::vector<fs::path>{w.root / "backups"}; }, {}},
-        {"menuBackupChangeLocationAction", {},
+         [](World& w) { return w.folders == std::vector<fs::path>{w.root / "backups"}; },
+         {}},
+        {"menuBackupChangeLocationAction",
+         {},
          [](World& w) {
              return w.settings->backupLocation() == (w.root / "chosen backups").string() &&
                     fs::is_directory(w.root / "chosen backups");
@@ -428,22 +456,29 @@ std::vector<ActionCase> actionCases() {
         opensUrl("menuShowShareViaLinkedin",
                  "https://www.linkedin.com/sharing/share-offsite/?url=https%3A%2F%2Flumvane.io"),
         {"menuQuitAction", {}, [](World& w) { return w.quits == 1; }, {}},
-        {"menuShowRateAction", {}, [](World& w) { return hasPage(w, "TBNRatePopoverViewController"); },
+        {"menuShowRateAction",
+         {},
+         [](World& w) { return hasPage(w, "TBNRatePopoverViewController"); },
          {}},
-        {"menuOpenPreferencesFolder", {},
+        {"menuOpenPreferencesFolder",
+         {},
          [](World& w) { return w.folders == std::vector<fs::path>{TBNSettings::settingFolder()}; },
          {}},
-        {"menuCopyPasswordToOSXAction", {}, [](World& w) { return hasTitle(w, "Password copied"); },
+        {"menuCopyPasswordToOSXAction",
+         {},
+         [](World& w) { return hasTitle(w, "Password copied"); },
          [](World& w) {
              EXPECT_FALSE(w.delegate->currentPassword().empty());
              EXPECT_EQ(w.clipboard->string(), w.delegate->currentPassword());
          }},
         // Without a paired phone nothing is sent, and nothing is told.
         quiet("menuCopyPasswordToIOSAction"),
-        {"menuCopyPasswordToOSXAndIOSAction", {},
+        {"menuCopyPasswordToOSXAndIOSAction",
+         {},
          [](World& w) { return hasTitle(w, "Password copied"); },
          [](World& w) { EXPECT_EQ(w.clipboard->string(), w.delegate->currentPassword()); }},
-        {"menuRegeneratePasswordAction", [](World& w) { w.pages.push_back(w.delegate->currentPassword()); },
+        {"menuRegeneratePasswordAction",
+         [](World& w) { w.pages.push_back(w.delegate->currentPassword()); },
          [](World& w) {
              return !w.delegate->currentPassword().empty() &&
                     w.delegate->currentPassword() != w.pages.front();
@@ -454,8 +489,10 @@ std::vector<ActionCase> actionCases() {
         quiet("menuClearFavIconCacheAction"),
         {"menuCrashAppAction", {}, [](World& w) { return w.crashes == 1; }, {}},
         {"menuPause", {}, [](World& w) { return w.settings->paused(); }, {}},
-        {"menuResume", [](World& w) { w.settings->setPaused(true); },
-         [](World& w) { return !w.settings->paused(); }, {}},
+        {"menuResume",
+         [](World& w) { w.settings->setPaused(true); },
+         [](World& w) { return !w.settings->paused(); },
+         {}},
     };
 }
 
@@ -496,7 +533,8 @@ TEST(StatusMenuActions, EveryActionOfTheMenuDoesWhatItSays) {
         } else {
             w.delegate->perform(c.action);
         }
-        EXPECT_TRUE(processUntil([&] { return c.done(w); })) << "the action did not do what it should";
+        EXPECT_TRUE(processUntil([&] { return c.done(w); }))
+            << "the action did not do what it should";
         if (c.then) c.then(w);
         if (c.action != "menuQuitAction" && c.action != "menuAllowAnonymousDataAction") {
             EXPECT_EQ(w.quits, 0);
