@@ -12,7 +12,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev libspdlog-dev
   john-data libnss3-tools nghttp2-server gnome-keyring dbus dbus-x11
   curl wrk zip unzip xvfb procps
-  trayer xdotool imagemagick xclip zbar-tools x11-utils xauth fonts-dejavu-core
+  trayer xdotool imagemagick xclip zbar-tools x11-utils xauth fonts-dejavu-core valgrind
 )
 
 # One question to dpkg for every package (one call per package took seconds). Packages it

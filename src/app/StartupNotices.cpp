@@ -19,6 +19,10 @@ namespace {
 
 std::mutex gOutputMutex;
 std::set<std::string> gSaidTopics;
+// The start-up texts said so far and where they go on to (under gSinkMutex).
+std::mutex gSinkMutex;
+std::vector<std::string> gStartupTexts;
+std::function<void(const std::string&)> gSink;
 
 // Forwards every event to the real delegate and reports state changes.
 class WatchingDelegate final : public ble::BleCentralDelegate {
@@ -81,6 +85,23 @@ void sayToUserOnce(const std::string& topic, const std::string& text) {
         if (!gSaidTopics.insert(topic).second) return;
     }
     sayToUser(text);
+    std::function<void(const std::string&)> sink;
+    {
+        std::lock_guard<std::mutex> lock(gSinkMutex);
+        gStartupTexts.push_back(text);
+        sink = gSink;
+    }
+    if (sink) sink(text);
+}
+
+void setStartupNoticeSink(std::function<void(const std::string& text)> sink) {
+    std::vector<std::string> earlier;
+    {
+        std::lock_guard<std::mutex> lock(gSinkMutex);
+        gSink = sink;
+        if (sink) earlier = gStartupTexts;
+    }
+    for (const auto& text : earlier) sink(text);
 }
 
 namespace notice {

@@ -15,8 +15,13 @@ namespace lumvane {
 void sayToUser(const std::string& text);
 // Text as it stands (several lines, e.g. a QR code), under the same lock.
 void writeToUser(const std::string& text);
-// The same, at most once per process for the topic.
+// The same, at most once per process for the topic. These are the start-up texts: each
+// also reaches the start-up notice sink, once set.
 void sayToUserOnce(const std::string& topic, const std::string& text);
+// Where the desktop shows the start-up texts (any thread calls it). Every text said with
+// sayToUserOnce reaches it once, also those said before it was set (at once, in the order
+// said). An empty sink stops the forwarding.
+void setStartupNoticeSink(std::function<void(const std::string& text)> sink);
 
 namespace notice {
 // No adapter, or one switched off or not allowed (state of the Bluetooth back end).

@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 #include <thread>
+#include <typeinfo>
 
 #include "core/service/TBNService.h"
 #include "crypto/TBNCryptAES.h"
@@ -276,6 +277,21 @@ StartupSteps::Result StartupSteps::runServiceSideSteps(
         TBN_LOG_ERROR(kTags, "exception = '{}'", e.what());
     }
     return result;
+}
+
+std::optional<std::string> StartupSteps::runInExceptionScope(const std::function<void()>& steps) {
+    try {
+        steps();
+        return std::nullopt;
+    } catch (const std::exception& e) {
+        // A C++ exception carries no call stack: its type stands in for it.
+        TBN_LOG_ERROR(kTags, "exception = '{}' ({}); the remaining start-up steps are skipped",
+                      e.what(), typeid(e).name());
+        return std::string(e.what());
+    } catch (...) {
+        TBN_LOG_ERROR(kTags, "exception = 'unknown'; the remaining start-up steps are skipped");
+        return std::string("unknown exception");
+    }
 }
 
 void StartupSteps::stashSystemInfoToLog() {

@@ -9,6 +9,7 @@
 // cannot open is ever deleted: an unreadable settings file is moved aside.
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -86,6 +87,12 @@ class StartupSteps {
                                       const std::filesystem::path& settingFile,
                                       const std::filesystem::path& oldSettingFile,
                                       TBNLogFilter* filter, TBNLogFormatter* formatter);
+
+    // Runs the start-up steps after the service side (the application's objects, the
+    // service or the wizard, the status item, the update checks) in one exception scope:
+    // an exception that escapes them is logged and the steps after it are skipped; the
+    // start goes on with the manifests. Nothing when every step ran, else what was thrown.
+    static std::optional<std::string> runInExceptionScope(const std::function<void()>& steps);
 
     // Writes the native-messaging manifest of every installed browser, so that the
     // browser can start this program as its host. Returns the names of the browsers it

@@ -3,6 +3,7 @@
 #include <map>
 
 #include "app/shell/LocalizationExtensions.h"
+#include "extension/handlers/TBNThriftHostService.h"
 #include "runtime/log/TBNLogger.h"
 
 namespace lumvane {
@@ -11,6 +12,8 @@ namespace {
 
 constexpr const char* kTags = "ui|app";
 constexpr size_t kSplitLimit = 45;
+constexpr int kRegistrationSeconds =
+    static_cast<int>(TBNThriftHostService::kExtensionRegistrationSeconds);
 
 // Length of a UTF-8 code point starting with this byte (1 for a stray byte).
 size_t codePointBytes(unsigned char lead) {
@@ -136,6 +139,7 @@ const std::map<std::string, std::string>& englishTexts() {
         {"MENU_ITEM_EXTENSION", "Browser Extensions"},
         {"MENU_ITEM_INSTALL_SAFARI_EXT", "Safari"},
         {"MENU_ITEM_INSTALL_CHROME_EXT", "Chrome"},
+        {"MENU_ITEM_INSTALL_CHROMIUM_EXT", "Chromium"},
         {"MENU_ITEM_INSTALL_EDGE_EXT", "Edge"},
         {"MENU_ITEM_INSTALL_FIREFOX_EXT", "Firefox"},
         {"MENU_ITEM_INSTALL_OPERA_EXT", "Opera"},
@@ -178,6 +182,14 @@ const std::map<std::string, std::string>& englishTexts() {
         {"MENU_ITEM_COPY_PASSWORD_TO_IOS", "Copy to Phone"},
         {"MENU_ITEM_COPY_PASSWORD_TO_OSX_AND_IOS", "Copy to Both"},
         {"MENU_ITEM_CUSTOMIZE_PASSWORD_GENERATOR", "Customise…"},
+        {"MENU_INFO_REGISTRATION_OPEN_TITLE", "Add the Lumvane extension"},
+        {"MENU_INFO_REGISTRATION_OPEN_MESSAGE",
+         "%@ shows the extension's page. Lumvane accepts a new extension for %@ seconds."},
+        {"MENU_INFO_REGISTRATION_NO_BROWSER_MESSAGE",
+         "%@ could not be started: open the extension's page in it yourself. Lumvane "
+         "accepts a new extension for %@ seconds."},
+        {"MENU_INFO_REGISTRATION_ONLY_MESSAGE", "Lumvane accepts a new extension for %@ seconds."},
+        {"MENU_INFO_REGISTRATION_OPEN_BUTTON", "OK"},
         {"GUIDE_WELCOME_TITLE", "Welcome to Lumvane"},
         {"GUIDE_WELCOME_MESSAGE", "Lumvane lives in your panel. Click its icon for the menu."},
         {"RESTORE_LOADPANEL_TITLE", "Backup Folder"},
@@ -247,6 +259,43 @@ void TBNSystemNotifictionService::timerRunner(uint64_t generation) {
     if (shown_ != 0 && backend_) backend_->close(shown_);
     shown_ = 0;
     timer_ = 0;
+}
+
+StartupNoticeQueue::StartupNoticeQueue(std::weak_ptr<TBNNotificationServiceProtocol> service,
+                                       std::shared_ptr<MainLoop> loop)
+    : service_(std::move(service)), loop_(std::move(loop)) {}
+
+void StartupNoticeQueue::add(const std::string& text) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        waiting_.push_back(text);
+        if (showing_) return;
+        showing_ = true;
+    }
+    std::weak_ptr<StartupNoticeQueue> weak = weak_from_this();
+    loop_->post([weak] {
+        if (auto self = weak.lock()) self->showNext();
+    });
+}
+
+void StartupNoticeQueue::showNext() {
+    std::string text;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (waiting_.empty()) {
+            showing_ = false;
+            return;
+        }
+        text = waiting_.front();
+        waiting_.erase(waiting_.begin());
+    }
+    if (auto service = service_.lock()) {
+        service->showNotification(text, std::string("Lumvane"), std::nullopt);
+    }
+    std::weak_ptr<StartupNoticeQueue> weak = weak_from_this();
+    loop_->postAfter(TBNSystemNotifictionService::kRemoveAfterSeconds, [weak] {
+        if (auto self = weak.lock()) self->showNext();
+    });
 }
 
 std::optional<uint32_t> TBNSystemNotifictionService::shownNotice() const {
@@ -343,6 +392,19 @@ void DesktopNotifications::notifyOfCopyPasswordToPhoneClipboard() {
 void DesktopNotifications::notifyOfCopyPasswordToMacAndPhoneClipboards() {
     notify("MENU_INFO_COPY_PASS_TO_OSX_AND_IOS_TITLE", "MENU_INFO_COPY_PASS_TO_OSX_AND_IOS_MESSAGE",
            "MENU_INFo_COPY_PASS_TO_OSX_AND_IOS_BUTTON");
+}
+void DesktopNotifications::notifyOfExtensionRegistrationOpen(const std::string& browser,
+                                                             bool browserStarted) {
+    const std::string seconds = std::to_string(kRegistrationSeconds);
+    if (browser.empty()) {
+        notify("MENU_INFO_REGISTRATION_OPEN_TITLE", "MENU_INFO_REGISTRATION_ONLY_MESSAGE",
+               "MENU_INFO_REGISTRATION_OPEN_BUTTON", {seconds});
+    } else {
+        notify("MENU_INFO_REGISTRATION_OPEN_TITLE",
+               browserStarted ? "MENU_INFO_REGISTRATION_OPEN_MESSAGE"
+                              : "MENU_INFO_REGISTRATION_NO_BROWSER_MESSAGE",
+               "MENU_INFO_REGISTRATION_OPEN_BUTTON", {browser, seconds});
+    }
 }
 void DesktopNotifications::notifyOfCopyLoginFromPhoneToMacClipboard(const std::string& login) {
     notify("MENU_INFO_COPY_LOGIN_TO_OSX_FROM_IOS_TITLE",

@@ -83,6 +83,25 @@ class TBNSystemNotifictionService
     uint64_t generation_ = 0;
 };
 
+// The start-up texts (what is off around the program and what to do about it), each shown
+// once, one after another: the next comes when the one before had its time, so none
+// replaces another unseen. Texts may come from any thread; they are shown on the loop.
+class StartupNoticeQueue : public std::enable_shared_from_this<StartupNoticeQueue> {
+  public:
+    StartupNoticeQueue(std::weak_ptr<TBNNotificationServiceProtocol> service,
+                       std::shared_ptr<MainLoop> loop);
+    void add(const std::string& text);
+
+  private:
+    void showNext();
+
+    const std::weak_ptr<TBNNotificationServiceProtocol> service_;
+    const std::shared_ptr<MainLoop> loop_;
+    std::mutex mutex_;
+    std::vector<std::string> waiting_;
+    bool showing_ = false;  // a text is on screen and its time has not run out
+};
+
 // Texts by localisation key: the application's table, else the English built in here,
 // else the key itself.
 std::string desktopText(const std::string& key);
@@ -122,6 +141,9 @@ class DesktopNotifications : public TBNNotifications {
     void notifyOfCopyPasswordToMacClipboard();
     void notifyOfCopyPasswordToPhoneClipboard();
     void notifyOfCopyPasswordToMacAndPhoneClipboards();
+    // An install line of the menu (or SIGUSR1) opened the extensions' registration
+    // window: for how long, and whether the browser (empty: none) took the install page.
+    void notifyOfExtensionRegistrationOpen(const std::string& browser, bool browserStarted);
 
   private:
     void notify(const char* titleKey, const char* messageKey, const char* buttonKey,

@@ -24,6 +24,7 @@ class QtPasteboard : public Pasteboard {
 
     bool setString(const std::string& text) override;
     std::optional<std::string> string() const override;
+    bool belongsToMainThread() const override { return true; }
 
   private:
     QObject* context_;

@@ -133,17 +133,17 @@ std::vector<StatusMenuItem> buildStatusMenu(const StatusMenuState& s) {
     menu.push_back(item("MENU_ITEM_UPDATE", "menuCheckForUpdateDialog"));
     sep();
 
-    static const char* const browserKeys[7] = {
-        "MENU_ITEM_INSTALL_SAFARI_EXT", "MENU_ITEM_INSTALL_CHROME_EXT",
-        "MENU_ITEM_INSTALL_EDGE_EXT",   "MENU_ITEM_INSTALL_FIREFOX_EXT",
-        "MENU_ITEM_INSTALL_OPERA_EXT",  "MENU_ITEM_INSTALL_BRAVE_EXT",
-        "MENU_ITEM_INSTALL_VIVALDI_EXT"};
-    static const char* const browserActions[7] = {"menuInstallSafariExt", "menuInstallChromeExt",
-                                                  "menuInstallEdgeExt",   "menuInstallFirefoxExt",
-                                                  "menuInstallOperaExt",  "menuInstallBraveExt",
-                                                  "menuInstallVivaldiExt"};
+    static const char* const browserKeys[8] = {
+        "MENU_ITEM_INSTALL_SAFARI_EXT",   "MENU_ITEM_INSTALL_CHROME_EXT",
+        "MENU_ITEM_INSTALL_CHROMIUM_EXT", "MENU_ITEM_INSTALL_EDGE_EXT",
+        "MENU_ITEM_INSTALL_FIREFOX_EXT",  "MENU_ITEM_INSTALL_OPERA_EXT",
+        "MENU_ITEM_INSTALL_BRAVE_EXT",    "MENU_ITEM_INSTALL_VIVALDI_EXT"};
+    static const char* const browserActions[8] = {
+        "menuInstallSafariExt", "menuInstallChromeExt",  "menuInstallChromiumExt",
+        "menuInstallEdgeExt",   "menuInstallFirefoxExt", "menuInstallOperaExt",
+        "menuInstallBraveExt",  "menuInstallVivaldiExt"};
     std::vector<StatusMenuItem> browsers;
-    for (size_t i = 0; i < 7; ++i) {
+    for (size_t i = 0; i < 8; ++i) {
         browsers.push_back(item(browserKeys[i], s.browserInstalled[i] ? browserActions[i] : ""));
     }
     menu.push_back(withSubmenu(item("MENU_ITEM_EXTENSION"), std::move(browsers)));

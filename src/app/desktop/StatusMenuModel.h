@@ -44,8 +44,8 @@ struct StatusMenuState {
     bool securityKeyFeature = false;
     bool driverInstalled = false;
     bool driverRunning = false;
-    // Safari, Chrome, Edge, Firefox, Opera, Brave, Vivaldi.
-    std::array<bool, 7> browserInstalled{};
+    // Safari, Chrome, Chromium, Edge, Firefox, Opera, Brave, Vivaldi (the lines' order).
+    std::array<bool, 8> browserInstalled{};
     bool startAtLoginEnabled = false;  // the autostart entry exists
     std::string currentPassword;       // extended mode only
 };

@@ -1,5 +1,8 @@
 #include "core/pasteboard/Pasteboard.h"
 
+#include <chrono>
+#include <condition_variable>
+
 #include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
 
@@ -56,6 +59,49 @@ bool TBNPasteboard::setStringToPasteboard(const std::string& text) {
 }
 
 bool TBNPasteboard::setString(const std::string& text, double interval) {
+    if (!pasteboard_ || !pasteboard_->belongsToMainThread() || loop_->isMainThread()) {
+        return copy(text, interval);
+    }
+    // The clipboard is the main thread's: the copy runs there, in the order of the main
+    // loop, while this thread waits without holding anything the main thread could want.
+    struct Call {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool started = false;
+        bool abandoned = false;
+        bool finished = false;
+        bool result = false;
+    };
+    auto call = std::make_shared<Call>();
+    std::weak_ptr<TBNPasteboard> weak = weak_from_this();
+    loop_->post([weak, call, text, interval] {
+        {
+            std::lock_guard<std::mutex> g(call->mutex);
+            if (call->abandoned) return;
+            call->started = true;
+        }
+        bool result = false;
+        if (auto self = weak.lock()) result = self->copy(text, interval);
+        std::lock_guard<std::mutex> g(call->mutex);
+        call->result = result;
+        call->finished = true;
+        call->done.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(call->mutex);
+    const auto giveUp =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(static_cast<int64_t>(kMainThreadWaitSeconds * 1000));
+    if (!call->done.wait_until(lock, giveUp, [&] { return call->finished || call->started; })) {
+        // The main loop does not run (the program is ending): nothing is written later.
+        call->abandoned = true;
+        TBN_LOG_WARN("core|pasteboard", "the main loop did not take the copy; dropped");
+        return false;
+    }
+    call->done.wait(lock, [&] { return call->finished; });
+    return call->result;
+}
+
+bool TBNPasteboard::copy(const std::string& text, double interval) {
     std::lock_guard<std::mutex> call(callMutex_);
     {
         // Cancel first: a stale expiry then sees a new generation and leaves the
@@ -80,12 +126,19 @@ bool TBNPasteboard::setString(const std::string& text, double interval) {
 }
 
 void TBNPasteboard::timerRunner(uint64_t generation) {
-    std::lock_guard<std::mutex> g(stateMutex_);
-    if (generation != generation_ || !string_) return;
+    // Serialised with the copies, not under the state lock: reading and writing the
+    // clipboard may mean a wait for the thread it lives on.
+    std::lock_guard<std::mutex> call(callMutex_);
+    std::optional<std::string> remembered;
+    {
+        std::lock_guard<std::mutex> g(stateMutex_);
+        if (generation != generation_ || !string_) return;
+        remembered = string_;
+        string_.reset();
+        timer_ = 0;
+    }
     auto current = pasteboard_->string();
-    if (current && *current == *string_) pasteboard_->setString("");
-    string_.reset();
-    timer_ = 0;
+    if (current && *current == *remembered) pasteboard_->setString("");
 }
 
 std::optional<std::string> TBNPasteboard::string() const {

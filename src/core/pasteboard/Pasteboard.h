@@ -21,6 +21,9 @@ class Pasteboard {
     virtual bool setString(const std::string& text) = 0;
     // The clipboard's current plain text; nothing when it holds none.
     virtual std::optional<std::string> string() const = 0;
+    // Whether the clipboard lives on the main loop's thread (a GUI toolkit's): calls from
+    // other threads then wait for that thread.
+    virtual bool belongsToMainThread() const { return false; }
 
     // The process's clipboard: the one installed, else a MemoryPasteboard made on first use.
     static std::shared_ptr<Pasteboard> general();
@@ -51,8 +54,13 @@ class TBNPasteboard : public std::enable_shared_from_this<TBNPasteboard> {
 
     // Cancels a pending expiry, writes the text and, for interval > 0, clears it after
     // `interval` seconds if the clipboard still holds it. False (and no expiry) when the
-    // clipboard refused the text. Any thread.
+    // clipboard refused the text. Any thread: with a clipboard of the main thread the
+    // whole copy is carried out there (the caller waits, holding nothing), so a copy on
+    // the main thread and one from another thread never wait for each other.
     bool setString(const std::string& text, double withExpirationTimeInterval);
+    // How long a copy from another thread waits for a busy main loop before it gives up
+    // (false, nothing written).
+    static constexpr double kMainThreadWaitSeconds = 30.0;
     bool setStringToPasteboard(const std::string& text);
     // The expiry (main thread).
     void timerRunner(uint64_t generation);
@@ -64,9 +72,13 @@ class TBNPasteboard : public std::enable_shared_from_this<TBNPasteboard> {
     TBNPasteboard(std::shared_ptr<Pasteboard> pasteboard, std::shared_ptr<MainLoop> loop);
 
   private:
+    bool copy(const std::string& text, double interval);
+
     const std::shared_ptr<Pasteboard> pasteboard_;
     const std::shared_ptr<MainLoop> loop_;
-    std::mutex callMutex_;           // one copy at a time
+    // One copy or expiry at a time. Never held while waiting for another thread: with a
+    // clipboard of the main thread it is only ever taken on that thread.
+    std::mutex callMutex_;
     mutable std::mutex stateMutex_;  // string_, timer_, generation_
     std::optional<std::string> string_;
     MainLoop::TaskId timer_ = 0;

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include "runtime/AtomicFile.h"
@@ -427,46 +428,245 @@ bool TBNBrowserExtensionManager::installBrowserExtension(TBNBrowser browser,
                                                          const std::string& url) {
     BrowserLaunch launch = browserLaunch(browser);
     if (options_.urlOpener) return options_.urlOpener(url, launch);
-    if (launch.executable.empty()) {
+    std::vector<std::string> command;
+    if (!launch.executable.empty()) {
+        command = {launch.executable, url};
+    } else if (!launch.desktopFile.empty()) {
+        // Installed where PATH does not reach (a Flatpak, a Snap, /opt): its launcher
+        // knows how to start it.
+        auto fromLauncher = launcherCommand(launch.desktopFile, url);
+        if (!fromLauncher) {
+            TBN_LOG_WARN(kLogTag, "{} has no usable Exec key; cannot open {}", launch.desktopFile,
+                         url);
+            return false;
+        }
+        command = std::move(*fromLauncher);
+        if (fs::path(command.front()).filename() == command.front()) {
+            for (const auto& folder : options_.environment.searchPath) {
+                fs::path candidate = fs::path(folder) / command.front();
+                if (candidate.is_absolute() && isExecutableFile(candidate)) {
+                    command.front() = candidate.string();
+                    break;
+                }
+            }
+        }
+    } else {
         TBN_LOG_WARN(kLogTag, "{} is not installed; cannot open {}",
                      entryFor(browser).applicationName, url);
         return false;
     }
-    if (!startDetachedProcess({launch.executable, url})) {
-        TBN_LOG_ERROR(kLogTag, "cannot start {}", launch.executable);
+    if (!startDetachedProcess(command)) {
+        TBN_LOG_ERROR(kLogTag, "cannot start {}", command.front());
         return false;
     }
     return true;
 }
 
-void TBNBrowserExtensionManager::installChromeExtension() {
+bool TBNBrowserExtensionManager::installChromeExtension() {
     createChromeNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Chrome, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Chrome, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installChromiumExtension() {
+bool TBNBrowserExtensionManager::installChromiumExtension() {
     createChromiumNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Chromium, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Chromium, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installEdgeExtension() {
+bool TBNBrowserExtensionManager::installEdgeExtension() {
     createEdgeNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Edge, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Edge, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installOperaExtension() {
+bool TBNBrowserExtensionManager::installOperaExtension() {
     createOperaNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Opera, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Opera, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installBraveExtension() {
+bool TBNBrowserExtensionManager::installBraveExtension() {
     createBraveNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Brave, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Brave, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installVivaldiExtension() {
+bool TBNBrowserExtensionManager::installVivaldiExtension() {
     createVivaldiNativeMessageManifest();
-    installBrowserExtension(TBNBrowser::Vivaldi, chromeRemoteURL());
+    return installBrowserExtension(TBNBrowser::Vivaldi, chromeRemoteURL());
 }
-void TBNBrowserExtensionManager::installFirefoxExtension() {
+bool TBNBrowserExtensionManager::installFirefoxExtension() {
     createFireFoxNativeMessageManifest();
     if (options_.generateSSLCerts) writeTrustSSLIdentityForFirefox();
-    installBrowserExtension(TBNBrowser::Firefox, firefoxRemoteURL());
+    return installBrowserExtension(TBNBrowser::Firefox, firefoxRemoteURL());
+}
+
+bool TBNBrowserExtensionManager::installExtension(TBNBrowser browser) {
+    switch (browser) {
+        case TBNBrowser::Safari:
+            installSafariExtension();
+            return false;
+        case TBNBrowser::Chrome:
+            return installChromeExtension();
+        case TBNBrowser::Chromium:
+            return installChromiumExtension();
+        case TBNBrowser::Edge:
+            return installEdgeExtension();
+        case TBNBrowser::Firefox:
+            return installFirefoxExtension();
+        case TBNBrowser::Opera:
+            return installOperaExtension();
+        case TBNBrowser::Brave:
+            return installBraveExtension();
+        case TBNBrowser::Vivaldi:
+            return installVivaldiExtension();
+    }
+    return false;
+}
+
+std::string TBNBrowserExtensionManager::applicationName(TBNBrowser browser) {
+    return entryFor(browser).applicationName;
+}
+
+namespace {
+
+// The string-value escapes of the Desktop Entry format.
+std::string unescapeValue(const std::string& value) {
+    std::string out;
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] != '\\' || i + 1 == value.size()) {
+            out += value[i];
+            continue;
+        }
+        switch (value[++i]) {
+            case 's':
+                out += ' ';
+                break;
+            case 'n':
+                out += '\n';
+                break;
+            case 't':
+                out += '\t';
+                break;
+            case 'r':
+                out += '\r';
+                break;
+            default:
+                out += value[i];
+        }
+    }
+    return out;
+}
+
+// The Exec key's arguments: space-separated, double quotes around an argument with
+// reserved characters, in which \" \` \$ and \\ stand for the character. Nothing for
+// an unterminated quote.
+std::optional<std::vector<std::pair<std::string, bool>>> splitExec(const std::string& exec) {
+    std::vector<std::pair<std::string, bool>> arguments;  // (text, was quoted)
+    std::string current;
+    bool inArgument = false;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (size_t i = 0; i < exec.size(); ++i) {
+        const char c = exec[i];
+        if (quoted) {
+            if (c == '"') {
+                quoted = false;
+            } else if (c == '\\' && i + 1 < exec.size() &&
+                       std::string("\"`$\\").find(exec[i + 1]) != std::string::npos) {
+                current += exec[++i];
+            } else {
+                current += c;
+            }
+        } else if (c == ' ' || c == '\t') {
+            if (inArgument) arguments.emplace_back(current, wasQuoted);
+            current.clear();
+            inArgument = wasQuoted = false;
+        } else if (c == '"') {
+            quoted = wasQuoted = inArgument = true;
+        } else {
+            current += c;
+            inArgument = true;
+        }
+    }
+    if (quoted) return std::nullopt;
+    if (inArgument) arguments.emplace_back(current, wasQuoted);
+    return arguments;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> TBNBrowserExtensionManager::launcherCommand(
+    const std::string& desktopFile, const std::string& url) {
+    std::ifstream in(desktopFile);
+    if (!in) return std::nullopt;
+    std::string exec;
+    std::string icon;
+    std::string name;
+    bool inEntry = false;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty() || line.front() == '#') continue;
+        if (line.front() == '[') {
+            inEntry = line == "[Desktop Entry]";
+            continue;
+        }
+        if (!inEntry) continue;
+        const size_t eq = line.find('=');
+        if (eq == std::string::npos) continue;
+        std::string key = line.substr(0, eq);
+        while (!key.empty() && key.back() == ' ') key.pop_back();
+        std::string value = line.substr(eq + 1);
+        while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+        if (key == "Exec") exec = unescapeValue(value);
+        if (key == "Icon") icon = unescapeValue(value);
+        if (key == "Name") name = unescapeValue(value);
+    }
+    auto arguments = splitExec(exec);
+    if (!arguments || arguments->empty()) return std::nullopt;
+    std::vector<std::string> command;
+    bool urlPlaced = false;
+    for (const auto& [argument, wasQuoted] : *arguments) {
+        if (!wasQuoted) {
+            // A field code standing alone: an argument of its own, or none.
+            if (argument == "%u" || argument == "%U" || argument == "%f" || argument == "%F") {
+                if (!urlPlaced) command.push_back(url);
+                urlPlaced = true;
+                continue;
+            }
+            if (argument == "%i") {
+                if (!icon.empty()) {
+                    command.push_back("--icon");
+                    command.push_back(icon);
+                }
+                continue;
+            }
+        }
+        std::string expanded;
+        for (size_t i = 0; i < argument.size(); ++i) {
+            if (argument[i] != '%' || i + 1 == argument.size()) {
+                expanded += argument[i];
+                continue;
+            }
+            switch (argument[++i]) {
+                case '%':
+                    expanded += '%';
+                    break;
+                case 'u':
+                case 'U':
+                case 'f':
+                case 'F':
+                    expanded += url;
+                    urlPlaced = true;
+                    break;
+                case 'c':
+                    expanded += name;
+                    break;
+                case 'k':
+                    expanded += desktopFile;
+                    break;
+                default:
+                    break;  // deprecated or unknown codes are dropped
+            }
+        }
+        // An argument that was nothing but dropped codes is no argument.
+        if (expanded.empty() && !wasQuoted) continue;
+        command.push_back(expanded);
+    }
+    if (command.empty() || command.front().empty()) return std::nullopt;
+    if (!urlPlaced) command.push_back(url);
+    return command;
 }
 
 std::string TBNBrowserExtensionManager::chromeRemoteURL() const {

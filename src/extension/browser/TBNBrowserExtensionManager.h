@@ -103,6 +103,14 @@ class TBNBrowserExtensionManager {
     // PATH, then its .desktop files in the user's and the system's applications folders.
     bool isExistApplication(const std::string& applicationName) const;
     BrowserLaunch browserLaunch(TBNBrowser browser) const;
+    // The browser's application name ("Chromium", "Firefox", ...).
+    static std::string applicationName(TBNBrowser browser);
+    // The command that opens `url` through a browser's .desktop launcher: its Exec key
+    // (of the [Desktop Entry] group) with the field codes filled in (the URL for %u, %U,
+    // %f and %F; appended when there is none) and its quoting undone. Nothing when the
+    // file has no usable Exec key.
+    static std::optional<std::vector<std::string>> launcherCommand(const std::string& desktopFile,
+                                                                   const std::string& url);
 
     // --- Manifests ---
     // Writes the manifest of every installed browser.
@@ -128,14 +136,19 @@ class TBNBrowserExtensionManager {
     std::string nativeMessagingHostPath() const;
 
     // --- Extension installation ---
+    // Each writes the browser's manifest and opens the extension's install page in that
+    // browser: its program on PATH, else its .desktop launcher. True when the page was
+    // handed to the browser.
     void installSafariExtension();
-    void installChromeExtension();
-    void installChromiumExtension();
-    void installEdgeExtension();
-    void installFirefoxExtension();
-    void installOperaExtension();
-    void installBraveExtension();
-    void installVivaldiExtension();
+    bool installChromeExtension();
+    bool installChromiumExtension();
+    bool installEdgeExtension();
+    bool installFirefoxExtension();
+    bool installOperaExtension();
+    bool installBraveExtension();
+    bool installVivaldiExtension();
+    // The one of the above for the browser (Safari: false, nothing to open here).
+    bool installExtension(TBNBrowser browser);
 
     std::string chromeRemoteURL() const;
     void setChromeRemoteURL(const std::string& url);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <system_error>
 
@@ -162,20 +163,61 @@ void LogFileManager::deleteOldLogFilesLocked() {
     }
 }
 
+namespace {
+
+// The logger a fatal signal writes to; cleared before that logger goes.
+std::atomic<LogFileLogger*> gFatalSignalTarget{nullptr};
+
+// Writes all of it, unless the descriptor fails. Async-signal-safe.
+void writeAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        const ssize_t written = ::write(fd, data, length);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return;
+        }
+        data += written;
+        length -= static_cast<size_t>(written);
+    }
+}
+
+}  // namespace
+
 LogFileLogger::LogFileLogger(std::shared_ptr<LogFileManager> manager)
-    : manager_(std::move(manager)) {}
+    : manager_(std::move(manager)), buffer_(new char[kBufferSize]) {}
 
 LogFileLogger::~LogFileLogger() {
+    LogFileLogger* self = this;
+    gFatalSignalTarget.compare_exchange_strong(self, nullptr);
     std::lock_guard lock(mutex_);
     closeLocked();
 }
 
+void LogFileLogger::becomeFatalSignalTarget() {
+    gFatalSignalTarget.store(this);
+}
+
+void LogFileLogger::writeAtFatalSignal(const char* line, size_t length) {
+    LogFileLogger* target = gFatalSignalTarget.load();
+    if (!target) return;
+    const int fd = target->fd_.load();
+    if (fd < 0) return;
+    const size_t buffered = target->buffered_.load(std::memory_order_acquire);
+    writeAll(fd, target->buffer_.get(), std::min(buffered, kBufferSize));
+    writeAll(fd, line, length);
+}
+
+void LogFileLogger::writeOutLocked() {
+    const size_t buffered = buffered_.load(std::memory_order_relaxed);
+    const int fd = fd_.load();
+    if (fd >= 0 && buffered > 0) writeAll(fd, buffer_.get(), buffered);
+    buffered_.store(0, std::memory_order_release);
+}
+
 void LogFileLogger::closeLocked() {
-    if (file_) {
-        std::fclose(file_);
-        file_ = nullptr;
-    }
-    unflushed_ = 0;
+    writeOutLocked();
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
 }
 
 void LogFileLogger::openLocked() {
@@ -184,15 +226,16 @@ void LogFileLogger::openLocked() {
     path_ = manager_->currentLogFilePath();
     openedGeneration_ = manager_->generation();
     if (path_.empty()) return;
-    file_ = std::fopen(path_.c_str(), "ae");
-    if (!file_) {
+    const int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+    int fd = ::open(path_.c_str(), flags, 0666);
+    if (fd < 0) {
         // The file went away between its creation and now: start another one.
         path_ = manager_->rollLogFile();
         openedGeneration_ = manager_->generation();
-        if (!path_.empty()) file_ = std::fopen(path_.c_str(), "ae");
+        if (!path_.empty()) fd = ::open(path_.c_str(), flags, 0666);
     }
-    if (!file_) return;
-    std::setvbuf(file_, nullptr, _IOFBF, 64 * 1024);
+    if (fd < 0) return;
+    fd_.store(fd);
     std::error_code ec;
     size_ = fs::file_size(path_, ec);
     if (ec) size_ = 0;
@@ -201,16 +244,25 @@ void LogFileLogger::openLocked() {
 void LogFileLogger::logMessage(const LogRecord& record) {
     std::optional<std::string> line = lineFor(record);
     if (!line) return;
+    line->push_back('\n');
     std::lock_guard lock(mutex_);
-    if (!file_ || openedGeneration_ != manager_->generation()) openLocked();
-    if (!file_) return;
-    std::fwrite(line->data(), 1, line->size(), file_);
-    std::fputc('\n', file_);
-    size_ += line->size() + 1;
-    unflushed_ += line->size() + 1;
+    if (fd_.load() < 0 || openedGeneration_ != manager_->generation()) openLocked();
+    if (fd_.load() < 0) return;
+    size_t buffered = buffered_.load(std::memory_order_relaxed);
+    if (buffered + line->size() > kBufferSize) {
+        writeOutLocked();
+        buffered = 0;
+    }
+    if (line->size() > kBufferSize) {
+        writeAll(fd_.load(), line->data(), line->size());
+    } else {
+        std::copy(line->begin(), line->end(), buffer_.get() + buffered);
+        buffered_.store(buffered + line->size(), std::memory_order_release);
+    }
+    size_ += line->size();
     const uint64_t maxSize = maxFileSize_.load();
     if (maxSize != 0 && size_ >= maxSize) {
-        std::fflush(file_);
+        writeOutLocked();
         manager_->rollLogFile();
         openLocked();
     }
@@ -218,11 +270,8 @@ void LogFileLogger::logMessage(const LogRecord& record) {
 
 void LogFileLogger::flush() {
     std::lock_guard lock(mutex_);
-    if (!file_) return;
-    if (unflushed_ != 0) {
-        std::fflush(file_);
-        unflushed_ = 0;
-    }
+    if (fd_.load() < 0) return;
+    writeOutLocked();
     // A file (or its folder) removed underneath is made again with the next line.
     struct stat st;
     if (::stat(path_.c_str(), &st) != 0) {
@@ -234,7 +283,7 @@ void LogFileLogger::flush() {
 void LogFileLogger::rollLogFileWithCompletionBlock(std::function<void()> completion) {
     {
         std::lock_guard lock(mutex_);
-        if (file_) std::fflush(file_);
+        writeOutLocked();
         manager_->rollLogFile();
         openLocked();
     }

@@ -72,8 +72,13 @@ class LogFileManager {
 // file of its manager. Lines are buffered and written out at every flush, which the
 // dispatcher does whenever its queue runs empty. A file that grows beyond
 // maximumFileSize rolls on its own; a file or folder removed underneath is made again.
+//
+// The buffer is the logger's own (written with write(2)), so that a fatal signal can
+// still write out the lines it holds without taking a lock or allocating.
 class LogFileLogger : public Logger {
   public:
+    static constexpr size_t kBufferSize = 64 * 1024;
+
     explicit LogFileLogger(std::shared_ptr<LogFileManager> manager);
     ~LogFileLogger() override;
 
@@ -92,18 +97,27 @@ class LogFileLogger : public Logger {
     // The path lines currently go to (empty before the first line).
     std::string currentLogFilePath() const;
 
+    // Makes this logger the one a fatal signal writes to (the program's main log).
+    void becomeFatalSignalTarget();
+    // For a signal handler: writes out the lines the target logger holds, then `line`
+    // (`length` bytes, preformatted), with write(2) alone: no lock, no allocation.
+    // Best effort: a line being added at that moment may be lost.
+    static void writeAtFatalSignal(const char* line, size_t length);
+
   private:
     void openLocked();
     void closeLocked();
+    void writeOutLocked();
 
     std::shared_ptr<LogFileManager> manager_;
     std::atomic<uint64_t> maxFileSize_{1024 * 1024};
     mutable std::mutex mutex_;
-    std::FILE* file_ = nullptr;
+    std::atomic<int> fd_{-1};
+    const std::unique_ptr<char[]> buffer_;
+    std::atomic<size_t> buffered_{0};
     std::string path_;
     uint64_t openedGeneration_ = 0;
     uint64_t size_ = 0;
-    uint64_t unflushed_ = 0;
 };
 
 }  // namespace lumvane

@@ -169,6 +169,8 @@ void TBNLogHelper::initializeLogsInFolder(const std::string& folder,
 
     auto fileLogger = std::make_shared<LogFileLogger>(manager);
     fileLogger->setLogFormatter(chain);
+    // A crash still gets the lines this logger holds into the file.
+    fileLogger->becomeFatalSignalTarget();
     LogDispatcher::sharedInstance().addLogger(fileLogger);
 
     if (fileLogConfig) fileLogConfig(*filter, *formatter);

@@ -87,6 +87,43 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
     }
 }
 
+// What a headless run says about its surroundings (no keyring, no push certificate) the
+// desktop shows as notices, one after another; SIGUSR1 opens the extensions' registration
+// window again, as in a headless run, and tells so, instead of ending the program.
+TEST_F(DesktopTest, StartUpTextsAreNoticesAndSIGUSR1OpensTheRegistrationWindow) {
+    ASSERT_NO_FATAL_FAILURE(seedDoneWizard());
+    lumvane_ = start({Programs::lumvane(), "--ble=sim:" + airSocket().string()}, "lumvane");
+    ASSERT_TRUE(
+        lumvane_->waitForLine("^lumvane: serving http://127.0.0.1:19521/thrift$", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    // The private bus has no keyring and the home no push certificate.
+    for (const char* text : {"no Secret Service", "no push certificate"}) {
+        EXPECT_TRUE(lumvane_->waitForLine(std::string("^lumvane: ") + text, Seconds(1)))
+            << lumvane_->output();
+        EXPECT_TRUE(notifications_->waitForLine(
+            std::string("^notify id=[0-9]+ replaces=[0-9]+ app=Lumvane summary=Lumvane body=") +
+                text + ".*",
+            kStartTime))
+            << text << "\n"
+            << notifications_->output();
+    }
+
+    lumvane_->signal(SIGUSR1);
+    EXPECT_TRUE(
+        lumvane_->waitForLine("^lumvane: extension registration open for 120 s$", kStartTime))
+        << lumvane_->output();
+    EXPECT_TRUE(notifications_->waitForLine(
+        "^notify id=[0-9]+ .*summary=Add the Lumvane extension body=.*120(\\\\n| )seconds.*",
+        kStartTime))
+        << notifications_->output();
+    EXPECT_FALSE(lumvane_->waitExit(Seconds(1))) << "SIGUSR1 ended the program";
+
+    lumvane_->signal(SIGTERM);
+    auto status = lumvane_->waitExit(Seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0) << lumvane_->errors();
+}
+
 // The status item's pages on a real display, with stand-in pages: one at a time in a
 // frameless window at the icon, normal pages giving way, a priority page staying, a click
 // on the icon closing the page (and showing the next) instead of opening the menu.

@@ -6,6 +6,8 @@
 #include <functional>
 #include <memory>
 #include <set>
+#include <stdexcept>
+#include <vector>
 
 #include "app/StartupSteps.h"
 #include "crypto/TBNCryptHash.h"
@@ -366,6 +368,20 @@ TEST_F(StartupStepsTest, ManifestsAreWrittenForTheInstalledBrowsersAndNamedInOne
     EXPECT_FALSE(fs::exists(fs::path(manager.manifestFolder(TBNBrowser::Edge))));
     EXPECT_EQ(StartupSteps::manifestsText(browsers),
               "native-messaging host registered with Chrome, Firefox");
+}
+
+TEST(StartupExceptionScope, AnExceptionSkipsTheRemainingStepsAndIsReported) {
+    std::vector<int> ran;
+    auto failure = StartupSteps::runInExceptionScope([&] {
+        ran.push_back(1);
+        throw std::runtime_error("the status item cannot be made");
+    });
+    ASSERT_TRUE(failure);
+    EXPECT_EQ(*failure, "the status item cannot be made");
+    EXPECT_EQ(ran, std::vector<int>{1});
+    EXPECT_EQ(StartupSteps::runInExceptionScope([] { throw 7; }), "unknown exception");
+    EXPECT_FALSE(StartupSteps::runInExceptionScope([&] { ran.push_back(3); }));
+    EXPECT_EQ(ran, (std::vector<int>{1, 3}));
 }
 
 }  // namespace

@@ -280,6 +280,67 @@ TEST_F(ManifestTest, InstallOfAMissingBrowserStillHandsThePageOver) {
     EXPECT_EQ(opened[0].second.bundleIdentifier, "com.vivaldi.Vivaldi");
 }
 
+TEST(LauncherCommandTest, TheExecKeyWithItsFieldCodesAndQuoting) {
+    TempRoot root;
+    struct Case {
+        const char* entry;
+        std::vector<std::string> command;  // empty: none
+    };
+    const std::string url = "https://store.test/x?a=1&b=2";
+    const std::string desktop = root / "b.desktop";
+    const std::vector<Case> cases = {
+        {"[Desktop Entry]\nExec=/usr/bin/chromium %U\n", {"/usr/bin/chromium", url}},
+        {"[Desktop Entry]\nExec=flatpak run org.chromium.Chromium @@u %u @@\n",
+         {"flatpak", "run", "org.chromium.Chromium", "@@u", url, "@@"}},
+        {"[Desktop Entry]\nExec=browser --class=%c %i %k\nName=Web\nIcon=web\n",
+         {"browser", "--class=Web", "--icon", "web", desktop, url}},
+        {"[Desktop Entry]\nExec=\"/opt/My Browser/run\" --x \"a\\\\\"b\" 100%%\n",
+         {"/opt/My Browser/run", "--x", "a\"b", "100%", url}},
+        {"[Desktop Entry]\nExec=browser\\sname %F %D\n", {"browser", "name", url}},
+        // Actions of other groups are not the program's own line.
+        {"[Desktop Action new]\nExec=wrong %u\n[Desktop Entry]\nExec=right %u\n", {"right", url}},
+        {"[Desktop Entry]\nExec=\"unterminated %u\n", {}},
+        {"[Desktop Entry]\nName=No Exec\n", {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        writeText(desktop, c.entry, 0644);
+        auto command = TBNBrowserExtensionManager::launcherCommand(desktop, url);
+        if (c.command.empty()) {
+            EXPECT_FALSE(command);
+        } else {
+            ASSERT_TRUE(command);
+            EXPECT_EQ(*command, c.command);
+        }
+    }
+}
+
+// A browser found only by its launcher (not on PATH) is started through it with the page.
+TEST_F(ManifestTest, ABrowserFoundOnlyByItsLauncherIsStartedThroughIt) {
+    const std::string seen = root / "started-with";
+    writeText((root / "opt/chromium-launch"),
+              "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + seen + ".tmp' && mv '" + seen + ".tmp' '" +
+                  seen + "'\n",
+              0755);
+    writeText(home() + "/.local/share/applications/chromium.desktop",
+              "[Desktop Entry]\nType=Application\nName=Chromium\nExec=\"" +
+                  (root / "opt/chromium-launch") + "\" --new-window %U\n",
+              0644);
+    BrowserIntegrationOptions o = options();
+    o.urlOpener = nullptr;  // really start it
+    TBNBrowserExtensionManager manager(o);
+    ASSERT_TRUE(manager.isChromiumInstalled());
+    EXPECT_TRUE(manager.installChromiumExtension());
+    EXPECT_TRUE(fs::exists(home() + "/.config/chromium/NativeMessagingHosts/"
+                                    "com.tobrin.lumvane.extension.json"));
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(seen) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_TRUE(fs::exists(seen)) << "the launcher was not started";
+    EXPECT_EQ(readText(seen), "--new-window\n" + manager.chromeRemoteURL() + "\n");
+}
+
 TEST(SharedManagerTest, ConcurrentFirstCallsGetTheSameManager) {
     std::vector<TBNBrowserExtensionManager*> seen(8, nullptr);
     std::vector<std::thread> threads;

@@ -138,6 +138,53 @@ TEST_F(NoticeServiceTest, NoticeTextsButtonAndArguments) {
     EXPECT_EQ(a.subtitle + a.body, b.subtitle + b.body);
 }
 
+// Several start-up texts at once: each is shown for its ten seconds, one after another,
+// none replacing another unseen; one said later waits for its turn too.
+TEST_F(NoticeServiceTest, StartUpTextsAreShownOneAfterAnother) {
+    auto queue = std::make_shared<StartupNoticeQueue>(service, loop);
+    queue->add("no Secret Service answers");
+    queue->add("no push certificate");
+    loop->runPending();
+    ASSERT_EQ(backend->shown.size(), 1u);
+    EXPECT_EQ(backend->shown[0].title, "Lumvane");
+    EXPECT_EQ(backend->shown[0].subtitle, "no Secret Service answers");
+    advance(9.9);
+    EXPECT_EQ(backend->shown.size(), 1u) << "the first had its time not yet";
+    queue->add("no usable Bluetooth adapter");
+    advance(0.2);
+    ASSERT_EQ(backend->shown.size(), 2u);
+    EXPECT_EQ(backend->shown[1].subtitle, "no push certificate");
+    advance(10.0);
+    ASSERT_EQ(backend->shown.size(), 3u);
+    EXPECT_EQ(backend->shown[2].subtitle, "no usable Bluetooth adapter");
+    advance(10.0);
+    EXPECT_TRUE(backend->open.empty());
+    // Idle again: the next text shows at once.
+    queue->add("later");
+    loop->runPending();
+    ASSERT_EQ(backend->shown.size(), 4u);
+    EXPECT_EQ(backend->shown[3].subtitle, "later");
+}
+
+// The registration window's notice: with the browser that took the page, or the browser
+// that could not be started, or none (SIGUSR1); always for how long.
+TEST_F(NoticeServiceTest, RegistrationNoticeNamesTheBrowserAndTheTime) {
+    notices->notifyOfExtensionRegistrationOpen("Chromium", true);
+    notices->notifyOfExtensionRegistrationOpen("Chromium", false);
+    notices->notifyOfExtensionRegistrationOpen("", true);
+    ASSERT_EQ(backend->shown.size(), 3u);
+    for (const auto& n : backend->shown) {
+        EXPECT_EQ(n.title, "Add the Lumvane extension");
+        EXPECT_NE((n.subtitle + " " + n.body).find("120 seconds"), std::string::npos);
+    }
+    const auto text = [&](size_t i) {
+        return backend->shown[i].subtitle + " " + backend->shown[i].body;
+    };
+    EXPECT_NE(text(0).find("Chromium shows"), std::string::npos) << text(0);
+    EXPECT_NE(text(1).find("Chromium could not be started"), std::string::npos) << text(1);
+    EXPECT_EQ(text(2).find("Chromium"), std::string::npos) << text(2);
+}
+
 TEST(DesktopText, UnknownKeyShowsTheKeyAndFormatsFillInOrder) {
     EXPECT_EQ(desktopText("NO_SUCH_KEY_ANYWHERE"), "NO_SUCH_KEY_ANYWHERE");
     EXPECT_EQ(formatObjects("%@ for %@ is saved", {"bob", "example.com"}),

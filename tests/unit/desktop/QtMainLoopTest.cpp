@@ -8,6 +8,8 @@
 #include <QMimeData>
 #include <QTimer>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -118,6 +120,47 @@ TEST(QtPasteboard, MarksTheSecretAndExpiresOnlyAnUnchangedText) {
     ASSERT_TRUE(processUntil([&] { return !copy->expiryPending(); }));
     EXPECT_EQ(clipboard->string(), "mine");
     clock->cancelAll();
+}
+
+// The phone's copy requests arrive on a service thread while the user copies on the
+// generator page (GUI thread): neither may wait for the other for ever.
+TEST(QtPasteboard, CopiesFromAServiceThreadAndTheGuiThreadAtOnceAllFinish) {
+    application();
+    auto loop = std::make_shared<QtMainLoop>();
+    auto copy = TBNPasteboard::create(std::make_shared<QtPasteboard>(), loop);
+    // A hang would stop this thread's event loop too: the watchdog ends the program.
+    std::atomic<bool> finished{false};
+    std::thread watchdog([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!finished.load()) {
+            if (std::chrono::steady_clock::now() > end) {
+                std::fputs("copies from two threads did not finish: deadlock\n", stderr);
+                std::_Exit(3);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    });
+    int guiCopies = 0;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout,
+                     [&] { EXPECT_TRUE(copy->setString("gui" + std::to_string(guiCopies++), 30)); });
+    timer.start();
+    std::atomic<int> serviceCopies{0};
+    std::thread service([&] {
+        for (int i = 0; i < 400; ++i) {
+            if (copy->setString("phone" + std::to_string(i), 30)) ++serviceCopies;
+        }
+    });
+    const bool done = processUntil([&] { return serviceCopies.load() == 400 && guiCopies > 50; });
+    timer.stop();
+    service.join();
+    finished = true;
+    watchdog.join();
+    EXPECT_TRUE(done) << serviceCopies.load() << " service copies, " << guiCopies << " GUI copies";
+    // The last copy is the one on the clipboard, and its expiry is the one pending.
+    ASSERT_TRUE(processUntil([&] { return copy->string().has_value(); }));
+    EXPECT_EQ(copy->string(), QtPasteboard().string());
 }
 
 // A page's window refuses every close but the status item's own; a stop (a signal, Quit,

@@ -76,16 +76,34 @@ TEST(StatusMenu, WarningTypesAndPairedPhone) {
     EXPECT_TRUE(phoneLine);
 }
 
-TEST(StatusMenu, BrowsersNotInstalledAreDisabled) {
-    StatusMenuState s;
-    s.browserInstalled = {false, true, false, true, false, false, false};
-    auto menu = buildStatusMenu(s);
-    EXPECT_TRUE(find(menu, "menuInstallChromeExt"));
-    EXPECT_TRUE(find(menu, "menuInstallFirefoxExt"));
-    EXPECT_FALSE(find(menu, "menuInstallEdgeExt"));
-    const auto* edge = findTitle(menu, "MENU_ITEM_INSTALL_EDGE_EXT");
-    ASSERT_TRUE(edge);
-    EXPECT_FALSE(edge->enabled());
+TEST(StatusMenu, EveryBrowserTheWizardOffersHasALineDisabledWhenNotInstalled) {
+    // Safari, Chrome, Chromium, Edge, Firefox, Opera, Brave, Vivaldi.
+    const std::vector<std::pair<const char*, const char*>> lines = {
+        {"MENU_ITEM_INSTALL_SAFARI_EXT", "menuInstallSafariExt"},
+        {"MENU_ITEM_INSTALL_CHROME_EXT", "menuInstallChromeExt"},
+        {"MENU_ITEM_INSTALL_CHROMIUM_EXT", "menuInstallChromiumExt"},
+        {"MENU_ITEM_INSTALL_EDGE_EXT", "menuInstallEdgeExt"},
+        {"MENU_ITEM_INSTALL_FIREFOX_EXT", "menuInstallFirefoxExt"},
+        {"MENU_ITEM_INSTALL_OPERA_EXT", "menuInstallOperaExt"},
+        {"MENU_ITEM_INSTALL_BRAVE_EXT", "menuInstallBraveExt"},
+        {"MENU_ITEM_INSTALL_VIVALDI_EXT", "menuInstallVivaldiExt"},
+    };
+    for (size_t installed = 0; installed < lines.size(); ++installed) {
+        StatusMenuState s;
+        s.browserInstalled[installed] = true;
+        const auto menu = buildStatusMenu(s);
+        const StatusMenuItem* extensions = findTitle(menu, "MENU_ITEM_EXTENSION");
+        ASSERT_TRUE(extensions);
+        ASSERT_EQ(extensions->submenu.size(), lines.size());
+        for (size_t i = 0; i < lines.size(); ++i) {
+            SCOPED_TRACE(lines[i].first);
+            const StatusMenuItem& line = extensions->submenu[i];
+            EXPECT_EQ(line.title, desktopText(lines[i].first));
+            EXPECT_NE(line.title, lines[i].first) << "a text of its own";
+            EXPECT_EQ(line.enabled(), i == installed);
+            EXPECT_EQ(line.action, i == installed ? lines[i].second : "");
+        }
+    }
 }
 
 TEST(StatusMenu, LoggingChecksAndStartAtLoginFollowTheirInputs) {
