@@ -5,6 +5,7 @@
 //
 // The texts are shared with the desktop application, which shows them as notices.
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/ble/BleCentral.h"
@@ -27,7 +28,22 @@ std::string uhidText(bool deviceExists);
 std::string secretServiceText(const std::string& folder);
 // The push certificate is not there.
 std::string pushCertificateText(const std::string& path);
+// A Secret Service answers but did not take the settings key (its answer, when it refused
+// in this run): the key is kept in the file in the folder instead.
+std::string keyInFileText(const std::string& folder, const std::optional<std::string>& refusal);
+// Neither the keychain nor the file store took a new settings key: the start stops.
+std::string keyNotStoredText(const std::string& reason);
+// The keychain cannot be read while a settings file sealed under its key exists.
+std::string keychainUnreadableText(const std::string& reason, const std::string& settingFile);
+// Saving the settings failed (the first failure of a streak) / works again.
+std::string settingsNotSavedText(const std::string& reason);
+std::string settingsSavedAgainText();
+// The simulated radio's hub does not answer at the socket.
+std::string simulatedRadioText(const std::string& socketPath);
 }  // namespace notice
+
+// Whether something accepts connections on the Unix socket (the simulated radio's hub).
+bool unixSocketAnswers(const std::string& path);
 
 // A factory whose centrals report every state change of the Bluetooth back end to
 // `onState` (on the central's queue) besides their own delegate.

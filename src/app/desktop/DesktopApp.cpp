@@ -23,11 +23,13 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/HeadlessApp.h"
 #include "app/SecurityKeyBridge.h"
 #include "app/SingleInstance.h"
+#include "app/StartupNotices.h"
 #include "app/StartupSteps.h"
 #include "app/desktop/DesktopNoticeBackend.h"
 #include "app/desktop/Notices.h"
@@ -85,6 +87,47 @@ void sayLine(const std::string& line) {
     std::fputs(("lumvane: " + line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
+
+// What the user must hear about this run: a line on standard output and a desktop
+// notice. Sentences said before the notices are set up wait for them.
+class UserNotices {
+  public:
+    void say(const std::string& text) {
+        sayLine(text);
+        std::function<void(const std::string&)> show;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!show_) {
+                pending_.push_back(text);
+                return;
+            }
+            show = show_;
+        }
+        show(text);
+    }
+    void sayOnce(const std::string& topic, const std::string& text) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!topics_.insert(topic).second) return;
+        }
+        say(text);
+    }
+    void attach(std::function<void(const std::string&)> show) {
+        std::vector<std::string> pending;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            show_ = show;
+            pending.swap(pending_);
+        }
+        for (const auto& text : pending) show(text);
+    }
+
+  private:
+    std::mutex mutex_;
+    std::function<void(const std::string&)> show_;
+    std::vector<std::string> pending_;
+    std::set<std::string> topics_;
+};
 
 // ---- Crash hooks: the log is flushed before the process goes -------------------------------
 
@@ -711,9 +754,7 @@ std::optional<std::string> keychainBlocksStartup(TBNKeyChainManager& keychain,
     } catch (const TBNKeyChainItemNotFoundException&) {
         return std::nullopt;  // no key yet: the steps make one
     } catch (const TBNKeyChainException& e) {
-        return std::string("the keychain holding the key of the settings cannot be read (") +
-               e.what() + "); unlock it and start Lumvane again. " + settingFile.string() +
-               " is left as it is.";
+        return notice::keychainUnreadableText(e.what(), settingFile.string());
     }
     return std::nullopt;
 }
@@ -742,6 +783,19 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     if (!factory) {
         std::fprintf(stderr, "lumvane: this build cannot use --ble=%s\n", bleSpec.c_str());
         return 2;
+    }
+    auto notices = std::make_shared<UserNotices>();
+    if (bleSpec.rfind("sim:", 0) == 0) {
+        // The simulated radio looks switched off while its hub is not there.
+        const std::string socketPath = bleSpec.substr(4);
+        factory = watchBluetoothState(*factory, [notices, socketPath](ble::CentralState state) {
+            if (state == ble::CentralState::PoweredOff) {
+                notices->sayOnce("radio", notice::simulatedRadioText(socketPath));
+            }
+        });
+        if (!unixSocketAnswers(socketPath)) {
+            notices->sayOnce("radio", notice::simulatedRadioText(socketPath));
+        }
     }
     std::optional<TBNThriftRemoteMobileSevice::PushConnector> pushConnector;
     if (commandLine.push) {
@@ -796,9 +850,22 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     }
 
     TBNSettings& settings = TBNSettings::sharedSettings();
+    // A change that does not reach the disk is gone at the next start: say so once per
+    // streak of failed saves, and say when saving works again.
+    settings.setSaveHealthHandler([notices](const TBNSettings::SaveHealth& health) {
+        notices->say(health.saving ? notice::settingsSavedAgainText()
+                                   : notice::settingsNotSavedText(health.reason));
+    });
     auto startup = StartupSteps::runServiceSideSteps(
         TBNKeyChainManager::sharedManager(), settings, TBNSettings::settingsFilePath(),
         TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName, logFilter, logFormatter);
+    if (startup.stopped) {
+        sayLine(*startup.stopped);
+        QMessageBox::critical(nullptr, "Lumvane", QString::fromStdString(*startup.stopped));
+        TBNLogHelper::flushLog();
+        return 1;
+    }
+    if (startup.keychainNotice) notices->sayOnce("keychain", *startup.keychainNotice);
     if (!startup.completed || !settings.isLoaded()) {
         // The settings stay as they are on disk; nothing is replaced behind the user's back.
         sayLine("start-up failed; see the log in " + TBNSettings::logsFolder().string());
@@ -808,10 +875,9 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         TBNLogHelper::flushLog();
         return 1;
     }
-    std::optional<std::string> movedAside;
     if (startup.settingsMovedAside) {
-        movedAside = StartupSteps::movedAsideText(*startup.settingsMovedAside);
-        sayLine(*movedAside);
+        // The pairing and approvals went with the old file: the user has to know.
+        notices->say(StartupSteps::movedAsideText(*startup.settingsMovedAside));
     } else if (startup.settingsAttempt == 3) {
         sayLine("settings could not be opened: started with new settings");
     }
@@ -856,12 +922,13 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     delegate->config.configure(service, delegate->statusItem, loop, ui);
     settings.addDelegate(delegate);
     sayLine("status item shown");
-    if (movedAside) {
-        // The pairing and approvals went with the old file: the user has to know.
-        if (auto notices = delegate->config.notifications()) {
-            if (auto service = notices->notificationService()) {
-                service->showNotification(*movedAside, std::string("Lumvane"), std::nullopt);
-            }
+    if (auto desktopNotices = delegate->config.notifications()) {
+        if (auto noticeService = desktopNotices->notificationService()) {
+            notices->attach([noticeService, loop](const std::string& text) {
+                loop->post([noticeService, text] {
+                    noticeService->showNotification(text, std::string("Lumvane"), std::nullopt);
+                });
+            });
         }
     }
 

@@ -227,7 +227,7 @@ TEST(SystemKeychainStore, PicksSecretServiceWhenItAnswers) {
     }
     auto store = makeSystemKeychainStore(freshFolder("unused"));
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->storeName(), "secret-service");
+    EXPECT_EQ(store->storeName(), "secret-service+file");
 }
 
 // Starts a private D-Bus session with its own unlocked GNOME Keyring and runs the
