@@ -9,6 +9,7 @@
 
 #include "core/importexport/ImportPayload.h"
 #include "protocol/TBNErrors.h"
+#include "runtime/FreedMemory.h"
 #include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
 
@@ -196,6 +197,9 @@ struct ImportExportService::Transfer {
             startedCb = nullptr;
         }
         if (cb) cb(std::move(message));
+        // A large file leaves hundreds of megabytes of small freed pieces behind, which the
+        // allocator would keep for the rest of the run.
+        returnFreedMemoryToSystem();
     }
     // A refusal ends the transfer: approved with the text, then completion with it.
     void refuse(const std::string& message) {
