@@ -87,6 +87,27 @@ TEST_F(DesktopTest, IconMenuNoticesAndWhatTheFirstStartLeaves) {
     }
 }
 
+// What a start has to say reaches the desktop as a notice too, also when it was found
+// before the notices were set up (the simulated radio is checked first of all).
+TEST_F(DesktopTest, WhatTheStartSaysIsAlsoANotice) {
+    ASSERT_NO_FATAL_FAILURE(seedDoneWizard());
+    const fs::path nowhere = home_->path() / "no-hub.sock";
+    lumvane_ = start({Programs::lumvane(), "--ble=sim:" + nowhere.string()}, "lumvane");
+    ASSERT_TRUE(lumvane_->waitForLine("^lumvane: the simulated radio is not there ", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    ASSERT_TRUE(lumvane_->waitForLine("^lumvane: status item shown$", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    EXPECT_TRUE(notifications_->waitForLine(
+        "^notify id=[0-9]+ replaces=[0-9]+ app=Lumvane summary=Lumvane.*simulated radio is "
+        "not there",
+        kStartTime))
+        << notifications_->output();
+    lumvane_->signal(SIGTERM);
+    auto status = lumvane_->waitExit(Seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0) << lumvane_->errors();
+}
+
 // The status item's pages on a real display, with stand-in pages: one at a time in a
 // frameless window at the icon, normal pages giving way, a priority page staying, a click
 // on the icon closing the page (and showing the next) instead of opening the menu.
