@@ -129,6 +129,30 @@ INSTANTIATE_TEST_SUITE_P(
               [](SmallTmpfs* disk, const fs::path&) { disk->setReadOnly(false); }}),
     [](const ::testing::TestParamInfo<Cause>& info) { return std::string(info.param.name); });
 
+// A first start in a data folder that cannot be made: the very first save is told, not
+// only logged, and the store keeps trying.
+TEST_F(SettingsTest, AFirstStartWhoseFolderCannotBeMadeIsTold) {
+    { std::ofstream(root_ / ".local") << "a file where the data folder should be"; }
+    auto store = makeStore();
+    auto log = HealthLog::attach(*store);
+    store->loadBySettingsClass(filePath());
+    store->decryptEncryptedSettingsByKey(testKey());
+    ASSERT_TRUE(log->waitForCount(1));
+    EXPECT_FALSE(log->events()[0].saving);
+    EXPECT_NE(log->events()[0].reason.find(filePath().parent_path().string()), std::string::npos)
+        << log->events()[0].reason;
+    store->setLoggingLevel(5);
+    store->waitForPendingSaves();
+    EXPECT_EQ(log->events().size(), 1u);
+
+    fs::remove(root_ / ".local");
+    fs::create_directories(filePath().parent_path());
+    clock_->advance(TBNSettings::kSaveRetrySeconds);
+    ASSERT_TRUE(log->waitForCount(2));
+    EXPECT_TRUE(log->events()[1].saving);
+    EXPECT_EQ(openFile(filePath(), testKey()).settings.loggingLevel(), 5);
+}
+
 TEST_F(SettingsTest, AHandlerSetDuringAStreakHearsOfItAtOnce) {
     auto store = startStore(false);
     std::error_code ec;
