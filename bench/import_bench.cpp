@@ -124,15 +124,15 @@ std::string lastPassCsv(size_t rows) {
     for (size_t i = 0; i < rows; ++i) {
         const std::string site = "site" + std::to_string(i / 4) + ".example.com";
         csv += "https://" + site + "/login,user" + std::to_string(i % 4) + "@example.com,Pa55-" +
-               std::to_string(i) + "-word,\"a note, with a comma " + std::to_string(i) +
-               "\"," + site + ",Group," + (i % 7 == 0 ? "1" : "0") + "\n";
+               std::to_string(i) + "-word,\"a note, with a comma " + std::to_string(i) + "\"," +
+               site + ",Group," + (i % 7 == 0 ? "1" : "0") + "\n";
     }
     return csv;
 }
 
 void BM_Import200kRowsMemory(benchmark::State& state) {
-    const auto file =
-        std::filesystem::temp_directory_path() / ("lumvane-200k-" + std::to_string(::getpid()) + ".csv");
+    const auto file = std::filesystem::temp_directory_path() /
+                      ("lumvane-200k-" + std::to_string(::getpid()) + ".csv");
     {
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out << lastPassCsv(200000);

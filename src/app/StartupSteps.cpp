@@ -1,7 +1,5 @@
 #include "app/StartupSteps.h"
 
-#include "app/StartupNotices.h"
-
 #include <sys/utsname.h>
 #include <unistd.h>
 
@@ -11,6 +9,7 @@
 #include <system_error>
 #include <thread>
 
+#include "app/StartupNotices.h"
 #include "core/service/TBNService.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
@@ -282,9 +281,10 @@ StartupSteps::Result StartupSteps::runServiceSideSteps(
         result.extensionCredentials = approveExtensionCredentials(keychain, settings);
         if (auto use = keychain.store()->fallbackUse()) {
             result.keychainNotice = notice::keyInFileText(
-                use->folder.string(), use->refused ? std::optional<std::string>(
-                                                         TBNKeyChainManager::statusText(*use->refused))
-                                                   : std::nullopt);
+                use->folder.string(),
+                use->refused
+                    ? std::optional<std::string>(TBNKeyChainManager::statusText(*use->refused))
+                    : std::nullopt);
         }
         updateSettings(settings);
         applyLogLevel(settings, filter, formatter);

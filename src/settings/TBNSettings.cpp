@@ -518,8 +518,9 @@ void TBNSettings::writeFile() {
                 fileBytes = writeBlob(settingsBlob_);
                 path = filePath_;
                 if (path.empty()) {
-                    reason = "an unreadable settings file that could not be moved aside is in "
-                             "the way";
+                    reason =
+                        "an unreadable settings file that could not be moved aside is in "
+                        "the way";
                 }
             }
         }

@@ -180,11 +180,13 @@ bool TBNSettings::addPairedDeviceWithClientSecret(const DevicePtr& device,
     };
     auto before = std::make_shared<Before>();
     const bool written = updateSettingsDurably(
-        [copy, hardwareId, deviceId, clientSecret, before](TBNSettings& s) -> TBNSettingsComponents {
+        [copy, hardwareId, deviceId, clientSecret,
+         before](TBNSettings& s) -> TBNSettingsComponents {
             auto& paired = pairedMap(s);
             if (auto it = paired.find(hardwareId); it != paired.end()) before->paired = it->second;
             auto& ids = idMap(s);
-            if (auto it = ids.find(deviceId); it != ids.end()) before->hardwareIdOfDevice = it->second;
+            if (auto it = ids.find(deviceId); it != ids.end())
+                before->hardwareIdOfDevice = it->second;
             before->secret = s.osxEncryptedSettings().clientSecret();
             before->secretSet = s.osxEncryptedSettings().clientSecretIsSet();
             paired[hardwareId] = copy;

@@ -29,9 +29,9 @@ void expectPassword(ExtensionClient& client, const std::string& site, const std:
     auto r = client.getLoginData(site, login);
     ASSERT_TRUE(r);
     ASSERT_TRUE(r->info());
-    ASSERT_FALSE(r->info()->error()) << r->info()->error()->debugMessage().value_or("") << " ("
-                                     << r->info()->error()->category() << ", "
-                                     << r->info()->error()->id() << ")";
+    ASSERT_FALSE(r->info()->error())
+        << r->info()->error()->debugMessage().value_or("") << " (" << r->info()->error()->category()
+        << ", " << r->info()->error()->id() << ")";
     ASSERT_TRUE(r->data());
     EXPECT_EQ(unbase64(r->data()->password().value_or("")), std::optional<std::string>(password));
 }
@@ -55,8 +55,9 @@ TEST_F(RoadTest, APhonePairedJustBeforeAKillStaysPaired) {
 }
 
 // The settings folder goes away while the program runs, a file in its place so nothing can
-// make it again (as a full or read-only disk would refuse it): the approval of a new extension is said not to be saved, and when the folder
-// is back the retry saves it, which is said too; the next start still knows the extension.
+// make it again (as a full or read-only disk would refuse it): the approval of a new extension is
+// said not to be saved, and when the folder is back the retry saves it, which is said too; the next
+// start still knows the extension.
 TEST_F(RoadTest, SavesThatFailAreSaidRetriedAndTheirEndIsSaid) {
     ASSERT_NO_FATAL_FAILURE(startLumvane(false));
     const fs::path folder = home_->settingsFolder();
@@ -92,20 +93,18 @@ TEST_F(RoadTest, SavesThatFailAreSaidRetriedAndTheirEndIsSaid) {
 // cannot be made): it stops with a sentence that says so, and leaves no settings file that
 // the next start could not open.
 TEST_F(RoadTest, AFirstStartThatCannotStoreTheKeyStopsAndSaysWhy) {
-    {
-        std::ofstream(home_->path() / ".local") << "a file where the data folder should be";
-    }
-    Process run(Process::Options{{Programs::lumvane(), "--headless",
-                                  "--ble=sim:" + airSocket().string()},
-                                 home_->environment(),
-                                 home_->path() / "nokey.err",
-                                 false});
+    { std::ofstream(home_->path() / ".local") << "a file where the data folder should be"; }
+    Process run(
+        Process::Options{{Programs::lumvane(), "--headless", "--ble=sim:" + airSocket().string()},
+                         home_->environment(),
+                         home_->path() / "nokey.err",
+                         false});
     ASSERT_TRUE(run.started());
     const auto status = run.waitExit(Seconds(60));
     ASSERT_TRUE(status) << run.output();
     EXPECT_EQ(*status, 1) << run.output();
-    EXPECT_TRUE(run.waitForLine("^lumvane: the key of the settings cannot be stored \\(",
-                                Seconds(1)))
+    EXPECT_TRUE(
+        run.waitForLine("^lumvane: the key of the settings cannot be stored \\(", Seconds(1)))
         << run.output() << run.errors();
     EXPECT_EQ(run.output().find("serving"), std::string::npos) << run.output();
     expectNoSanitizerReport(run, "lumvane");
@@ -113,14 +112,16 @@ TEST_F(RoadTest, AFirstStartThatCannotStoreTheKeyStopsAndSaysWhy) {
 
 TEST_F(RoadTest, AMissingSimulatedRadioIsSaid) {
     const fs::path nowhere = home_->path() / "no-such-hub.sock";
-    Process run(Process::Options{{Programs::lumvane(), "--headless", "--ble=sim:" + nowhere.string()},
-                                 home_->environment(),
-                                 home_->path() / "noradio.err",
-                                 false});
+    Process run(
+        Process::Options{{Programs::lumvane(), "--headless", "--ble=sim:" + nowhere.string()},
+                         home_->environment(),
+                         home_->path() / "noradio.err",
+                         false});
     ASSERT_TRUE(run.started());
-    EXPECT_TRUE(run.waitForLine("^lumvane: the simulated radio is not there \\(nothing listens at " +
-                                    nowhere.string() + "\\)",
-                                kStartTime))
+    EXPECT_TRUE(
+        run.waitForLine("^lumvane: the simulated radio is not there \\(nothing listens at " +
+                            nowhere.string() + "\\)",
+                        kStartTime))
         << run.output();
     EXPECT_TRUE(run.waitForLine("^lumvane: serving ", kStartTime)) << run.output();
     EXPECT_EQ(run.stop(Seconds(30)), 0);

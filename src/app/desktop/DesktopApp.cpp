@@ -793,9 +793,6 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
                 notices->sayOnce("radio", notice::simulatedRadioText(socketPath));
             }
         });
-        if (!unixSocketAnswers(socketPath)) {
-            notices->sayOnce("radio", notice::simulatedRadioText(socketPath));
-        }
     }
     std::optional<TBNThriftRemoteMobileSevice::PushConnector> pushConnector;
     if (commandLine.push) {
@@ -810,6 +807,9 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     // One copy per settings folder: a second one would rewrite the settings under the first.
     std::optional<SingleInstance> instance = takeSingleInstanceLock();
     if (!instance) return kExitAlreadyRunning;
+    if (bleSpec.rfind("sim:", 0) == 0 && !unixSocketAnswers(bleSpec.substr(4))) {
+        notices->sayOnce("radio", notice::simulatedRadioText(bleSpec.substr(4)));
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName("Lumvane");

@@ -77,8 +77,7 @@ KeychainStatus FallbackKeychain::addItem(const std::string& service,
     return kKeychainSuccess;
 }
 
-KeychainStatus FallbackKeychain::copyItem(const std::string& service,
-                                          std::vector<uint8_t>& value) {
+KeychainStatus FallbackKeychain::copyItem(const std::string& service, std::vector<uint8_t>& value) {
     const KeychainStatus inFile = file_.copyItem(service, value);
     if (inFile == kKeychainSuccess) {
         std::lock_guard guard(mutex_);
@@ -99,8 +98,8 @@ KeychainStatus FallbackKeychain::deleteItem(const std::string& service) {
     if (preferred != kKeychainItemNotFound) {
         // A service that cannot delete will not take the replacement either; the
         // replacement then goes to the file, which is read first.
-        TBN_LOG_WARN(kTag, "the {} store did not delete {} (status {})",
-                     preferred_->storeName(), service, preferred);
+        TBN_LOG_WARN(kTag, "the {} store did not delete {} (status {})", preferred_->storeName(),
+                     service, preferred);
     }
     return kKeychainItemNotFound;
 }

@@ -48,13 +48,14 @@ std::string privateMountNamespaceProblem() {
 }
 
 SmallTmpfs::SmallTmpfs(size_t bytes) : bytes_(bytes) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumvane-tmpfs-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "lumvane-tmpfs-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) return;
     path_ = pattern;
     if (!gPrivate) return;
     const std::string options = "size=" + std::to_string(bytes_) + ",mode=0700";
-    mounted_ = ::mount("lumvane-test", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV,
-                       options.c_str()) == 0;
+    mounted_ =
+        ::mount("lumvane-test", path_.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
 }
 
 SmallTmpfs::~SmallTmpfs() {
@@ -84,8 +85,7 @@ void SmallTmpfs::release() {
 
 void SmallTmpfs::setReadOnly(bool readOnly) {
     if (!mounted_) return;
-    const unsigned long flags =
-        MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
+    const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
     const std::string options = "size=" + std::to_string(bytes_) + ",mode=0700";
     ::mount("lumvane-test", path_.c_str(), "tmpfs", flags, options.c_str());
 }

@@ -82,14 +82,14 @@ TEST(KeyringWithoutCollection, APairedPhoneSurvivesARestart) {
     const fs::path self = fs::read_symlink("/proc/self/exe");
     const fs::path log = home / "inner.log";
     const std::string run = std::string("\"$0\" --gtest_filter=KeyringStart.*");
-    const std::string cmd =
-        "cd " + home.string() + " && env HOME=" + home.string() +
-        " XDG_DATA_HOME=" + (home / "data").string() + " XDG_RUNTIME_DIR=" +
-        (home / "run").string() + " " + kRootVariable + "=" + (home / "root").string() +
-        " timeout -k 5 120 dbus-run-session -- sh -c '"
-        "gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1; " +
-        kStepVariable + "=1 " + run + " && " + kStepVariable + "=2 " + run + "' " +
-        self.string() + " > " + log.string() + " 2>&1";
+    const std::string cmd = "cd " + home.string() + " && env HOME=" + home.string() +
+                            " XDG_DATA_HOME=" + (home / "data").string() +
+                            " XDG_RUNTIME_DIR=" + (home / "run").string() + " " + kRootVariable +
+                            "=" + (home / "root").string() +
+                            " timeout -k 5 120 dbus-run-session -- sh -c '"
+                            "gnome-keyring-daemon --start --components=secrets >/dev/null 2>&1; " +
+                            kStepVariable + "=1 " + run + " && " + kStepVariable + "=2 " + run +
+                            "' " + self.string() + " > " + log.string() + " 2>&1";
     const int rc = std::system(cmd.c_str());
     std::ifstream in(log);
     const std::string output((std::istreambuf_iterator<char>(in)),

@@ -155,7 +155,8 @@ TEST_F(StartupStepsTest, AKeyTheKeyringRefusesIsKeptInTheFileAndTheNextStartOpen
     store_->refuseToStore(kKeychainNotAvailable);
     TBNKeyChainManager first(makeKeychainStore(store_, folder));
     auto before = newSettings();
-    auto r1 = StartupSteps::runServiceSideSteps(first, *before, settingFile_, old, nullptr, nullptr);
+    auto r1 =
+        StartupSteps::runServiceSideSteps(first, *before, settingFile_, old, nullptr, nullptr);
     ASSERT_TRUE(r1.completed);
     ASSERT_TRUE(r1.keychainNotice);
     EXPECT_NE(r1.keychainNotice->find(folder.string()), std::string::npos) << *r1.keychainNotice;
@@ -174,7 +175,8 @@ TEST_F(StartupStepsTest, AKeyTheKeyringRefusesIsKeptInTheFileAndTheNextStartOpen
     // The next start: the keyring still refuses; the key is found in the file.
     TBNKeyChainManager second(makeKeychainStore(store_, folder));
     auto after = newSettings();
-    auto r2 = StartupSteps::runServiceSideSteps(second, *after, settingFile_, old, nullptr, nullptr);
+    auto r2 =
+        StartupSteps::runServiceSideSteps(second, *after, settingFile_, old, nullptr, nullptr);
     ASSERT_TRUE(r2.completed);
     EXPECT_EQ(r2.settingsAttempt, 1);
     EXPECT_FALSE(r2.settingsMovedAside);
@@ -198,9 +200,9 @@ TEST_F(StartupStepsTest, AKeyTheKeyringRefusesIsKeptInTheFileAndTheNextStartOpen
 TEST_F(StartupStepsTest, AnUnreadableKeychainWithSettingsThereStopsAndLeavesThemAlone) {
     const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
     auto first = newSettings();
-    ASSERT_TRUE(StartupSteps::runServiceSideSteps(*keychain_, *first, settingFile_, old, nullptr,
-                                                  nullptr)
-                    .completed);
+    ASSERT_TRUE(
+        StartupSteps::runServiceSideSteps(*keychain_, *first, settingFile_, old, nullptr, nullptr)
+            .completed);
     first->waitForPendingSaves();
     const Bytes sealed = readBytes(settingFile_);
     const auto files = settingsFolderFiles();

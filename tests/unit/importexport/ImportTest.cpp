@@ -269,9 +269,8 @@ TEST_F(ImportTest, WhatIsNotALoginExportIsRefusedBeforeThePhoneHearsOfIt) {
     std::string prose;
     for (int i = 0; i < 500; ++i) {
         if (i % 10 == 0) {
-            prose += "https://host" + std::to_string(i) + ".example.org,word" +
-                     std::to_string(i) + ",more words," + "note,host" + std::to_string(i) +
-                     ".example.org,x,0\n";
+            prose += "https://host" + std::to_string(i) + ".example.org,word" + std::to_string(i) +
+                     ",more words," + "note,host" + std::to_string(i) + ".example.org,x,0\n";
         } else {
             prose += "Line " + std::to_string(i) + " of a text that holds no logins at all\n";
         }
@@ -283,10 +282,11 @@ TEST_F(ImportTest, WhatIsNotALoginExportIsRefusedBeforeThePhoneHearsOfIt) {
         fs::path file;
         const char* message;
     };
-    for (const Case& c : {Case{TBNImportSource::LASTPASS_CSV, binary, "The file is not a text file"},
-                          Case{TBNImportSource::KEEPASS_CSV, binary, "The file is not a text file"},
-                          Case{TBNImportSource::LASTPASS_CSV, letter,
-                               "Most lines of the file are not logins of this kind"}}) {
+    for (const Case& c :
+         {Case{TBNImportSource::LASTPASS_CSV, binary, "The file is not a text file"},
+          Case{TBNImportSource::KEEPASS_CSV, binary, "The file is not a text file"},
+          Case{TBNImportSource::LASTPASS_CSV, letter,
+               "Most lines of the file are not logins of this kind"}}) {
         SCOPED_TRACE(c.file.filename().string());
         EXPECT_EQ(runImport(*service_, c.source, c.file),
                   (Events{std::string("completion:") + c.message}));

@@ -3,14 +3,14 @@
 #include <fstream>
 #include <future>
 
-#include <nlohmann/json.hpp>
 #include <thrift/protocol/TBinaryProtocol.h>
+#include <nlohmann/json.hpp>
 
 #include "RemoteTestSupport.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptThrift.h"
-#include "runtime/Digest.h"
 #include "protocol/TBNErrors.h"
+#include "runtime/Digest.h"
 #include "runtime/TBNUtil.h"
 
 namespace lumvane::remotetest {

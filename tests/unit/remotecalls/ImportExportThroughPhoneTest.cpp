@@ -302,8 +302,7 @@ TEST_F(HandOverTest, NothingHoldsTheImportedRecordsWhenTheImportEnds) {
     Outcome o;
     bool releasedAtEnd = false;
     service_->importRecords(std::move(sites), nullptr, "Lumvane CSV", "a.csv",
-                            record(o, "approved"),
-                            [&](const std::shared_ptr<TBNError>& e) {
+                            record(o, "approved"), [&](const std::shared_ptr<TBNError>& e) {
                                 releasedAtEnd = site.expired() && login.expired();
                                 o.add("completion:" + text(e));
                             });

@@ -124,8 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
         Cause{"DiskFull", true, [](SmallTmpfs* disk, const fs::path&) { disk->fill(); },
               [](SmallTmpfs* disk, const fs::path&) { disk->release(); }},
         // The file system went read-only.
-        Cause{"ReadOnly", true,
-              [](SmallTmpfs* disk, const fs::path&) { disk->setReadOnly(true); },
+        Cause{"ReadOnly", true, [](SmallTmpfs* disk, const fs::path&) { disk->setReadOnly(true); },
               [](SmallTmpfs* disk, const fs::path&) { disk->setReadOnly(false); }}),
     [](const ::testing::TestParamInfo<Cause>& info) { return std::string(info.param.name); });
 
@@ -236,7 +235,8 @@ TEST_F(SettingsTest, ASettingsFileThatIsALinkStaysALinkAndItsTargetIsWritten) {
             seed->setLoggingLevel(7);
             seed->waitForPendingSaves();
         }
-        fs::path target = c.relative ? fs::relative(elsewhere, filePath().parent_path()) : elsewhere;
+        fs::path target =
+            c.relative ? fs::relative(elsewhere, filePath().parent_path()) : elsewhere;
         if (c.chain) {
             const fs::path middle = root_ / "middle.prf";
             fs::create_symlink(elsewhere, middle);
