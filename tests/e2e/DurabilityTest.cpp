@@ -13,8 +13,11 @@ namespace {
 constexpr Seconds kStartTime{60};
 constexpr Seconds kPairTime{120};
 
-// Registers `client` inside the registration window of the running lumvane.
-void registerClient(ExtensionClient& client, const std::string& clientId) {
+// Registers `client` inside the registration window of the running lumvane (opened just
+// after it starts serving).
+void registerClient(Process& lumvane, ExtensionClient& client, const std::string& clientId) {
+    ASSERT_TRUE(lumvane.waitForLine("^lumvane: extension registration open for 120 s$", kStartTime))
+        << lumvane.output();
     client.setCredentials(ExtensionClient::Credentials{clientId, ""});
     auto pong = client.sendPing("com.tobrin.lumvane.e2e", "1.0.0");
     ASSERT_TRUE(pong);
@@ -50,7 +53,7 @@ TEST_F(RoadTest, APhonePairedJustBeforeAKillStaysPaired) {
     lumvane_.reset();
 
     ASSERT_NO_FATAL_FAILURE(startLumvane(false));
-    ASSERT_NO_FATAL_FAILURE(registerClient(client_, "E2E-AFTER-KILL"));
+    ASSERT_NO_FATAL_FAILURE(registerClient(*lumvane_, client_, "E2E-AFTER-KILL"));
     ASSERT_NO_FATAL_FAILURE(expectPassword(client_, kGithub, "alice", kAlicePassword));
 }
 
@@ -64,7 +67,7 @@ TEST_F(RoadTest, SavesThatFailAreSaidRetriedAndTheirEndIsSaid) {
     const fs::path away = home_->path() / "away";
     fs::rename(folder, away);
     { std::ofstream(folder) << "in the way"; }
-    ASSERT_NO_FATAL_FAILURE(registerClient(client_, "E2E-SAVED-LATER"));
+    ASSERT_NO_FATAL_FAILURE(registerClient(*lumvane_, client_, "E2E-SAVED-LATER"));
     ASSERT_TRUE(lumvane_->waitForLine("^lumvane: the settings cannot be saved \\(", Seconds(30)))
         << lumvane_->output();
     fs::remove(folder);
