@@ -114,6 +114,14 @@ int runHeadless(const CommandLine& commandLine) {
                 sayToUserOnce("bluetooth", notice::bluetoothText(state));
             }
         });
+    } else if (bleSpec.rfind("sim:", 0) == 0) {
+        // The simulated radio looks switched off while its hub is not there.
+        const std::string socketPath = bleSpec.substr(4);
+        factory = watchBluetoothState(*factory, [socketPath](ble::CentralState state) {
+            if (state == ble::CentralState::PoweredOff) {
+                sayToUserOnce("radio", notice::simulatedRadioText(socketPath));
+            }
+        });
     }
     std::optional<TBNThriftRemoteMobileSevice::PushConnector> pushConnector;
     if (commandLine.push) {
@@ -158,12 +166,24 @@ int runHeadless(const CommandLine& commandLine) {
     TBN_LOG_INFO(kTags, "headless start, Bluetooth back end {}", bleSpec);
 
     TBNSettings& settings = TBNSettings::sharedSettings();
+    // A change that does not reach the disk is gone at the next start: say so once per
+    // streak of failed saves, and say when saving works again.
+    settings.setSaveHealthHandler([](const TBNSettings::SaveHealth& health) {
+        sayLine(health.saving ? notice::settingsSavedAgainText()
+                              : notice::settingsNotSavedText(health.reason));
+    });
     auto startup = StartupSteps::runServiceSideSteps(
         TBNKeyChainManager::sharedManager(), settings, TBNSettings::settingsFilePath(),
         TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName, logFilter, logFormatter);
+    if (startup.stopped) {
+        sayLine(*startup.stopped);
+        TBNLogHelper::flushLog();
+        return 1;
+    }
     if (startup.settingsMovedAside) {
         sayLine(StartupSteps::movedAsideText(*startup.settingsMovedAside));
     }
+    if (startup.keychainNotice) sayToUserOnce("keychain", *startup.keychainNotice);
     if (!startup.completed || !settings.isLoaded()) {
         sayLine("start-up failed; see the log in " + TBNSettings::logsFolder().string());
         TBNLogHelper::flushLog();
@@ -175,6 +195,9 @@ int runHeadless(const CommandLine& commandLine) {
                       notice::secretServiceText(TBNKeyChainManager::defaultFallbackFolder()));
     }
 
+    if (bleSpec.rfind("sim:", 0) == 0 && !unixSocketAnswers(bleSpec.substr(4))) {
+        sayToUserOnce("radio", notice::simulatedRadioText(bleSpec.substr(4)));
+    }
     ble::setDefaultBleCentralFactory(*factory);
     auto mainLoop = std::make_shared<HeadlessMainLoop>();
     MainLoop::setMain(mainLoop);

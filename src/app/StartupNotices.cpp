@@ -1,6 +1,12 @@
 #include "app/StartupNotices.h"
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -94,6 +100,17 @@ void sayToUserOnce(const std::string& topic, const std::string& text) {
     if (sink) sink(text);
 }
 
+void tellUser(const std::string& text) {
+    sayToUser(text);
+    std::function<void(const std::string&)> sink;
+    {
+        std::lock_guard<std::mutex> lock(gSinkMutex);
+        gStartupTexts.push_back(text);
+        sink = gSink;
+    }
+    if (sink) sink(text);
+}
+
 void setStartupNoticeSink(std::function<void(const std::string& text)> sink) {
     std::vector<std::string> earlier;
     {
@@ -148,7 +165,57 @@ std::string headlessHintText(bool pairing) {
            "prints";
 }
 
+std::string keyInFileText(const std::string& folder, const std::optional<std::string>& refusal) {
+    std::string text = "the keyring ";
+    text += refusal ? "refused to store the settings key (" + *refusal + ")"
+                    : "does not hold the settings key";
+    text += ": it is kept in a file readable only by you in " + folder +
+            "; nothing is lost, but a keyring with a usable collection would keep it safer";
+    return text;
+}
+
+std::string keyNotStoredText(const std::string& reason) {
+    return "the key of the settings cannot be stored (" + reason +
+           "), neither in the keyring nor in a file: nothing was saved, since the next start "
+           "could not read it. Free some disk space or start a keyring, and start Lumvane "
+           "again.";
+}
+
+std::string keychainUnreadableText(const std::string& reason, const std::string& settingFile) {
+    return "the keychain holding the key of the settings cannot be read (" + reason +
+           "); unlock it and start Lumvane again. " + settingFile + " is left as it is.";
+}
+
+std::string settingsNotSavedText(const std::string& reason) {
+    return "the settings cannot be saved (" + reason +
+           "): a pairing or approval made now is lost when Lumvane stops; retrying";
+}
+
+std::string settingsSavedAgainText() {
+    return "the settings are saved again";
+}
+
+std::string simulatedRadioText(const std::string& socketPath) {
+    return "the simulated radio is not there (nothing listens at " + socketPath +
+           "): the phone cannot be reached until its hub (lumvane-ble-air) runs there";
+}
+
 }  // namespace notice
+
+bool unixSocketAnswers(const std::string& path) {
+    sockaddr_un address{};
+    if (path.empty() || path.size() >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    int rc = 0;
+    do {
+        rc = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    } while (rc != 0 && errno == EINTR);
+    ::close(fd);
+    return rc == 0;
+}
 
 ble::BleCentralFactory watchBluetoothState(ble::BleCentralFactory inner,
                                            std::function<void(ble::CentralState)> onState) {

@@ -10,6 +10,7 @@
 #include <thread>
 #include <typeinfo>
 
+#include "app/StartupNotices.h"
 #include "core/service/TBNService.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
@@ -114,7 +115,7 @@ bool StartupSteps::moveOldSettingsFile(const fs::path& settingFile,
     return true;
 }
 
-Bytes StartupSteps::settingsKey(TBNKeyChainManager& keychain) {
+Bytes StartupSteps::settingsKey(TBNKeyChainManager& keychain, const fs::path& settingFile) {
     Bytes key;
     try {
         key = keychain.dataForKey(std::string(kSettingsKeyItem));
@@ -124,6 +125,12 @@ Bytes StartupSteps::settingsKey(TBNKeyChainManager& keychain) {
         key.clear();
     } catch (const std::exception& e) {
         TBN_LOG_ERROR(kTags, "get hashMasterPassword - error: {}", e.what());
+        std::error_code ec;
+        if (!settingFile.empty() && fs::exists(settingFile, ec)) {
+            // A locked or unreachable keychain is not a missing key: a fresh key would
+            // not open the file, which would then be moved aside with the paired phone.
+            throw StartupStopped(notice::keychainUnreadableText(e.what(), settingFile.string()));
+        }
         key.clear();
     }
     if (!key.empty() && key.size() != kSettingsKeySize) {
@@ -140,6 +147,9 @@ Bytes StartupSteps::settingsKey(TBNKeyChainManager& keychain) {
         keychain.setData(key, std::string(kSettingsKeyItem));
     } catch (const std::exception& e) {
         TBN_LOG_ERROR(kTags, "set hashMasterPassword - error: {}", e.what());
+        // Settings saved under a key kept in memory alone are lost at the next start,
+        // which finds no key: better to stop before anything is written.
+        throw StartupStopped(notice::keyNotStoredText(e.what()));
     }
     return key;
 }
@@ -263,16 +273,26 @@ StartupSteps::Result StartupSteps::runServiceSideSteps(
     Result result;
     try {
         moveOldSettingsFile(settingFile, oldSettingFile);
-        const Bytes key = settingsKey(keychain);
+        const Bytes key = settingsKey(keychain, settingFile);
         const std::set<fs::path> before = movedAsideFiles(settingFile);
         result.settingsAttempt = loadSettings(settings, settingFile, key);
         for (const auto& file : movedAsideFiles(settingFile)) {
             if (!before.count(file)) result.settingsMovedAside = file;
         }
         result.extensionCredentials = approveExtensionCredentials(keychain, settings);
+        if (auto use = keychain.store()->fallbackUse()) {
+            result.keychainNotice = notice::keyInFileText(
+                use->folder.string(),
+                use->refused
+                    ? std::optional<std::string>(TBNKeyChainManager::statusText(*use->refused))
+                    : std::nullopt);
+        }
         updateSettings(settings);
         applyLogLevel(settings, filter, formatter);
         result.completed = true;
+    } catch (const StartupStopped& e) {
+        TBN_LOG_ERROR(kTags, "start-up stopped: {}", e.what());
+        result.stopped = e.what();
     } catch (const std::exception& e) {
         TBN_LOG_ERROR(kTags, "exception = '{}'", e.what());
     }

@@ -4,14 +4,17 @@
 // The headless mode runs them on their own; the status-item application runs them
 // between the logging set-up and the creation of its windows.
 //
-// Every step logs its failures under "ui|app" and carries on: at worst the program
-// runs with fresh settings under a key that could not be stored. Nothing a step
-// cannot open is ever deleted: an unreadable settings file is moved aside.
+// Every step logs its failures under "ui|app" and carries on, except where going on
+// would lose the settings: a settings key that nothing can store, or a keychain that
+// cannot be read while a settings file sealed under its key exists, stops the start
+// (StartupStopped) before a settings file is written. Nothing a step cannot open is
+// ever deleted: an unreadable settings file is moved aside.
 #include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +29,12 @@ class TBNLogFilter;
 class TBNLogFormatter;
 class TBNBrowserExtensionManager;
 class TBNService;
+
+// A start that must not go on; what() is the sentence for the user.
+class StartupStopped : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
 
 class StartupSteps {
   public:
@@ -44,10 +53,13 @@ class StartupSteps {
     static bool moveOldSettingsFile(const std::filesystem::path& settingFile,
                                     const std::filesystem::path& oldSettingFile);
 
-    // The settings key from the keychain. An item that cannot be read, is empty or is
-    // not a key of 32 bytes is replaced by a fresh key (kept in memory when it cannot
-    // be stored).
-    static Bytes settingsKey(TBNKeyChainManager& keychain);
+    // The settings key from the keychain. A missing item, or one that is empty or not
+    // a key of 32 bytes, is replaced by a fresh key, which is stored before it is
+    // returned: nothing may be saved under a key the next start cannot find. Throws
+    // StartupStopped when the fresh key cannot be stored, and when the keychain cannot
+    // be read at all while `settingFile` exists (a fresh key would not open it).
+    static Bytes settingsKey(TBNKeyChainManager& keychain,
+                             const std::filesystem::path& settingFile = {});
 
     // Loads the settings file and opens its encrypted part: with the key; else with the
     // old fixed key, re-sealing the file under the key; else the file is moved aside
@@ -82,6 +94,10 @@ class StartupSteps {
         // Where an unreadable settings file was moved (attempt 3): the paired phone and
         // the approvals are gone, which the user must be told.
         std::optional<std::filesystem::path> settingsMovedAside;
+        // Why the start stopped before the settings were touched (StartupStopped).
+        std::optional<std::string> stopped;
+        // The keychain keeps its items in the fallback file (keyInFileText).
+        std::optional<std::string> keychainNotice;
     };
     static Result runServiceSideSteps(TBNKeyChainManager& keychain, TBNSettings& settings,
                                       const std::filesystem::path& settingFile,

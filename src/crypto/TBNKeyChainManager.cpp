@@ -136,12 +136,14 @@ std::optional<TBNKeyChainException> TBNKeyChainManager::exceptionByStatus(
     return TBNKeyChainException(prefix + " " + text, status);
 }
 
-void TBNKeyChainManager::raise(KeychainStatus status, const std::string& prefix) {
+std::string TBNKeyChainManager::statusText(KeychainStatus status) {
     const char* text = textOf(status);
+    return text ? std::string(text) : "Unknown keychain error " + std::to_string(status) + ".";
+}
+
+void TBNKeyChainManager::raise(KeychainStatus status, const std::string& prefix) {
     // A status outside the table still fails loudly, with its number.
-    const std::string reason =
-        prefix + " " +
-        (text ? std::string(text) : "Unknown keychain error " + std::to_string(status) + ".");
+    const std::string reason = prefix + " " + statusText(status);
     if (status == kKeychainItemNotFound) {
         // A missing item is an answer, not a fault: every first start asks for items that
         // are not there yet. Callers that need the item report it themselves.

@@ -63,6 +63,8 @@ class TBNKeyChainManager {
     // The exception for a status of the status table, nothing for others.
     static std::optional<TBNKeyChainException> exceptionByStatus(KeychainStatus status,
                                                                  const std::string& prefix);
+    // The text of a status ("Unknown keychain error N." for one outside the table).
+    static std::string statusText(KeychainStatus status);
     // The settings folder the file store falls back to ($XDG_DATA_HOME/Lumvane).
     static std::string defaultFallbackFolder();
 

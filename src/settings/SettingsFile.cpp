@@ -72,15 +72,33 @@ std::string temporaryPrefix(const fs::path& file) {
     return atomicTemporaryPrefix(file.string());
 }
 
+fs::path followLinks(const fs::path& file) {
+    fs::path current = file;
+    // As many hops as the kernel follows before it gives up (ELOOP).
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat st {};
+        if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        std::error_code ec;
+        fs::path target = fs::read_symlink(current, ec);
+        if (ec) return current;
+        current = target.is_absolute() ? target : current.parent_path() / target;
+    }
+    return file;
+}
+
 void writeFileAtomically(const fs::path& file, const Bytes& data) {
     std::string error;
     const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!lumvane::writeFileAtomically(file.string(), bytes, 0600, &error)) {
+    // Renaming over a link would put a plain file in its place; a user who keeps the
+    // settings elsewhere through a link keeps that link.
+    const fs::path target = followLinks(file);
+    if (!lumvane::writeFileAtomically(target.string(), bytes, 0600, &error)) {
         throw std::runtime_error(error);
     }
 }
 
-int removeStaleTemporaries(const fs::path& file) {
+int removeStaleTemporaries(const fs::path& link) {
+    const fs::path file = followLinks(link);
     const fs::path folder = file.has_parent_path() ? file.parent_path() : fs::path(".");
     const std::string prefix = temporaryPrefix(file);
     int removed = 0;

@@ -20,10 +20,15 @@ Bytes readWholeFile(const std::filesystem::path& file);
 
 // Replaces `file` with `data` so that a crash at any moment leaves either the old or
 // the new content: a 0600 temporary file in the same folder is written and fsynced,
-// renamed over `file`, and the folder is fsynced. The folder must exist. Throws
-// std::runtime_error (with the failing step and errno text) on failure; the
-// temporary file is removed then.
+// renamed over `file`, and the folder is fsynced. The folder must exist. A `file` that
+// is a symbolic link stays one: its target is replaced that way (in the target's
+// folder). Throws std::runtime_error (with the failing step and errno text) on
+// failure; the temporary file is removed then.
 void writeFileAtomically(const std::filesystem::path& file, const Bytes& data);
+
+// The file a path names once its symbolic links are followed (the path itself when it
+// is none, or when the links loop); the final target need not exist.
+std::filesystem::path followLinks(const std::filesystem::path& file);
 
 // Prefix of the temporary files writeFileAtomically() makes for `file`.
 std::string temporaryPrefix(const std::filesystem::path& file);

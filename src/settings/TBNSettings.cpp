@@ -489,6 +489,8 @@ void TBNSettings::flushDeferredSave() {
 }
 
 void TBNSettings::writeFile() {
+    bool written = false;
+    std::string reason;
     try {
         // One snapshot of both records, taken after every change whose save this is.
         std::shared_ptr<TBNEncryptedBlob> plainBlob;
@@ -498,13 +500,14 @@ void TBNSettings::writeFile() {
             plainBlob = TBNCryptThrift::createBlobWithObject(*settings_);
             encryptedBlob = TBNCryptThrift::createBlobWithObject(*encryptedSettings_);
         });
+        if (!plainBlob) return;  // nothing loaded, nothing to write
         Bytes fileBytes;
         fs::path path;
-        if (plainBlob) {
+        {
             Bytes plainCipher = TBNCryptThrift::encryptObject(*plainBlob, plainPartKey());
             std::lock_guard<std::mutex> g(fileMutex_);
             if (plainCipher.empty()) {
-                TBN_LOG_ERROR("settings", "the settings could not be encrypted; nothing written");
+                reason = "the settings could not be encrypted";
             } else {
                 settingsBlob_.setSettings(std::move(plainCipher));
                 // Without a key the encrypted part keeps what the file held.
@@ -514,22 +517,114 @@ void TBNSettings::writeFile() {
                 }
                 fileBytes = writeBlob(settingsBlob_);
                 path = filePath_;
+                if (path.empty()) {
+                    reason =
+                        "an unreadable settings file that could not be moved aside is in "
+                        "the way";
+                }
             }
         }
         if (!fileBytes.empty() && !path.empty()) {
             std::error_code ec;
-            if (fs::is_directory(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
-                                 ec)) {
+            const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
+            if (fs::is_directory(folder, ec)) {
                 settingsfile::writeFileAtomically(path, fileBytes);
                 fileWrites_.fetch_add(1, std::memory_order_relaxed);
+                written = true;
             } else {
-                TBN_LOG_WARN("settings", "the settings folder of {} is missing; nothing written",
-                             path.string());
+                reason = "the settings folder " + folder.string() + " is missing";
             }
         }
     } catch (const std::exception& e) {
         logException("saving the settings file", e);
+        reason = e.what();
     }
+    if (!written) {
+        if (reason.empty()) reason = "unknown error";
+        TBN_LOG_ERROR("settings", "the settings were not saved: {}", reason);
+    }
+    noteWriteOutcome(written, reason);
+}
+
+void TBNSettings::noteWriteOutcome(bool written, const std::string& reason) {
+    std::optional<SaveHealth> tell;
+    SaveHealthHandler handler;
+    bool armRetry = false;
+    {
+        std::lock_guard<std::mutex> g(saveMutex_);
+        if (written) {
+            if (savesFailing_) tell = SaveHealth{true, {}};
+            savesFailing_ = false;
+            saveFailure_.clear();
+        } else {
+            if (!savesFailing_) tell = SaveHealth{false, reason};
+            savesFailing_ = true;
+            saveFailure_ = reason;
+            armRetry = !retryArmed_;
+            retryArmed_ = true;
+        }
+        if (tell) handler = saveHealthHandler_;
+    }
+    if (tell) {
+        if (tell->saving) {
+            TBN_LOG_INFO("settings", "the settings are saved again");
+        } else {
+            TBN_LOG_ERROR("settings", "saving the settings fails; retrying every {} s",
+                          kSaveRetrySeconds);
+        }
+        if (handler) handler(*tell);
+    }
+    if (!armRetry) return;
+    // The records are written again even when no change comes to start a save: the
+    // last change before the failure must not wait for the next one.
+    const auto& clock = options_.clock;
+    clock->callAt(clock->deadlineAfter(kSaveRetrySeconds), [weak = weak_from_this()] {
+        auto self = weak.lock();
+        if (!self) return;
+        self->saveQueue_->async([weak] {
+            auto store = weak.lock();
+            if (!store) return;
+            bool retry = false;
+            {
+                std::lock_guard<std::mutex> g(store->saveMutex_);
+                store->retryArmed_ = false;
+                retry = store->savesFailing_;
+            }
+            if (retry) store->writeFile();
+        });
+    });
+}
+
+void TBNSettings::setSaveHealthHandler(SaveHealthHandler handler) {
+    std::optional<SaveHealth> current;
+    {
+        std::lock_guard<std::mutex> g(saveMutex_);
+        saveHealthHandler_ = handler;
+        if (savesFailing_) current = SaveHealth{false, saveFailure_};
+    }
+    if (current && handler) handler(*current);
+}
+
+bool TBNSettings::savesFailing() const {
+    std::lock_guard<std::mutex> g(saveMutex_);
+    return savesFailing_;
+}
+
+bool TBNSettings::updateSettingsDurably(UpdateBlock block, std::vector<std::string> cacheKeys) {
+    std::optional<TBNSettingsComponents> components;
+    for (const auto& k : cacheKeys) cacheBeginUpdate(k);
+    rwQueue_->syncBarrier([&] { components = applyUpdate(block); });
+    for (const auto& k : cacheKeys) cacheEndUpdate(k);
+    if (!components) return false;
+    // The save queued here runs before the block below (the queue is serial), and its
+    // snapshot of the records is taken after the change above.
+    queueSave(*components, false);
+    bool written = false;
+    saveQueue_->sync([&] {
+        std::lock_guard<std::mutex> g(saveMutex_);
+        written = !savesFailing_;
+    });
+    return written;
 }
 
 // ---- observers ------------------------------------------------------------------------------

@@ -153,6 +153,22 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // How many times the file was written since the store was made.
     uint64_t fileWrites() const { return fileWrites_.load(std::memory_order_relaxed); }
 
+    // How saving goes. A failed write starts a streak: the handler hears of its first
+    // failure (saving false, with the reason) and of the first write that works again
+    // (saving true); failures in between are not told again. While writes fail, the
+    // records are written again kSaveRetrySeconds after each failure, so a change made
+    // before the cause went away still reaches the file. The handler is called on the
+    // save queue and must not block; one set during a streak hears of it at once.
+    struct SaveHealth {
+        bool saving = true;
+        std::string reason;
+    };
+    using SaveHealthHandler = std::function<void(const SaveHealth&)>;
+    void setSaveHealthHandler(SaveHealthHandler handler);
+    static constexpr double kSaveRetrySeconds = 15.0;
+    // Whether the last write failed.
+    bool savesFailing() const;
+
     // Adds an observer (held weakly). An observer added twice is told twice.
     void addDelegate(const std::shared_ptr<TBNSettingsDelegate>& delegate);
 
@@ -189,6 +205,12 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // drops `key` from the cache, runs the block and saves with the mask it returns.
     void updateForCacheKey(const Text& key, UpdateBlock block);
     void updateSettings(UpdateBlock block) { updateForCacheKey(std::nullopt, std::move(block)); }
+
+    // Runs the change and writes the file before returning (the observers are told as
+    // after any change). True when the file now holds the change: for changes the next
+    // start cannot do without, which the caller reports only once they are on disk. Not
+    // from inside a read or update block, nor on the save queue.
+    bool updateSettingsDurably(UpdateBlock block, std::vector<std::string> cacheKeys = {});
 
     // The store's records themselves: only for read blocks (read-only) and update
     // blocks. Valid once loaded.
@@ -300,6 +322,11 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     Text pairedDeviceHardwareIdByDeviceId(const Text& deviceId);
     // Refused (with a warning) for a record without hardware id or device id.
     void addPairedDevice(const DevicePtr& device);
+    // A newly paired phone and the client secret it approved, stored together in one
+    // write before returning. True when the file holds both; on false (or a refused
+    // record) neither is kept, so no start ever finds the phone without the secret it
+    // accepts.
+    bool addPairedDeviceWithClientSecret(const DevicePtr& device, const std::string& clientSecret);
     void removePairedDeviceAtHardwareId(const Text& hardwareId);
     void pairDeviceAtHardwareId(const Text& hardwareId);
     void unpairDeviceAtHardwareId(const Text& hardwareId);
@@ -400,6 +427,8 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     // On the save queue: write the file now / when deferred changes wait.
     void writeFile();
     void flushDeferredSave();
+    // On the save queue, after each write: keeps the streak and the retry timer.
+    void noteWriteOutcome(bool written, const std::string& reason);
 
     // Runs inside an exclusive block.
     void loadLocked(const std::filesystem::path& path);
@@ -440,13 +469,18 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     TBNSettingsBlob settingsBlob_;
 
     // Saves waiting for the save queue; one queued task writes them all.
-    std::mutex saveMutex_;
+    mutable std::mutex saveMutex_;
     std::vector<TBNSettingsComponents> pendingMasks_;
     bool saveScheduled_ = false;
     bool urgentSavePending_ = false;  // a queued save is of a change that matters
     bool deferredDirty_ = false;      // deferred changes are not in the file yet
     bool deferredTimerArmed_ = false;
     std::atomic<uint64_t> fileWrites_{0};
+    // The failure streak (guarded by saveMutex_).
+    bool savesFailing_ = false;
+    std::string saveFailure_;
+    bool retryArmed_ = false;
+    SaveHealthHandler saveHealthHandler_;
 
     std::mutex delegatesMutex_;
     std::vector<std::weak_ptr<TBNSettingsDelegate>> delegates_;

@@ -162,6 +162,65 @@ void TBNSettings::addPairedDevice(const DevicePtr& device) {
     });
 }
 
+bool TBNSettings::addPairedDeviceWithClientSecret(const DevicePtr& device,
+                                                  const std::string& clientSecret) {
+    if (!device || !present(device->hardwareId()) || !present(device->deviceId())) {
+        TBN_LOG_WARN("settings", "a paired phone without hardware id or device id is refused");
+        return false;
+    }
+    auto copy = cloneDeviceInfo(device);
+    const std::string hardwareId = *copy->hardwareId();
+    const std::string deviceId = *copy->deviceId();
+    // What the change replaces, to put back when it does not reach the file.
+    struct Before {
+        DevicePtr paired;
+        std::optional<std::string> hardwareIdOfDevice;
+        Text secret;
+        bool secretSet = false;
+    };
+    auto before = std::make_shared<Before>();
+    const bool written = updateSettingsDurably(
+        [copy, hardwareId, deviceId, clientSecret,
+         before](TBNSettings& s) -> TBNSettingsComponents {
+            auto& paired = pairedMap(s);
+            if (auto it = paired.find(hardwareId); it != paired.end()) before->paired = it->second;
+            auto& ids = idMap(s);
+            if (auto it = ids.find(deviceId); it != ids.end())
+                before->hardwareIdOfDevice = it->second;
+            before->secret = s.osxEncryptedSettings().clientSecret();
+            before->secretSet = s.osxEncryptedSettings().clientSecretIsSet();
+            paired[hardwareId] = copy;
+            ids[deviceId] = hardwareId;
+            s.osxEncryptedSettings().setClientSecret(clientSecret);
+            return TBNSettingsComponentPairedDevices;
+        },
+        {std::string("clientSecret")});
+    if (written) return true;
+    TBN_LOG_ERROR("settings", "the new pairing could not be saved; it is dropped");
+    updateForCacheKey(std::string("clientSecret"),
+                      [hardwareId, deviceId, before](TBNSettings& s) -> TBNSettingsComponents {
+                          auto& paired = pairedMap(s);
+                          if (before->paired) {
+                              paired[hardwareId] = before->paired;
+                          } else {
+                              paired.erase(hardwareId);
+                          }
+                          auto& ids = idMap(s);
+                          if (before->hardwareIdOfDevice) {
+                              ids[deviceId] = *before->hardwareIdOfDevice;
+                          } else {
+                              ids.erase(deviceId);
+                          }
+                          if (before->secretSet) {
+                              s.osxEncryptedSettings().setClientSecret(before->secret);
+                          } else {
+                              s.osxEncryptedSettings().unsetClientSecret();
+                          }
+                          return TBNSettingsComponentPairedDevices;
+                      });
+    return false;
+}
+
 void TBNSettings::removePairedDeviceAtHardwareId(const Text& hardwareId) {
     if (!hardwareId) return;
     updateSettings([h = *hardwareId](TBNSettings& s) -> TBNSettingsComponents {

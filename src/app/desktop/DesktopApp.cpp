@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <future>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "app/CrashHooks.h"
@@ -93,9 +94,7 @@ std::optional<std::string> keychainBlocksStartup(TBNKeyChainManager& keychain,
     } catch (const TBNKeyChainItemNotFoundException&) {
         return std::nullopt;  // no key yet: the steps make one
     } catch (const TBNKeyChainException& e) {
-        return std::string("the keychain holding the key of the settings cannot be read (") +
-               e.what() + "); unlock it and start Lumvane again. " + settingFile.string() +
-               " is left as it is.";
+        return notice::keychainUnreadableText(e.what(), settingFile.string());
     }
     return std::nullopt;
 }
@@ -135,6 +134,14 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
                 sayToUserOnce("bluetooth", notice::bluetoothText(state));
             }
         });
+    } else if (bleSpec.rfind("sim:", 0) == 0) {
+        // The simulated radio looks switched off while its hub is not there.
+        const std::string socketPath = bleSpec.substr(4);
+        factory = watchBluetoothState(*factory, [socketPath](ble::CentralState state) {
+            if (state == ble::CentralState::PoweredOff) {
+                sayToUserOnce("radio", notice::simulatedRadioText(socketPath));
+            }
+        });
     }
     std::optional<TBNThriftRemoteMobileSevice::PushConnector> pushConnector;
     if (commandLine.push) {
@@ -156,6 +163,9 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
         channel = InstanceChannel::listen(InstanceChannel::socketFileFor(Paths::settingsFolder()),
                                           &error);
         if (!channel) sayLine("later starts cannot reach this one: " + error);
+    }
+    if (bleSpec.rfind("sim:", 0) == 0 && !unixSocketAnswers(bleSpec.substr(4))) {
+        sayToUserOnce("radio", notice::simulatedRadioText(bleSpec.substr(4)));
     }
 
     // Without a private runtime folder Qt warns on the terminal at the start and after
@@ -202,9 +212,22 @@ int runDesktop(int argc, char** argv, const CommandLine& commandLine,
     TBNSettings& settings = TBNSettings::sharedSettings();
     // The upgrade asks where the computer is for the default of the anonymous reports.
     settings.setLocationZoneSource(makeServiceLayerLocationZoneSource());
+    // A change that does not reach the disk is gone at the next start: say so once per
+    // streak of failed saves, and say when saving works again.
+    settings.setSaveHealthHandler([](const TBNSettings::SaveHealth& health) {
+        tellUser(health.saving ? notice::settingsSavedAgainText()
+                               : notice::settingsNotSavedText(health.reason));
+    });
     auto startup = StartupSteps::runServiceSideSteps(
         TBNKeyChainManager::sharedManager(), settings, TBNSettings::settingsFilePath(),
         TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName, logFilter, logFormatter);
+    if (startup.stopped) {
+        sayLine(*startup.stopped);
+        QMessageBox::critical(nullptr, "Lumvane", QString::fromStdString(*startup.stopped));
+        TBNLogHelper::flushLog();
+        return 1;
+    }
+    if (startup.keychainNotice) sayToUserOnce("keychain", *startup.keychainNotice);
     if (!startup.completed || !settings.isLoaded()) {
         // The settings stay as they are on disk; nothing is replaced behind the user's back.
         sayLine("start-up failed; see the log in " + TBNSettings::logsFolder().string());

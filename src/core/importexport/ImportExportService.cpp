@@ -9,6 +9,7 @@
 
 #include "core/importexport/ImportPayload.h"
 #include "protocol/TBNErrors.h"
+#include "runtime/FreedMemory.h"
 #include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
 
@@ -23,6 +24,8 @@ constexpr const char* kOffline = "Paired device is offline";
 constexpr const char* kInvalidFile = "Invalid file format";
 constexpr const char* kGoogleTimeout = "Timeout of import from google account";
 constexpr const char* kChromeNotOpened = "Google Chrome could not be opened";
+constexpr const char* kNotText = "The file is not a text file";
+constexpr const char* kNotLogins = "Most lines of the file are not logins of this kind";
 
 std::string cancelledText() {
     auto e = TBNErrors::requestCanceledByUser();
@@ -194,6 +197,9 @@ struct ImportExportService::Transfer {
             startedCb = nullptr;
         }
         if (cb) cb(std::move(message));
+        // A large file leaves hundreds of megabytes of small freed pieces behind, which the
+        // allocator would keep for the rest of the run.
+        returnFreedMemoryToSystem();
     }
     // A refusal ends the transfer: approved with the text, then completion with it.
     void refuse(const std::string& message) {
@@ -292,10 +298,21 @@ TBNSiteDataList ImportExportService::loadRecordsFromCSVSource(
     std::optional<TBNCSVLoaderError>* error) {
     TBNSiteDataList sites;
     auto text = readImportFile(file);
+    // Read by column numbers, any bytes give some "logins": a file that is not text, or
+    // whose lines mostly do not have the shape of a login, is refused instead.
+    if (text && !looksLikeText(*text)) {
+        if (error) *error = TBNCSVLoaderError{-4, kNotText};
+        return sites;
+    }
     for (const auto& attempt : csvAttempts(source)) {
         std::optional<TBNCSVLoaderError> attemptError;
+        TBNCSVLoadStats stats;
         sites = TBNCSVLoader::loadFromText(text.value_or(""), attempt.keys, attempt.filters,
-                                           &attemptError);
+                                           &attemptError, &stats);
+        if (!attemptError && stats.misshapenRows * 2 > stats.rows) {
+            attemptError = TBNCSVLoaderError{-5, kNotLogins};
+            sites.clear();
+        }
         if (error) *error = attemptError;
         if (!attemptError) break;
     }

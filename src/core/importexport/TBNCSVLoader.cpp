@@ -26,6 +26,17 @@ std::optional<std::string> readImportFile(const std::filesystem::path& path) {
     return data;
 }
 
+bool looksLikeText(std::string_view bytes) {
+    size_t controls = 0;
+    for (unsigned char c : bytes) {
+        if (c == 0) return false;
+        if ((c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != '\f') || c == 0x7F) {
+            ++controls;
+        }
+    }
+    return controls * 100 <= bytes.size();
+}
+
 TBNCSVKeyMap TBNCSVKeyMap::byName(
     std::initializer_list<std::pair<const std::string, std::string>> m) {
     TBNCSVKeyMap map;
@@ -219,7 +230,9 @@ TBNSiteList TBNCSVLoader::loadFromFile(const std::filesystem::path& path, const 
 
 TBNSiteList TBNCSVLoader::loadFromText(std::string_view text, const TBNCSVKeyMap& keys,
                                        const std::vector<TBNCSVLoaderFilter>& filters,
-                                       std::optional<TBNCSVLoaderError>* error) {
+                                       std::optional<TBNCSVLoaderError>* error,
+                                       TBNCSVLoadStats* stats) {
+    TBNCSVLoadStats counted;
     if (!keys.columns.count("url") && !keys.columns.count("domain")) {
         setError(error, -1, "Missed url key (need 'url' or 'domain' key)");
         return {};
@@ -247,7 +260,11 @@ TBNSiteList TBNCSVLoader::loadFromText(std::string_view text, const TBNCSVKeyMap
         }
         Row row;
         if (haveHeader) {
-            if (line.size() != header.size()) continue;
+            if (line.size() != header.size()) {
+                ++counted.rows;
+                ++counted.misshapenRows;
+                continue;
+            }
             for (size_t i = 0; i < line.size(); ++i) row[header[i]] = std::move(line[i]);
         } else {
             for (size_t i = 0; i < line.size(); ++i) row[std::to_string(i)] = std::move(line[i]);
@@ -270,8 +287,17 @@ TBNSiteList TBNCSVLoader::loadFromText(std::string_view text, const TBNCSVKeyMap
     auto& generator = TBNPasswordGenerator::sharedGenerator();
     TBNSiteList result;
     std::unordered_map<std::string, std::shared_ptr<TBNSiteData>> sites;
+    auto hasColumn = [&](const Row& row, const char* key) {
+        auto k = keys.columns.find(key);
+        return k != keys.columns.end() && row.count(k->second) > 0;
+    };
     for (const auto& row : rows) {
         if (!filters.empty() && filterRow(row, filters)) continue;
+        ++counted.rows;
+        if (!(hasColumn(row, "url") || hasColumn(row, "domain")) || !hasColumn(row, "login") ||
+            !hasColumn(row, "password")) {
+            ++counted.misshapenRows;
+        }
         std::string url = valueFromRow(row, "url", keys).value_or("");
         std::string domain = valueFromRow(row, "domain", keys).value_or("");
         if (url.empty() && domain.empty()) {
@@ -326,6 +352,7 @@ TBNSiteList TBNCSVLoader::loadFromText(std::string_view text, const TBNCSVKeyMap
         if (!duplicate) site->loginData()->push_back(entry);
         if (!url.empty()) site->formUrls()->insert(url);
     }
+    if (stats) *stats = counted;
     if (result.empty()) setError(error, -3, "No entry for import");
     return result;
 }

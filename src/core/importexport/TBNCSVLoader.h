@@ -61,6 +61,15 @@ struct TBNCSVLoaderError {
 
 using TBNSiteList = std::vector<std::shared_ptr<TBNSiteData>>;
 
+// How the lines of a file fitted the key map.
+struct TBNCSVLoadStats {
+    // Data lines that no filter dropped (the header line is not one).
+    size_t rows = 0;
+    // Of those, lines without the columns the map needs for a login: another field count
+    // than the header's, or no url/domain, login and password columns by number.
+    size_t misshapenRows = 0;
+};
+
 class TBNCSVLoader {
   public:
     static TBNSiteList loadFromFile(const std::filesystem::path& path, const TBNCSVKeyMap& keys,
@@ -71,8 +80,14 @@ class TBNCSVLoader {
     // The same over text already in memory (the fuzz target and the benchmark use it).
     static TBNSiteList loadFromText(std::string_view text, const TBNCSVKeyMap& keys,
                                     const std::vector<TBNCSVLoaderFilter>& filters,
-                                    std::optional<TBNCSVLoaderError>* error);
+                                    std::optional<TBNCSVLoaderError>* error,
+                                    TBNCSVLoadStats* stats = nullptr);
 };
+
+// Whether the bytes can be a text file: no NUL byte, and control characters other than
+// tab, line breaks and form feed in at most one byte of a hundred (a binary file has one
+// in ten). Any 8-bit encoding passes; UTF-16 does not.
+bool looksLikeText(std::string_view bytes);
 
 // Whether a text reads as a web address at all (no whitespace or control characters);
 // such an address may still have no host.

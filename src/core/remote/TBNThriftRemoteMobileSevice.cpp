@@ -493,7 +493,21 @@ void TBNThriftRemoteMobileSevice::approveClient(
             info.token, static_cast<int32_t>(info.batteryLevel),
             static_cast<int32_t>(info.batteryState), info.osVersion, info.appVersion,
             static_cast<int32_t>(info.appState), true, true, nullptr, transport->peerPublicKey());
-        settings_->addPairedDevice(record);
+        // The record and the secret the phone now accepts reach the file together, and
+        // before anyone hears of the pairing: a start that finds one without the other,
+        // or neither after "paired" was shown, has lost the phone.
+        if (!settings_->addPairedDeviceWithClientSecret(record, clientSecret)) {
+            TBN_LOG_ERROR(kTag,
+                          "did fail to pair with device: '<{}> {}': the settings could not be "
+                          "saved",
+                          show(info.bleId), show(info.name));
+            if (client_) client_->stop();
+            if (fail) {
+                fail(TBNErrors::internalException(
+                    std::string("the pairing could not be saved in the settings")));
+            }
+            return;
+        }
         // What the link read while the phone was approving (its app state, its battery)
         // came while there was no record to take it; from here on reports reach the
         // record, and it takes the link's latest view now.
@@ -507,7 +521,6 @@ void TBNThriftRemoteMobileSevice::approveClient(
                 static_cast<int32_t>(latest.batteryState), record->osVersion(),
                 record->appVersion(), static_cast<int32_t>(latest.appState), true);
         }
-        settings_->setClientSecret(clientSecret);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             clientAuth_ = newAuth;

@@ -656,6 +656,11 @@ void TBNThriftRemoteMobileSevice::importRecords(SiteList sites, std::shared_ptr<
             auto importError = errorOf(importResponse);
             if (!importResponse)
                 importError = TBNErrors::internalException(std::string("no answer"));
+            // The records are with the phone: their memory goes before the caller hears
+            // of the end (and gives what was freed back to the system then).
+            importRequest.reset();
+            collection.reset();
+            SiteList().swap(sites);
             if (completion) completion(importError);
             if (importError) {
                 TBN_LOG_ERROR(kTag,

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,15 @@ inline constexpr KeychainStatus kKeychainItemNotFound = -25300;
 inline constexpr KeychainStatus kKeychainInteractionNotAllowed = -25308;
 inline constexpr KeychainStatus kKeychainDecode = -26275;
 
+// Items kept in the fallback file instead of the store they belong in.
+struct KeychainFallbackUse {
+    // The folder of the file.
+    std::filesystem::path folder;
+    // The preferred store's answer when it refused an item in this process; nothing when
+    // the items were already in the file from an earlier run.
+    std::optional<KeychainStatus> refused;
+};
+
 // A store of generic-password items: one value (bytes) per service name.
 class KeychainStore {
   public:
@@ -41,11 +51,17 @@ class KeychainStore {
     virtual KeychainStatus deleteItem(const std::string& service) = 0;
     // For log lines: which store this is.
     virtual std::string storeName() const = 0;
+    // Whether items went to (or were read from) a fallback file because the preferred
+    // store did not take them; nothing for a store without a fallback.
+    virtual std::optional<KeychainFallbackUse> fallbackUse() const { return std::nullopt; }
 };
 
 // The keychain of this machine: the Secret Service when one answers on the
-// session bus, otherwise a 0600 file in the given folder (with a warning in the
-// log).
+// session bus, with a 0600 file in the given folder for the items it does not take;
+// the file alone (with a warning in the log) when no Secret Service answers.
 std::shared_ptr<KeychainStore> makeSystemKeychainStore(const std::filesystem::path& fallbackFolder);
+// The same around a given preferred store (the Secret Service, or a stand-in).
+std::shared_ptr<KeychainStore> makeKeychainStore(std::shared_ptr<KeychainStore> preferred,
+                                                 const std::filesystem::path& fallbackFolder);
 
 }  // namespace lumvane

@@ -581,7 +581,8 @@ class ProgressWidget : public WizardPageWidget {
         done_->setVisible(page_->done());
         failed_->setVisible(page_->failed());
         failedMessage_->setVisible(page_->failed());
-        failedMessage_->setText(QString::fromStdString(page_->failureMessage()));
+        // Messages of our own are localisation keys; others (the phone's) show as they are.
+        failedMessage_->setText(wizardText(page_->failureMessage()));
     }
 
   private:

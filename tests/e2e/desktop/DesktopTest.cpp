@@ -97,7 +97,7 @@ TEST_F(DesktopTest, StartUpTextsAreNoticesAndSIGUSR1OpensTheRegistrationWindow) 
         lumvane_->waitForLine("^lumvane: serving http://127.0.0.1:19521/thrift$", kStartTime))
         << lumvane_->output() << lumvane_->errors();
     // The private bus has no keyring and the home no push certificate.
-    for (const char* text : {"no Secret Service", "no push certificate"}) {
+    for (const char* text : {"no Secret Service", "the phone is reached only while"}) {
         EXPECT_TRUE(lumvane_->waitForLine(std::string("^lumvane: ") + text, Seconds(1)))
             << lumvane_->output();
         EXPECT_TRUE(notifications_->waitForLine(
@@ -118,6 +118,27 @@ TEST_F(DesktopTest, StartUpTextsAreNoticesAndSIGUSR1OpensTheRegistrationWindow) 
         << notifications_->output();
     EXPECT_FALSE(lumvane_->waitExit(Seconds(1))) << "SIGUSR1 ended the program";
 
+    lumvane_->signal(SIGTERM);
+    auto status = lumvane_->waitExit(Seconds(30));
+    ASSERT_TRUE(status);
+    EXPECT_EQ(*status, 0) << lumvane_->errors();
+}
+
+// What a start has to say reaches the desktop as a notice too, also when it was found
+// before the notices were set up (the simulated radio is checked first of all).
+TEST_F(DesktopTest, WhatTheStartSaysIsAlsoANotice) {
+    ASSERT_NO_FATAL_FAILURE(seedDoneWizard());
+    const fs::path nowhere = home_->path() / "no-hub.sock";
+    lumvane_ = start({Programs::lumvane(), "--ble=sim:" + nowhere.string()}, "lumvane");
+    ASSERT_TRUE(lumvane_->waitForLine("^lumvane: the simulated radio is not there ", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    ASSERT_TRUE(lumvane_->waitForLine("^lumvane: status item shown$", kStartTime))
+        << lumvane_->output() << lumvane_->errors();
+    EXPECT_TRUE(notifications_->waitForLine(
+        "^notify id=[0-9]+ replaces=[0-9]+ app=Lumvane summary=Lumvane.*simulated radio is "
+        "not there",
+        kStartTime))
+        << notifications_->output();
     lumvane_->signal(SIGTERM);
     auto status = lumvane_->waitExit(Seconds(30));
     ASSERT_TRUE(status);

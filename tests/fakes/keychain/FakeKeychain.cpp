@@ -19,6 +19,7 @@ KeychainStatus FakeKeychain::addItem(const std::string& service,
                                      const std::vector<uint8_t>& value) {
     std::lock_guard guard(mutex_);
     if (auto failure = takeFailure(Operation::add)) return *failure;
+    if (refusal_) return *refusal_;
     if (items_.count(service) != 0) return kKeychainDuplicateItem;
     items_[service] = value;
     return kKeychainSuccess;
@@ -47,6 +48,11 @@ void FakeKeychain::setAvailable(bool available) {
 void FakeKeychain::failNextWith(Operation operation, KeychainStatus status) {
     std::lock_guard guard(mutex_);
     nextFailure_[operation] = status;
+}
+
+void FakeKeychain::refuseToStore(std::optional<KeychainStatus> status) {
+    std::lock_guard guard(mutex_);
+    refusal_ = status;
 }
 
 size_t FakeKeychain::itemCount() const {

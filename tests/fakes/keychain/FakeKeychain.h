@@ -22,6 +22,9 @@ class FakeKeychain final : public KeychainStore {
     void setAvailable(bool available);
     // The next call of that operation returns the status instead of doing anything.
     void failNextWith(Operation operation, KeychainStatus status);
+    // Plays a Secret Service that answers but takes nothing: every add returns the
+    // status (nothing: adds work again); reads and deletes go on as before.
+    void refuseToStore(std::optional<KeychainStatus> status);
     size_t itemCount() const;
 
   private:
@@ -31,6 +34,7 @@ class FakeKeychain final : public KeychainStore {
     std::map<std::string, std::vector<uint8_t>> items_;
     bool available_ = true;
     std::map<Operation, KeychainStatus> nextFailure_;
+    std::optional<KeychainStatus> refusal_;
 };
 
 }  // namespace lumvane

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -14,6 +16,8 @@
 #include "crypto/TBNKeyChainManager.h"
 #include "extension/browser/TBNBrowserExtensionManager.h"
 #include "keychain/FakeKeychain.h"
+#include "mounts/PrivateMounts.h"
+#include "platform/keychain/FileKeychain.h"
 #include "runtime/Paths.h"
 #include "runtime/log/TBNLogger.h"
 #include "settings/TBNSettings.h"
@@ -22,6 +26,7 @@ namespace lumvane {
 namespace {
 
 namespace fs = std::filesystem;
+using test::SmallTmpfs;
 
 Bytes readBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -97,12 +102,131 @@ TEST_F(StartupStepsTest, SettingsKeyIsKeptWhenGoodAndReplacedWhenMissingOrBroken
     }
 }
 
-TEST_F(StartupStepsTest, AnUnavailableKeychainStillGivesAKeyForThisRun) {
-    store_->setAvailable(false);
-    const Bytes key = StartupSteps::settingsKey(*keychain_);
-    EXPECT_EQ(key.size(), 32u);
-    store_->setAvailable(true);
+TEST_F(StartupStepsTest, AKeyNothingCanStoreStopsTheStartBeforeAnySettingsFileIsWritten) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    struct Case {
+        const char* name;
+        bool needsMount;
+        // The keychain this start gets; `disk` is a full file system when mounted.
+        std::function<std::shared_ptr<KeychainStore>(SmallTmpfs& disk)> keychain;
+    };
+    const std::vector<Case> cases = {
+        // No keychain answers and there is no file store behind it.
+        {"unavailable", false,
+         [&](SmallTmpfs&) {
+             store_->setAvailable(false);
+             return store_;
+         }},
+        // The keyring refuses, and the key file's disk is full.
+        {"refused, file disk full", true,
+         [&](SmallTmpfs& disk) {
+             store_->refuseToStore(kKeychainNotAvailable);
+             disk.fill();
+             return makeKeychainStore(store_, disk.path() / "Lumvane");
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsMount && !test::inPrivateMountNamespace()) {
+            std::cerr << "skipped (" << c.name << "): " << test::privateMountNamespaceProblem()
+                      << "\n";
+            continue;
+        }
+        store_ = std::make_shared<FakeKeychain>();
+        SmallTmpfs disk(32 * 1024);
+        if (c.needsMount) ASSERT_TRUE(disk.mounted());
+        TBNKeyChainManager keychain(c.keychain(disk));
+        auto settings = newSettings();
+        auto result = StartupSteps::runServiceSideSteps(keychain, *settings, settingFile_, old,
+                                                        nullptr, nullptr);
+        settings->waitForPendingSaves();
+        EXPECT_FALSE(result.completed);
+        ASSERT_TRUE(result.stopped);
+        EXPECT_NE(result.stopped->find("key of the settings cannot be stored"), std::string::npos)
+            << *result.stopped;
+        // Nothing was written that the next start could not read.
+        EXPECT_FALSE(fs::exists(settingFile_));
+        EXPECT_FALSE(settings->isLoaded());
+    }
+}
+
+TEST_F(StartupStepsTest, AKeyTheKeyringRefusesIsKeptInTheFileAndTheNextStartOpensTheSettings) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    const fs::path folder = settingFile_.parent_path();
+    // A Secret Service that answers but has no collection to store into.
+    store_->refuseToStore(kKeychainNotAvailable);
+    TBNKeyChainManager first(makeKeychainStore(store_, folder));
+    auto before = newSettings();
+    auto r1 =
+        StartupSteps::runServiceSideSteps(first, *before, settingFile_, old, nullptr, nullptr);
+    ASSERT_TRUE(r1.completed);
+    ASSERT_TRUE(r1.keychainNotice);
+    EXPECT_NE(r1.keychainNotice->find(folder.string()), std::string::npos) << *r1.keychainNotice;
+    EXPECT_NE(r1.keychainNotice->find("No keychain is available"), std::string::npos)
+        << *r1.keychainNotice;
+    auto device = std::make_shared<TBNOSXDeviceInfo>();
+    device->setHardwareId("AA:BB:CC:DD:EE:FF");
+    device->setDeviceId("phone-1");
+    ASSERT_TRUE(before->addPairedDeviceWithClientSecret(device, "secret-1"));
+    before->waitForPendingSaves();
     EXPECT_EQ(store_->itemCount(), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat((folder / FileKeychain::kFileName).c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // The next start: the keyring still refuses; the key is found in the file.
+    TBNKeyChainManager second(makeKeychainStore(store_, folder));
+    auto after = newSettings();
+    auto r2 =
+        StartupSteps::runServiceSideSteps(second, *after, settingFile_, old, nullptr, nullptr);
+    ASSERT_TRUE(r2.completed);
+    EXPECT_EQ(r2.settingsAttempt, 1);
+    EXPECT_FALSE(r2.settingsMovedAside);
+    EXPECT_TRUE(after->isPairedDeviceByDeviceId(std::string("phone-1")));
+    EXPECT_EQ(after->clientSecret(), std::optional<std::string>("secret-1"));
+    EXPECT_EQ(r2.extensionCredentials, r1.extensionCredentials);
+    // Said at every start the key lives there, without a refusal of this run to name.
+    ASSERT_TRUE(r2.keychainNotice);
+    EXPECT_EQ(r2.keychainNotice->find("refused"), std::string::npos) << *r2.keychainNotice;
+
+    // A keyring that takes items again: the key already in the file stays the key.
+    store_->refuseToStore(std::nullopt);
+    TBNKeyChainManager third(makeKeychainStore(store_, folder));
+    auto later = newSettings();
+    auto r3 = StartupSteps::runServiceSideSteps(third, *later, settingFile_, old, nullptr, nullptr);
+    ASSERT_TRUE(r3.completed);
+    EXPECT_EQ(r3.settingsAttempt, 1);
+    EXPECT_TRUE(later->isPairedDeviceByDeviceId(std::string("phone-1")));
+}
+
+TEST_F(StartupStepsTest, AnUnreadableKeychainWithSettingsThereStopsAndLeavesThemAlone) {
+    const fs::path old = TBNSettings::oldSettingFolder() / TBNSettings::kSettingsFileName;
+    auto first = newSettings();
+    ASSERT_TRUE(
+        StartupSteps::runServiceSideSteps(*keychain_, *first, settingFile_, old, nullptr, nullptr)
+            .completed);
+    first->waitForPendingSaves();
+    const Bytes sealed = readBytes(settingFile_);
+    const auto files = settingsFolderFiles();
+
+    // A locked keyring: no key can be read, and a fresh one would not open the file.
+    store_->setAvailable(false);
+    auto second = newSettings();
+    auto result =
+        StartupSteps::runServiceSideSteps(*keychain_, *second, settingFile_, old, nullptr, nullptr);
+    second->waitForPendingSaves();
+    ASSERT_TRUE(result.stopped);
+    EXPECT_NE(result.stopped->find(settingFile_.string()), std::string::npos);
+    EXPECT_EQ(readBytes(settingFile_), sealed);
+    EXPECT_EQ(settingsFolderFiles(), files);
+
+    // Unlocked again: everything is where it was.
+    store_->setAvailable(true);
+    auto third = newSettings();
+    auto again =
+        StartupSteps::runServiceSideSteps(*keychain_, *third, settingFile_, old, nullptr, nullptr);
+    EXPECT_TRUE(again.completed);
+    EXPECT_EQ(again.settingsAttempt, 1);
 }
 
 TEST_F(StartupStepsTest, SettingsOpenWithTheKeyOnLaterStarts) {

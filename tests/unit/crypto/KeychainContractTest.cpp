@@ -47,6 +47,22 @@ struct FileStore {
     ~FileStore() { fs::remove_all(folder.parent_path()); }
 };
 
+// The Secret Service with the file store behind it: once as a keyring that takes every
+// item, once as one that refuses them all (every item then lives in the file).
+template <bool kRefuses>
+struct WithFileFallback {
+    static constexpr const char* kName = kRefuses ? "RefusedToFile" : "TakenByKeyring";
+    std::shared_ptr<FakeKeychain> keyring = [] {
+        auto k = std::make_shared<FakeKeychain>();
+        if (kRefuses) k->refuseToStore(kKeychainNotAvailable);
+        return k;
+    }();
+    fs::path folder = freshFolder(kName) / "Lumvane";
+    std::shared_ptr<KeychainStore> open() { return makeKeychainStore(keyring, folder); }
+    std::shared_ptr<KeychainStore> reopen() { return open(); }
+    ~WithFileFallback() { fs::remove_all(folder.parent_path()); }
+};
+
 struct SecretServiceStore {
     static constexpr const char* kName = "SecretService";
     std::shared_ptr<KeychainStore> open() { return SecretServiceKeychain::connect(); }
@@ -85,7 +101,8 @@ struct KindNames {
     }
 };
 
-using Kinds = ::testing::Types<FakeStore, FileStore, SecretServiceStore>;
+using Kinds = ::testing::Types<FakeStore, FileStore, WithFileFallback<false>,
+                               WithFileFallback<true>, SecretServiceStore>;
 TYPED_TEST_SUITE(KeychainContract, Kinds, KindNames);
 
 TYPED_TEST(KeychainContract, MissingItemIsNotFound) {
@@ -128,6 +145,61 @@ TYPED_TEST(KeychainContract, ItemsAreSeparateAndPersist) {
     EXPECT_EQ(again->deleteItem(a), kKeychainSuccess);
     EXPECT_EQ(this->store->copyItem(a, got), kKeychainItemNotFound);
     EXPECT_EQ(this->store->deleteItem(odd), kKeychainSuccess);
+}
+
+TEST(FallbackKeychain, ItemsGoWhereTheyAreKeptAndTheUseOfTheFileIsTold) {
+    WithFileFallback<false> kind;
+    auto store = kind.open();
+    ASSERT_EQ(store->addItem("taken", bytesOf("1")), kKeychainSuccess);
+    EXPECT_EQ(kind.keyring->itemCount(), 1u);
+    EXPECT_FALSE(store->fallbackUse());
+
+    // Taken without complaint but not given back (a collection that keeps nothing).
+    kind.keyring->failNextWith(FakeKeychain::Operation::copy, kKeychainItemNotFound);
+    ASSERT_EQ(store->addItem("kept nowhere", bytesOf("2")), kKeychainSuccess);
+    EXPECT_EQ(kind.keyring->itemCount(), 1u) << "the keyring's useless copy is removed";
+    auto use = store->fallbackUse();
+    ASSERT_TRUE(use);
+    EXPECT_EQ(use->folder, kind.folder);
+    EXPECT_TRUE(use->refused);
+
+    // Refused outright.
+    kind.keyring->refuseToStore(kKeychainNotAvailable);
+    ASSERT_EQ(store->addItem("refused", bytesOf("3")), kKeychainSuccess);
+    EXPECT_EQ(store->fallbackUse()->refused, kKeychainNotAvailable);
+
+    // A later process finds each item, and says the file is in use without a refusal.
+    kind.keyring->refuseToStore(std::nullopt);
+    auto later = kind.reopen();
+    EXPECT_FALSE(later->fallbackUse());
+    Bytes got;
+    for (const auto& [name, value] :
+         {std::pair{"taken", "1"}, std::pair{"kept nowhere", "2"}, std::pair{"refused", "3"}}) {
+        ASSERT_EQ(later->copyItem(name, got), kKeychainSuccess) << name;
+        EXPECT_EQ(got, bytesOf(value));
+    }
+    ASSERT_TRUE(later->fallbackUse());
+    EXPECT_FALSE(later->fallbackUse()->refused);
+
+    // Replacing an item the file holds, once the keyring takes items again, moves it
+    // there: the file's older copy must not hide the new value.
+    ASSERT_EQ(later->deleteItem("refused"), kKeychainSuccess);
+    ASSERT_EQ(later->addItem("refused", bytesOf("4")), kKeychainSuccess);
+    ASSERT_EQ(kind.reopen()->copyItem("refused", got), kKeychainSuccess);
+    EXPECT_EQ(got, bytesOf("4"));
+    EXPECT_EQ(kind.keyring->itemCount(), 2u);
+}
+
+TEST(FallbackKeychain, AnUnreadableFileIsNotAMissingItem) {
+    WithFileFallback<true> kind;
+    auto store = kind.open();
+    ASSERT_EQ(store->addItem("key", bytesOf("v")), kKeychainSuccess);
+    // The file cannot be opened (a folder stands in its place): reading must fail, not
+    // answer "not found", or a caller would make a new key.
+    fs::rename(kind.folder / FileKeychain::kFileName, kind.folder / "moved");
+    fs::create_directories(kind.folder / FileKeychain::kFileName);
+    Bytes got;
+    EXPECT_EQ(store->copyItem("key", got), kKeychainIOError);
 }
 
 TEST(FileKeychain, FileAndFolderAreReadableByTheUserOnly) {
@@ -227,7 +299,7 @@ TEST(SystemKeychainStore, PicksSecretServiceWhenItAnswers) {
     }
     auto store = makeSystemKeychainStore(freshFolder("unused"));
     ASSERT_TRUE(store);
-    EXPECT_EQ(store->storeName(), "secret-service");
+    EXPECT_EQ(store->storeName(), "secret-service+file");
 }
 
 // Starts a private D-Bus session with its own unlocked GNOME Keyring and runs the

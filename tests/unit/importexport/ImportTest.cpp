@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <any>
+#include <random>
 
 #include "ImportExportTestSupport.h"
 #include "core/importexport/LoginFiles.h"
@@ -252,6 +253,49 @@ TEST_F(ImportTest, EveryFailureEndsWithOneCompletion) {
         EXPECT_EQ(log.snapshot(), (Events{"completion:" + c.message})) << c.source << " " << c.file;
     }
     EXPECT_EQ(phone_->imports, 0);
+}
+
+// Read by column numbers, any bytes give "logins": what is not a password export must be
+// refused before anything reaches the phone.
+TEST_F(ImportTest, WhatIsNotALoginExportIsRefusedBeforeThePhoneHearsOfIt) {
+    std::mt19937 random(20240611);
+    // 1 MB of random bytes.
+    std::string noise(1 << 20, '\0');
+    for (auto& c : noise) c = static_cast<char>(random() & 0xFF);
+    auto binary = dir_ / "export.csv";
+    writeText(binary, noise);
+    // Text, but nine lines in ten have no field separators at all: a log or a letter
+    // with a few comma-rich lines in it.
+    std::string prose;
+    for (int i = 0; i < 500; ++i) {
+        if (i % 10 == 0) {
+            prose += "https://host" + std::to_string(i) + ".example.org,word" + std::to_string(i) +
+                     ",more words," + "note,host" + std::to_string(i) + ".example.org,x,0\n";
+        } else {
+            prose += "Line " + std::to_string(i) + " of a text that holds no logins at all\n";
+        }
+    }
+    auto letter = dir_ / "letter.csv";
+    writeText(letter, prose);
+    struct Case {
+        TBNImportSource source;
+        fs::path file;
+        const char* message;
+    };
+    for (const Case& c :
+         {Case{TBNImportSource::LASTPASS_CSV, binary, "The file is not a text file"},
+          Case{TBNImportSource::KEEPASS_CSV, binary, "The file is not a text file"},
+          Case{TBNImportSource::LASTPASS_CSV, letter,
+               "Most lines of the file are not logins of this kind"}}) {
+        SCOPED_TRACE(c.file.filename().string());
+        EXPECT_EQ(runImport(*service_, c.source, c.file),
+                  (Events{std::string("completion:") + c.message}));
+    }
+    EXPECT_EQ(phone_->imports, 0);
+    // A real export whose lines are partly secure notes (no login, no password) still
+    // goes through: those lines have the shape of a login.
+    EXPECT_EQ(runImport(*service_, TBNImportSource::LASTPASS_CSV, fixture("lastpass.csv")),
+              kImportSucceeded);
 }
 
 TEST_F(ImportTest, NoPairedPhoneAnswersAtOnce) {

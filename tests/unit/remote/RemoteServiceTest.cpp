@@ -1,12 +1,16 @@
 // The remote phone service against the simulated phone's vault: QR pairing and approval,
 // wake-up by push, storage calls with the Mac's credentials, errors, unpairing, keys.
+#include <fstream>
 #include <future>
 
+#include <thrift/protocol/TBinaryProtocol.h>
 #include <nlohmann/json.hpp>
 
 #include "RemoteTestSupport.h"
 #include "crypto/TBNCryptHash.h"
+#include "crypto/TBNCryptThrift.h"
 #include "protocol/TBNErrors.h"
+#include "runtime/Digest.h"
 #include "runtime/TBNUtil.h"
 
 namespace lumvane::remotetest {
@@ -169,6 +173,79 @@ TEST_F(RemoteServiceTest, PairingFailuresLeaveTheCredentialsAndSettingsUntouched
     EXPECT_EQ(phoneCalls("approveClient"), approvalsBefore);
     EXPECT_FALSE(settings_->clientSecret());
     EXPECT_FALSE(service_->pairingInProgress());
+}
+
+// What a start after a crash would find in the settings file: the paired phone's device
+// id and the client secret, read straight from the bytes on disk.
+struct OnDisk {
+    std::optional<std::string> pairedDeviceId;
+    std::optional<std::string> clientSecret;
+};
+
+OnDisk readOnDisk(const fs::path& file) {
+    OnDisk found;
+    std::ifstream in(file, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (bytes.empty()) return found;
+    auto buffer = std::make_shared<apache::thrift::transport::TMemoryBuffer>(
+        reinterpret_cast<uint8_t*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+        apache::thrift::transport::TMemoryBuffer::COPY);
+    apache::thrift::protocol::TBinaryProtocol protocol(buffer);
+    TBNSettingsBlob blob;
+    blob.read(&protocol);
+    TBNEncryptedBlob plain;
+    TBNCryptThrift::decryptObject(plain, *blob.settings(),
+                                  sha256(std::string_view(TBNSettings::kPlainPartPhrase)));
+    TBNOSXSettings settings;
+    TBNCryptThrift::getObject(settings, plain);
+    if (settings.pairedDevices() && !settings.pairedDevices()->empty()) {
+        found.pairedDeviceId = settings.pairedDevices()->begin()->second->deviceId();
+    }
+    if (blob.encryptedSettings()) {
+        TBNEncryptedBlob sealed;
+        TBNCryptThrift::decryptObject(sealed, *blob.encryptedSettings(), testSettingsKey());
+        TBNOSXEncryptedSettings encrypted;
+        TBNCryptThrift::getObject(encrypted, sealed);
+        found.clientSecret = encrypted.clientSecret();
+    }
+    return found;
+}
+
+// "Paired" is said once a start killed right after it would still find the phone: the
+// record and the secret the phone accepts are on disk together before the success call.
+TEST_F(RemoteServiceTest, APairingIsReportedOnlyOnceThePhoneAndItsSecretAreOnDisk) {
+    makeService();
+    const Bytes qrKey = TBNCryptAES::generateKey();
+    phoneScansQr(qrKey, "ABCDEF0123456789", "SECRET-ON-DISK");
+    auto seen = std::make_shared<std::promise<OnDisk>>();
+    const fs::path file = root_ / TBNSettings::kSettingsFileName;
+    service_->startPairWithAuthKey(
+        qrKey, "ABCDEF0123456789", [](const std::string&) {},
+        [seen, file](uint32_t) { seen->set_value(readOnDisk(file)); },
+        [seen](const std::shared_ptr<TBNError>&) { seen->set_value(OnDisk{}); });
+    auto done = seen->get_future();
+    ASSERT_EQ(done.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    const OnDisk onDisk = done.get();
+    EXPECT_EQ(onDisk.pairedDeviceId, phone_.deviceId());
+    EXPECT_EQ(onDisk.clientSecret, std::optional<std::string>("SECRET-ON-DISK"));
+}
+
+TEST_F(RemoteServiceTest, APairingTheSettingsCannotKeepIsReportedAsFailed) {
+    makeService();
+    const Bytes qrKey = TBNCryptAES::generateKey();
+    phoneScansQr(qrKey, "FEDCBA9876543210", "SECRET-LOST");
+    // The settings folder is gone: no save can reach the disk.
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+    auto result = startPairing(qrKey, "FEDCBA9876543210");
+    auto failed = result->failure.get_future();
+    ASSERT_EQ(failed.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_TRUE(failed.get());
+    EXPECT_FALSE(settings_->firstPairedDevice());
+    EXPECT_FALSE(settings_->clientSecret());
+    EXPECT_EQ(service_->clientAuth()->clientSecret(), std::string(""));
+    EXPECT_FALSE(service_->pairingInProgress());
+    fs::create_directories(root_);
 }
 
 TEST_F(RemoteServiceTest, PairingWithThePhoneGoneTimesOutOnTheClock) {

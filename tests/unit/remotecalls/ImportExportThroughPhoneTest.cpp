@@ -291,6 +291,26 @@ TEST_F(HandOverTest, ImportCountsLoginsAndSendsTheCompressedCollection) {
     EXPECT_TRUE(got.u2fRecords() && got.u2fRecords()->empty());
 }
 
+// The end of an import is where the process gives freed memory back to the system: by
+// then nothing of the service may still hold the records, or a large import stays in
+// memory for the rest of the run.
+TEST_F(HandOverTest, NothingHoldsTheImportedRecordsWhenTheImportEnds) {
+    startService();
+    auto sites = sitesWithLogins({3, 2});
+    std::weak_ptr<TBNSiteData> site = sites[0];
+    std::weak_ptr<TBNLoginData> login = sites[1]->loginData()->at(0);
+    Outcome o;
+    bool releasedAtEnd = false;
+    service_->importRecords(std::move(sites), nullptr, "Lumvane CSV", "a.csv",
+                            record(o, "approved"), [&](const std::shared_ptr<TBNError>& e) {
+                                releasedAtEnd = site.expired() && login.expired();
+                                o.add("completion:" + text(e));
+                            });
+    ASSERT_TRUE(eventually([&] { return o.snapshot().size() == 2; }));
+    EXPECT_EQ(o.snapshot(), (std::vector<std::string>{"approved:nil", "completion:nil"}));
+    EXPECT_TRUE(releasedAtEnd);
+}
+
 TEST_F(HandOverTest, CancelAfterApprovalStopsBeforeTheRecordsLeave) {
     startService();
     Outcome o;

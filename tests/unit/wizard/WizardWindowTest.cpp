@@ -185,8 +185,9 @@ TEST_F(WizardWindowTest, ScreenshotOfEveryImportAndExportPage) {
     completion[0]("Unsuported data format");
     world.pump();
     EXPECT_TRUE(window_->button(WizardButton::Next)->isEnabled());
+    // The message is a key of ours: the window shows its text, spelt right.
     EXPECT_EQ(window_->findChild<QLabel*>("failedMessageTextField")->text(),
-              "Unsuported data format");
+              "Unsupported data format");
     shoot("14-import-failed");
     openAt<WizardImportProgressPage>(2, "/tmp/x.csv");
     approved[1](std::nullopt);
