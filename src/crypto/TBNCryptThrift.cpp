@@ -5,10 +5,13 @@
 #include <thrift/transport/TBufferTransports.h>
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <climits>
 
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
+#include "crypto/RandomSource.h"
 #include "crypto/TBNCryptRnd.h"
 #include "protocol/ProtocolLimits.h"
 #include "runtime/BZip2.h"
@@ -76,10 +79,42 @@ Bytes payloadOf(const std::optional<Bytes>& blob) {
 
 }  // namespace
 
+namespace {
+
+// Random bytes for salts. A salt is drawn for every sealed message, and each call into
+// the system source costs far more than the bytes it gives, so the system's bytes come
+// through a per-thread store filled in bulk. A salt is no secret: it is written next to
+// the ciphertext. Another source (a test's) is asked directly, byte for byte as needed.
+void saltBytes(uint8_t* out, size_t n) {
+    RandomSource& source = currentRandomSource();
+    if (&source != &systemRandomSource()) {
+        source.fill({out, n});
+        return;
+    }
+    struct Store {
+        std::array<uint8_t, 1024> bytes;
+        size_t used = sizeof bytes;
+    };
+    thread_local Store store;
+    if (store.bytes.size() - store.used < n) {
+        source.fill(store.bytes);
+        store.used = 0;
+    }
+    std::memcpy(out, store.bytes.data() + store.used, n);
+    store.used += n;
+}
+
+}  // namespace
+
 int64_t TBNCryptThrift::generateSalt() {
-    const uint64_t high = TBNCryptRnd::randomWord();
-    const uint64_t low = TBNCryptRnd::randomWord();
-    return static_cast<int64_t>(high << 32 | low);
+    // Two words, each uniform over 0 ... 0xFFFFFFFE like TBNCryptRnd::randomWord(), drawn
+    // together.
+    uint32_t words[2];
+    saltBytes(reinterpret_cast<uint8_t*>(words), sizeof words);
+    for (uint32_t& word : words) {
+        while (word == 0xFFFFFFFFu) saltBytes(reinterpret_cast<uint8_t*>(&word), sizeof word);
+    }
+    return static_cast<int64_t>(uint64_t{words[0]} << 32 | words[1]);
 }
 
 int64_t TBNCryptThrift::marker() {
