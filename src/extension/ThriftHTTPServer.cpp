@@ -622,12 +622,35 @@ class ThriftHTTPConnection : public ConnectionBase,
     tcp::socket& socket() { return beast::get_lowest_layer(stream_); }
 
     // Closes the connection when the phase it is in lasts too long; the whole of a
-    // phase counts, however the bytes trickle in.
+    // phase counts, however the bytes trickle in. Most phases end long before their
+    // deadline, so the timer is moved only when a deadline comes sooner than the one it
+    // is set for: otherwise it fires as set, and then looks at the deadline in force.
+    // It is never set further out than a request's deadline, so that a kept-alive
+    // connection whose next request begins finds it set early enough already.
     void arm(std::chrono::milliseconds limit) {
-        timer_.expires_after(limit);
-        timer_.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
-            if (ec) return;
-            if (auto self = weak.lock()) self->abort();
+        const auto now = Clock::now();
+        deadline_ = now + limit;
+        if (timerSet_ && timerAt_ <= deadline_) return;
+        setTimer(std::min(deadline_, now + engine_.options().requestDeadline));
+    }
+    // The phase has no deadline (the request is with a worker).
+    void disarm() { deadline_ = Clock::time_point::max(); }
+
+    void setTimer(Clock::time_point at) {
+        timerSet_ = true;
+        timerAt_ = at;
+        timer_.expires_at(at);  // a wait already set ends as cancelled
+        timer_.async_wait([weak = this->weak_from_this(), wait = ++timerWaits_](
+                              beast::error_code ec) {
+            auto self = weak.lock();
+            if (ec || !self || wait != self->timerWaits_) return;
+            self->timerSet_ = false;
+            const auto now = Clock::now();
+            if (now >= self->deadline_) return self->abort();
+            if (self->deadline_ != Clock::time_point::max()) {
+                self->setTimer(
+                    std::min(self->deadline_, now + self->engine_.options().requestDeadline));
+            }
         });
     }
 
@@ -636,7 +659,12 @@ class ThriftHTTPConnection : public ConnectionBase,
         parser_.emplace();
         parser_->body_limit(engine_.options().maxBodyBytes);
         parser_->header_limit(16 * 1024);
-        if (buffer_.size() > 0) return readHead();  // pipelined bytes are already here
+        if (buffer_.size() > 0) {
+            // Pipelined bytes are already here; read them from a fresh handler, so that
+            // a run of small requests does not nest one answer inside the other.
+            asio::post(engine_.io(), [self = this->shared_from_this()] { self->readHead(); });
+            return;
+        }
         // A new connection has the request deadline for its first request; one that
         // was served may wait longer for its next.
         if (served_ == 0) {
@@ -660,6 +688,14 @@ class ThriftHTTPConnection : public ConnectionBase,
         const bool fresh = phase() == Phase::Fresh;
         enter(Phase::Reading);
         if (!fresh) arm(engine_.options().requestDeadline);
+        // A small request usually came whole with its first bytes: parsed here, it needs
+        // no further read.
+        if (buffer_.size() > 0) {
+            beast::error_code ec;
+            buffer_.consume(parser_->put(buffer_.data(), ec));
+            if (!ec && parser_->is_header_done()) return headRead();
+            if (ec && ec != http::error::need_more) return readFailed(ec);
+        }
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](beast::error_code ec, size_t) {
                                     if (ec) return self->readFailed(ec);
@@ -701,6 +737,12 @@ class ThriftHTTPConnection : public ConnectionBase,
     }
 
     void readBody() {
+        if (!parser_->is_done() && buffer_.size() > 0) {
+            beast::error_code ec;
+            buffer_.consume(parser_->put(buffer_.data(), ec));
+            if (ec && ec != http::error::need_more) return readFailed(ec);
+        }
+        if (parser_->is_done()) return requestRead();
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, size_t) {
                              if (ec) return self->readFailed(ec);
@@ -756,7 +798,7 @@ class ThriftHTTPConnection : public ConnectionBase,
             return respond(makeResponse(req, http::status::not_found));
         }
         enter(Phase::Processing);
-        timer_.cancel();
+        disarm();
         if (timing::enabled()) {
             static std::atomic<uint64_t> serial{0};
             beast::error_code ignored;
@@ -846,14 +888,40 @@ class ThriftHTTPConnection : public ConnectionBase,
         }
         TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes", request_.body().size(),
                       reply.size());
-        respond(makeResponse(request_, status, std::move(reply)));
+        Response res = makeResponse(request_, status, std::move(reply));
+        if constexpr (!kSecure) {
+            // Written straight away: the socket takes a small answer whole.
+            std::string wire = serialized(res);
+            const size_t sent = sendHere(wire);
+            if (sent > 0 || wire.empty()) {
+                finishWrite(std::move(wire), sent, res.keep_alive());
+                afterReply.runPending();
+                return;
+            }
+        }
+        respond(std::move(res));
         afterReply.runPending();
     }
 
+    // The bytes of an answer: its status line, its few fields and its body.
     static std::string serialized(const Response& res) {
-        std::ostringstream out;
-        out << res;
-        return std::move(out).str();
+        const auto reason = res.reason();
+        std::string wire;
+        wire.reserve(64 + reason.size() + res.body().size());
+        wire += res.version() == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
+        wire += std::to_string(res.result_int());
+        wire += ' ';
+        wire.append(reason.data(), reason.size());
+        wire += "\r\n";
+        for (const auto& field : res) {
+            wire.append(field.name_string().data(), field.name_string().size());
+            wire += ": ";
+            wire.append(field.value().data(), field.value().size());
+            wire += "\r\n";
+        }
+        wire += "\r\n";
+        wire += res.body();
+        return wire;
     }
 
     // On a worker, while the request is processed (no operation of the I/O thread is
@@ -966,6 +1034,11 @@ class ThriftHTTPConnection : public ConnectionBase,
     size_t drained_ = 0;
     size_t served_ = 0;
     size_t heldBodyBytes_ = 0;  // taken from the budget for the request being served
+    // The deadline of the phase, and when the timer is set to fire (I/O thread only).
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::time_point timerAt_;
+    bool timerSet_ = false;
+    uint64_t timerWaits_ = 0;
     uint64_t timingTag_ = 0;  // the request being timed (0: timing off)
     uint16_t timingPort_ = 0;
     // Written on the I/O thread; read there freely and by a worker writing an answer
