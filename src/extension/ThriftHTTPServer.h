@@ -125,7 +125,9 @@ class RootHTTPServer {
 
     // Binds 127.0.0.1:port (port 0 picks a free one) and serves on a thread of its
     // own; no other interface is ever bound. The first start raises the process's
-    // soft descriptor limit to its hard limit, since each connection holds one.
+    // soft descriptor limit to its hard limit, since each connection holds one, and has
+    // the allocator map every block above 256 KiB on its own (request bodies), so that
+    // freeing one gives it back to the system.
     // Returns false, with the reason in error, when that is not possible.
     bool start(uint16_t port, const ThriftHTTPServerOptions& options, std::string& error);
     // Closes the listener and every connection, then waits for requests still being
