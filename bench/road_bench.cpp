@@ -24,9 +24,9 @@
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <netinet/in.h>
-#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransport.h>
@@ -639,7 +639,8 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
             deskSplit.push_back(r.splitSeconds());
             deskOut.push_back(r.outSeconds());
             auto it = run.clientOfPort.find(r.port);
-            if (it != run.clientOfPort.end()) perClientDesktop[it->second].push_back(desktop.back());
+            if (it != run.clientOfPort.end())
+                perClientDesktop[it->second].push_back(desktop.back());
         }
         linkNanos += gLinkNanos.load() - nanosBefore;
         linkTrips += gLinkTrips.load() - tripsBefore;
@@ -707,11 +708,12 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
             c, l.size(), percentile(l, 0.5) * 1e3, percentile(l, 0.99) * 1e3, maxWait * 1e3,
             d.size(), percentile(d, 0.5) * 1e3, percentile(d, 0.99) * 1e3);
     }
-    std::printf("    desktop side p50 / p99: ours %.3f / %.3f ms, baseline %.3f / %.3f ms, "
-                "ratio %.2f / %.2f\n",
-                percentile(desktop, 0.5) * 1e3, percentile(desktop, 0.99) * 1e3, baseP50 * 1e3,
-                baseP99 * 1e3, baseP50 > 0 ? percentile(desktop, 0.5) / baseP50 : 0,
-                baseP99 > 0 ? percentile(desktop, 0.99) / baseP99 : 0);
+    std::printf(
+        "    desktop side p50 / p99: ours %.3f / %.3f ms, baseline %.3f / %.3f ms, "
+        "ratio %.2f / %.2f\n",
+        percentile(desktop, 0.5) * 1e3, percentile(desktop, 0.99) * 1e3, baseP50 * 1e3,
+        baseP99 * 1e3, baseP50 > 0 ? percentile(desktop, 0.5) / baseP50 : 0,
+        baseP99 > 0 ? percentile(desktop, 0.99) / baseP99 : 0);
     std::fflush(stdout);
     state.counters["longest_wait_ms"] = ms(longestWait);
     state.counters["desk_worst_client_p99_ms"] = ms(worstClientDeskP99);
@@ -736,7 +738,8 @@ std::string pingBody() {
     request->setAppIdentifier(std::string("com.example.bench"));
     request->setAppVersion(std::string("1.0"));
     auto out = std::make_shared<TMemoryBuffer>();
-    TBNHostStorageServiceClient writer(ThriftJSONProtocolFactory::sharedFactory()->getProtocol(out));
+    TBNHostStorageServiceClient writer(
+        ThriftJSONProtocolFactory::sharedFactory()->getProtocol(out));
     writer.send_sendPing(request);
     return out->getBufferAsString();
 }
@@ -805,7 +808,8 @@ size_t residentBytes() {
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
     }
     return 0;
 }
@@ -816,9 +820,9 @@ void BM_LargeBodiesRss(benchmark::State& state) {
     const char* waitText = std::getenv("LUMVANE_RSS_WAIT_S");
     const double wait = waitText ? std::strtod(waitText, nullptr) : 30.0;
     // A 4 MiB envelope (its request unreadable): what the server parses and copies.
-    const std::string body =
-        "{\"clientId\":\"" + std::string(kExtId) + "\",\"encrypted\":false,\"request\":\"" +
-        std::string(4u * 1024 * 1024 - 80, 'a') + "\"}";
+    const std::string body = "{\"clientId\":\"" + std::string(kExtId) +
+                             "\",\"encrypted\":false,\"request\":\"" +
+                             std::string(4u * 1024 * 1024 - 80, 'a') + "\"}";
     double serving = 0, after = 0, peak = 0;
     int refused = 0;
     for (auto _ : state) {
@@ -850,10 +854,10 @@ void BM_LargeBodiesRss(benchmark::State& state) {
     state.counters["after_mb"] = after / 1e6;
     state.counters["refused"] = refused;
     state.counters["ratio"] = serving > 0 ? after / serving : 0;
-    std::printf("\n  8 x 4 MiB bodies: resident %.1f MB serving, %.1f MB just after, %.1f MB "
-                "%.0f s later (ratio %.2f); %d refused as busy\n",
-                serving / 1e6, peak / 1e6, after / 1e6, wait, serving > 0 ? after / serving : 0,
-                refused);
+    std::printf(
+        "\n  8 x 4 MiB bodies: resident %.1f MB serving, %.1f MB just after, %.1f MB "
+        "%.0f s later (ratio %.2f); %d refused as busy\n",
+        serving / 1e6, peak / 1e6, after / 1e6, wait, serving > 0 ? after / serving : 0, refused);
     std::fflush(stdout);
 }
 
@@ -896,8 +900,8 @@ void waitUntilThePhoneAnswers() {
     inlineOptions.replyBody = gPingReply;
     gInlineBaseline = std::make_unique<bench::BaselineServer>(inlineOptions);
     // In the run's folder, which goes with the run however it ends.
-    gWrkScript =
-        fs::temp_directory_path() / ("lumvane-roadbench-" + std::to_string(::getpid())) / "ping.lua";
+    gWrkScript = fs::temp_directory_path() / ("lumvane-roadbench-" + std::to_string(::getpid())) /
+                 "ping.lua";
     std::ofstream script(gWrkScript);
     nlohmann::json text = ping;
     script << "wrk.method = \"POST\"\nwrk.headers[\"Content-Type\"] = \"application/x-thrift\"\n"

@@ -6,12 +6,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <climits>
+#include <cstring>
 
+#include "crypto/RandomSource.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
-#include "crypto/RandomSource.h"
 #include "crypto/TBNCryptRnd.h"
 #include "protocol/ProtocolLimits.h"
 #include "runtime/BZip2.h"

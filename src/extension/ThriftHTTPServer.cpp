@@ -640,18 +640,18 @@ class ThriftHTTPConnection : public ConnectionBase,
         timerSet_ = true;
         timerAt_ = at;
         timer_.expires_at(at);  // a wait already set ends as cancelled
-        timer_.async_wait([weak = this->weak_from_this(), wait = ++timerWaits_](
-                              beast::error_code ec) {
-            auto self = weak.lock();
-            if (ec || !self || wait != self->timerWaits_) return;
-            self->timerSet_ = false;
-            const auto now = Clock::now();
-            if (now >= self->deadline_) return self->abort();
-            if (self->deadline_ != Clock::time_point::max()) {
-                self->setTimer(
-                    std::min(self->deadline_, now + self->engine_.options().requestDeadline));
-            }
-        });
+        timer_.async_wait(
+            [weak = this->weak_from_this(), wait = ++timerWaits_](beast::error_code ec) {
+                auto self = weak.lock();
+                if (ec || !self || wait != self->timerWaits_) return;
+                self->timerSet_ = false;
+                const auto now = Clock::now();
+                if (now >= self->deadline_) return self->abort();
+                if (self->deadline_ != Clock::time_point::max()) {
+                    self->setTimer(
+                        std::min(self->deadline_, now + self->engine_.options().requestDeadline));
+                }
+            });
     }
 
     void waitForRequest() {
@@ -711,8 +711,8 @@ class ThriftHTTPConnection : public ConnectionBase,
             const size_t announced =
                 length ? static_cast<size_t>(*length) : engine_.options().maxBodyBytes;
             if (!engine_.budget().take(announced)) {
-                TBN_LOG_WARN(kTag, "a body of {} bytes refused: {} bytes of bodies held",
-                             announced, engine_.budget().held());
+                TBN_LOG_WARN(kTag, "a body of {} bytes refused: {} bytes of bodies held", announced,
+                             engine_.budget().held());
                 Request req = parser_->get();
                 req.keep_alive(false);
                 return respond(makeResponse(req, http::status::service_unavailable));
@@ -838,8 +838,9 @@ class ThriftHTTPConnection : public ConnectionBase,
                 // The phone link learns the request's tag from this thread.
                 timing::currentTag() = self->timingTag_;
                 try {
-                    reply = opened ? server->answerRequest(self->request_.body(), std::move(*opened))
-                                   : server->processRequest(self->request_.body());
+                    reply = opened
+                                ? server->answerRequest(self->request_.body(), std::move(*opened))
+                                : server->processRequest(self->request_.body());
                 } catch (const std::exception& e) {
                     TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
                     status = http::status::internal_server_error;
@@ -1182,7 +1183,8 @@ bool BodyBudget::take(size_t bytes) {
         size_t large = largeHeld_.load(std::memory_order_relaxed);
         do {
             if (large > capacity_ || bytes > capacity_ - large) return false;
-        } while (!largeHeld_.compare_exchange_weak(large, large + bytes, std::memory_order_relaxed));
+        } while (
+            !largeHeld_.compare_exchange_weak(large, large + bytes, std::memory_order_relaxed));
     }
     held_.fetch_add(bytes, std::memory_order_relaxed);
     return true;

@@ -227,7 +227,7 @@ class ThriftHTTPServer {
     // processors (the body itself when it has no envelope), or an answer already
     // decided (an envelope error).
     struct OpenedRequest {
-        std::string message;  // when enveloped
+        std::string message;       // when enveloped
         std::optional<Bytes> key;  // the client's key, for the reply
         bool enveloped = false;
         std::optional<std::string> answer;

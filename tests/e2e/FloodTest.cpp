@@ -328,8 +328,10 @@ class BodyFlood {
                 continue;
             }
             fcntl(c.fd, F_SETFL, O_NONBLOCK);
-            c.head = "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                     "Content-Length: " + std::to_string(bodyBytes_) + "\r\n\r\n";
+            c.head =
+                "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                "Content-Length: " +
+                std::to_string(bodyBytes_) + "\r\n\r\n";
         }
         size_t open = count_ - other_;
         while (open > 0 && Clock::now() < until) {
@@ -363,7 +365,8 @@ class BodyFlood {
                 if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
                     char buf[4096];
                     ssize_t got;
-                    while ((got = recv(c.fd, buf, sizeof buf, 0)) > 0) c.answer.append(buf, size_t(got));
+                    while ((got = recv(c.fd, buf, sizeof buf, 0)) > 0)
+                        c.answer.append(buf, size_t(got));
                     if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
                         // Closed by the server: the answer is whatever came.
                         if (c.answer.rfind("HTTP/1.1 200", 0) == 0) {
@@ -419,7 +422,8 @@ TEST_F(FloodTest, LargeBodiesFromManyConnectionsHoldBoundedMemoryAndPingsPass) {
         ASSERT_TRUE(pong) << "ping " << latencies.size() << " unanswered";
         latencies.push_back(Seconds(Clock::now() - t0).count());
         std::this_thread::sleep_for(20ms);
-        if (latencies.size() > 3 && flood.ok() + flood.busy() + flood.other() >= kConnections) break;
+        if (latencies.size() > 3 && flood.ok() + flood.busy() + flood.other() >= kConnections)
+            break;
     }
     flood.join();
     peakKiB = std::max(peakKiB, residentKiB(pid));
@@ -429,8 +433,8 @@ TEST_F(FloodTest, LargeBodiesFromManyConnectionsHoldBoundedMemoryAndPingsPass) {
     size_t afterKiB = 0;
     waitFor([&] { return (afterKiB = residentKiB(pid)) <= baseKiB + 64 * 1024; }, Seconds(20));
     std::cout << "body flood: " << flood.ok() << " answered, " << flood.busy() << " busy, "
-              << flood.other() << " other; memory " << baseKiB << " -> peak " << peakKiB
-              << " -> " << afterKiB << " KiB; " << latencies.size() << " pings, median "
+              << flood.other() << " other; memory " << baseKiB << " -> peak " << peakKiB << " -> "
+              << afterKiB << " KiB; " << latencies.size() << " pings, median "
               << latencies[latencies.size() / 2] << " s, p99 " << p99 << " s, longest "
               << latencies.back() << " s\n";
     EXPECT_EQ(flood.ok() + flood.busy(), kConnections) << flood.other() << " got neither";

@@ -314,9 +314,10 @@ void TBNService::startWithSSLIdentity(const std::optional<SSLIdentity>& identity
     auto serverOptions = options_.serverOptions;
     // The host handler answers these from the settings alone: they never wait for the
     // phone or the user, so the servers answer them without a hand-off to a worker.
-    if (serverOptions.quickMethods.empty()) serverOptions.quickMethods = {"sendPing", "generatePassword"};
-    servers->server = ThriftHTTPServer::initAsConcurrentWithPort(
-        options_.httpPort, std::nullopt, factory, plain, serverOptions);
+    if (serverOptions.quickMethods.empty())
+        serverOptions.quickMethods = {"sendPing", "generatePassword"};
+    servers->server = ThriftHTTPServer::initAsConcurrentWithPort(options_.httpPort, std::nullopt,
+                                                                 factory, plain, serverOptions);
     servers->server->setDelegate(weakSelf);
     if (identity) {
         servers->sslServer = ThriftHTTPServer::initAsConcurrentWithPort(

@@ -655,9 +655,10 @@ TEST_F(ThriftHTTPServerTest, TwoHostsOrSeveralOriginsAre400) {
         {"Host: 127.0.0.1\r\n", "HTTP/1.1 200"},
     };
     for (const auto& c : cases) {
-        const std::string request = std::string("POST /thrift HTTP/1.1\r\n") + c.headers +
-                                    "Connection: close\r\nContent-Length: " +
-                                    std::to_string(body.size()) + "\r\n\r\n" + body;
+        const std::string request =
+            std::string("POST /thrift HTTP/1.1\r\n") + c.headers +
+            "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+            body;
         const std::string answer = rawExchange(http->port(), request);
         EXPECT_EQ(answer.rfind(c.status, 0), 0u) << c.headers << "-> " << answer.substr(0, 20);
     }
@@ -685,7 +686,8 @@ class HoldingProcessor : public TProcessor {
 // that waits, a ping still comes back, in the clear and in an encrypted envelope.
 TEST(ThriftHTTPServerQuick, QuickMethodsNeedNoFreeWorker) {
     Gate gate;
-    auto host = std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
     ThriftHTTPServer::Options options;
     options.maxConnectionThreads = 1;
     options.quickMethods = {"sendPing"};
@@ -707,7 +709,8 @@ TEST(ThriftHTTPServerQuick, QuickMethodsNeedNoFreeWorker) {
     if (inside) {
         httplib::Client client("127.0.0.1", server->port());
         client.set_read_timeout(20s);
-        if (auto res = client.Post("/thrift", pingText(), "application/json"); res && res->status == 200)
+        if (auto res = client.Post("/thrift", pingText(), "application/json");
+            res && res->status == 200)
             plain = res->body;
         const Bytes key = sha256("secret-1");
         if (auto res = client.Post("/thrift", envelope(encryptToBase64(pingText(), key), true),
@@ -734,8 +737,8 @@ TEST(ThriftHTTPServerQuick, QuickMethodsNeedNoFreeWorker) {
 TEST(ThriftHTTPServerBudget, LargeBodiesBeyondTheBudgetAre503AndPingsStillPass) {
     constexpr size_t kLarge = 256 * 1024;
     auto budget = std::make_shared<BodyBudget>(kLarge + kLarge / 2);
-    auto host = std::make_shared<CountingProcessor>(std::make_shared<wt::TBNHostStorageServiceProcessor>(
-        std::make_shared<HostHandler>()));
+    auto host = std::make_shared<CountingProcessor>(
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>()));
     ThriftHTTPServer::Options options;
     options.bodyBudget = budget;
     auto server = ThriftHTTPServer::initAsConcurrentWithPort(
@@ -766,9 +769,11 @@ TEST(ThriftHTTPServerBudget, LargeBodiesBeyondTheBudgetAre503AndPingsStillPass) 
 
     // A ping is small: answered.
     const std::string ping = pingText();
-    const std::string pong = rawExchange(
-        server->port(), "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                        "Content-Length: " + std::to_string(ping.size()) + "\r\n\r\n" + ping);
+    const std::string pong =
+        rawExchange(server->port(),
+                    "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                    "Content-Length: " +
+                        std::to_string(ping.size()) + "\r\n\r\n" + ping);
     EXPECT_EQ(pong.rfind("HTTP/1.1 200", 0), 0u) << pong.substr(0, 40);
 
     // The first body completes and is answered; its share comes back, and a large body
@@ -778,9 +783,11 @@ TEST(ThriftHTTPServerBudget, LargeBodiesBeyondTheBudgetAre503AndPingsStillPass) 
     EXPECT_EQ(readAnswer(first).rfind("HTTP/1.1 200", 0), 0u);
     close(first);
     EXPECT_TRUE(waitHeld(0)) << "held " << budget->held();
-    const std::string again = rawExchange(
-        server->port(), "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                        "Content-Length: " + std::to_string(kLarge) + "\r\n\r\n" + rest);
+    const std::string again =
+        rawExchange(server->port(),
+                    "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                    "Content-Length: " +
+                        std::to_string(kLarge) + "\r\n\r\n" + rest);
     EXPECT_EQ(again.rfind("HTTP/1.1 200", 0), 0u) << again.substr(0, 40);
     EXPECT_TRUE(waitHeld(0)) << "held " << budget->held();
 }
