@@ -107,14 +107,25 @@ void saltBytes(uint8_t* out, size_t n) {
 }  // namespace
 
 int64_t TBNCryptThrift::generateSalt() {
-    // Two words, each uniform over 0 ... 0xFFFFFFFE like TBNCryptRnd::randomWord(), drawn
-    // together.
+    // Two words, each uniform over 0 ... 0xFFFFFFFE like TBNCryptRnd::randomWord(): the
+    // first two words of the stream that are not all ones, the usual two drawn at once.
     uint32_t words[2];
     saltBytes(reinterpret_cast<uint8_t*>(words), sizeof words);
-    for (uint32_t& word : words) {
-        while (word == 0xFFFFFFFFu) saltBytes(reinterpret_cast<uint8_t*>(&word), sizeof word);
-    }
-    return static_cast<int64_t>(uint64_t{words[0]} << 32 | words[1]);
+    size_t have = 2, at = 0;
+    auto next = [&] {
+        for (;;) {
+            if (at == have) {
+                saltBytes(reinterpret_cast<uint8_t*>(words), sizeof words[0]);
+                have = 1;
+                at = 0;
+            }
+            const uint32_t word = words[at++];
+            if (word != 0xFFFFFFFFu) return word;
+        }
+    };
+    const uint64_t high = next();
+    const uint64_t low = next();
+    return static_cast<int64_t>(high << 32 | low);
 }
 
 int64_t TBNCryptThrift::marker() {
