@@ -13,12 +13,20 @@
 // from the reply being whole to the response being written. Waiting in the link's queue
 // behind other calls and the radio round trip are the link's; the benchmark's HTTP client
 // is nobody's. It is reported per request and per client, at 1 and 8 clients.
+//
+// The machines these run on are shared, so every goal is a ratio to a baseline run in the
+// same process and alternated with it (BaselineServer.h): the desktop side against a plain
+// Beast server of the same shape (I/O thread -> worker -> link thread answering after
+// 5 ms -> worker writes), sendPing throughput (wrk) against a one-thread Beast server
+// answering with a body of the same size, and the resident memory after large bodies
+// against the resident memory while serving before them.
 #include <arpa/inet.h>
 #include <benchmark/benchmark.h>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <nlohmann/json.hpp>
 
 #include <thrift/transport/TBufferTransports.h>
 #include <thrift/transport/TTransport.h>
@@ -29,6 +37,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "BaselineServer.h"
 #include "PhoneSim.h"
 #include "PhoneVault.h"
 #include "blec/TBNBlecPeripheralStore.h"
@@ -506,6 +516,7 @@ class ExtensionConnection {
             if (why) *why = r ? "HTTP status " + std::to_string(r->status) : "no HTTP answer";
             return false;
         }
+        lastReply_ = r->body;
         auto in = std::make_shared<TMemoryBuffer>();
         in->write(reinterpret_cast<const uint8_t*>(r->body.data()),
                   static_cast<uint32_t>(r->body.size()));
@@ -522,9 +533,12 @@ class ExtensionConnection {
         return ok;
     }
 
+    const std::string& lastReply() const { return lastReply_; }
+
   private:
     httplib::Client http_;
     std::string body_;
+    std::string lastReply_;
 };
 
 double percentile(std::vector<double> v, double p) {
@@ -534,12 +548,67 @@ double percentile(std::vector<double> v, double p) {
     return v[i];
 }
 
+// The baseline of the desktop side: the same shape of work with a link that answers after
+// 5 ms, answering with the bytes the service answered with (so the client's work is the
+// same). Made once the service has answered.
+std::unique_ptr<bench::BaselineServer> gHandOffBaseline;
+
+// `connections` extensions, each making `perConnection` calls at once against `port`.
+struct CallsRun {
+    std::vector<Span> spans;
+    std::map<int, std::vector<double>> perClientLatency;
+    std::map<uint64_t, int> clientOfPort;
+    std::vector<MarkEvent> marks;
+    int64_t failures = 0;
+    double seconds = 0;
+};
+
+CallsRun runCalls(int port, int connections, int perConnection) {
+    CallsRun run;
+    std::vector<std::unique_ptr<ExtensionConnection>> extensions;
+    std::mutex portMutex;
+    for (int c = 0; c < connections; ++c) {
+        extensions.push_back(std::make_unique<ExtensionConnection>(port, [&, c](uint16_t p) {
+            std::lock_guard<std::mutex> lock(portMutex);
+            run.clientOfPort[p] = c;
+        }));
+    }
+    // Warm the connections up (and check the road) outside the measurement.
+    std::string why;
+    for (auto& e : extensions)
+        if (!e->call(&why)) fail("getLoginData did not bring back the phone's login: " + why);
+    takeMarks();
+    std::mutex mutex;
+    std::vector<std::thread> workers;
+    const auto start = Steady::now();
+    for (int c = 0; c < connections; ++c) {
+        workers.emplace_back([&, c] {
+            std::vector<Span> mine;
+            int64_t bad = 0;
+            for (int i = 0; i < perConnection; ++i) {
+                const auto t0 = Steady::now();
+                if (!extensions[c]->call()) ++bad;
+                mine.push_back({t0, Steady::now()});
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            run.spans.insert(run.spans.end(), mine.begin(), mine.end());
+            for (const auto& m : mine) run.perClientLatency[c].push_back(seconds(m.end - m.start));
+            run.failures += bad;
+        });
+    }
+    for (auto& w : workers) w.join();
+    run.seconds = seconds(Steady::now() - start);
+    run.marks = takeMarks();
+    return run;
+}
+
 // One run: `connections` extensions each make `perConnection` calls at once; every call's
-// latency and (single connection) the link time inside it are recorded.
+// latency and (single connection) the link time inside it are recorded. Then the same
+// against the baseline of the same shape, whose desktop side the ratios divide by.
 void BM_GetLoginDataRoad(benchmark::State& state) {
     const int connections = static_cast<int>(state.range(0));
     const int perConnection = static_cast<int>(state.range(1));
-    std::vector<double> latencies, desktop, deskIn, deskSplit, deskOut;
+    std::vector<double> latencies, desktop, deskIn, deskSplit, deskOut, baseDesktop;
     std::vector<Span> spans;
     std::map<int, std::vector<double>> perClientDesktop, perClientLatency;
     int64_t untimed = 0;
@@ -549,48 +618,18 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
         gTrips.clear();
     }
     for (auto _ : state) {
-        std::vector<std::unique_ptr<ExtensionConnection>> extensions;
-        std::mutex portMutex;
-        std::map<uint64_t, int> clientOfPort;
-        for (int c = 0; c < connections; ++c) {
-            extensions.push_back(
-                std::make_unique<ExtensionConnection>(gRoad.port(), [&, c](uint16_t port) {
-                    std::lock_guard<std::mutex> lock(portMutex);
-                    clientOfPort[port] = c;
-                }));
-        }
-        // Warm the connections up (and check the road) outside the measurement.
-        std::string why;
-        for (auto& e : extensions)
-            if (!e->call(&why)) fail("getLoginData did not bring back the phone's login: " + why);
-        takeMarks();
+        const int64_t nanosBefore = gLinkNanos.load(), tripsBefore = gLinkTrips.load();
         {
             std::lock_guard<std::mutex> lock(gTripMutex);
             gTrips.clear();
         }
-        const int64_t nanosBefore = gLinkNanos.load(), tripsBefore = gLinkTrips.load();
-        std::mutex mutex;
-        std::vector<std::thread> workers;
-        const auto start = Steady::now();
-        for (int c = 0; c < connections; ++c) {
-            workers.emplace_back([&, c] {
-                std::vector<Span> mine;
-                int64_t bad = 0;
-                for (int i = 0; i < perConnection; ++i) {
-                    const auto t0 = Steady::now();
-                    if (!extensions[c]->call()) ++bad;
-                    mine.push_back({t0, Steady::now()});
-                }
-                std::lock_guard<std::mutex> lock(mutex);
-                spans.insert(spans.end(), mine.begin(), mine.end());
-                for (const auto& m : mine) perClientLatency[c].push_back(seconds(m.end - m.start));
-                failures += bad;
-            });
-        }
-        for (auto& w : workers) w.join();
-        state.SetIterationTime(seconds(Steady::now() - start));
-        auto marksTaken = takeMarks();
-        for (const auto& [tag, r] : requestsFrom(marksTaken)) {
+        CallsRun run = runCalls(gRoad.port(), connections, perConnection);
+        state.SetIterationTime(run.seconds);
+        spans.insert(spans.end(), run.spans.begin(), run.spans.end());
+        for (auto& [c, l] : run.perClientLatency)
+            perClientLatency[c].insert(perClientLatency[c].end(), l.begin(), l.end());
+        failures += run.failures;
+        for (const auto& [tag, r] : requestsFrom(run.marks)) {
             if (!r.complete()) {
                 ++untimed;
                 continue;
@@ -599,12 +638,18 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
             deskIn.push_back(r.inSeconds());
             deskSplit.push_back(r.splitSeconds());
             deskOut.push_back(r.outSeconds());
-            std::lock_guard<std::mutex> lock(portMutex);
-            auto it = clientOfPort.find(r.port);
-            if (it != clientOfPort.end()) perClientDesktop[it->second].push_back(desktop.back());
+            auto it = run.clientOfPort.find(r.port);
+            if (it != run.clientOfPort.end())
+                perClientDesktop[it->second].push_back(desktop.back());
         }
         linkNanos += gLinkNanos.load() - nanosBefore;
         linkTrips += gLinkTrips.load() - tripsBefore;
+
+        // The baseline, right after, with the same clients and calls.
+        CallsRun base = runCalls(gHandOffBaseline->port(), connections, perConnection);
+        for (const auto& [tag, r] : requestsFrom(base.marks)) {
+            if (r.complete()) baseDesktop.push_back(r.desktopSeconds());
+        }
     }
     std::vector<Span> tripSpans;
     {
@@ -643,6 +688,12 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
     state.counters["desk_out_p50_ms"] = ms(percentile(deskOut, 0.50));
     state.counters["desk_out_p99_ms"] = ms(percentile(deskOut, 0.99));
     state.counters["desk_untimed"] = static_cast<double>(untimed);
+    // The baseline's desktop side and ours divided by it.
+    const double baseP50 = percentile(baseDesktop, 0.50), baseP99 = percentile(baseDesktop, 0.99);
+    state.counters["base_desk_p50_ms"] = ms(baseP50);
+    state.counters["base_desk_p99_ms"] = ms(baseP99);
+    state.counters["ratio_desk_p50"] = baseP50 > 0 ? percentile(desktop, 0.50) / baseP50 : 0;
+    state.counters["ratio_desk_p99"] = baseP99 > 0 ? percentile(desktop, 0.99) / baseP99 : 0;
     double longestWait = 0, worstClientDeskP99 = 0;
     std::printf("\n  %d client(s): per client, latency seen by the client and desktop side\n",
                 connections);
@@ -657,6 +708,12 @@ void BM_GetLoginDataRoad(benchmark::State& state) {
             c, l.size(), percentile(l, 0.5) * 1e3, percentile(l, 0.99) * 1e3, maxWait * 1e3,
             d.size(), percentile(d, 0.5) * 1e3, percentile(d, 0.99) * 1e3);
     }
+    std::printf(
+        "    desktop side p50 / p99: ours %.3f / %.3f ms, baseline %.3f / %.3f ms, "
+        "ratio %.2f / %.2f\n",
+        percentile(desktop, 0.5) * 1e3, percentile(desktop, 0.99) * 1e3, baseP50 * 1e3,
+        baseP99 * 1e3, baseP50 > 0 ? percentile(desktop, 0.5) / baseP50 : 0,
+        baseP99 > 0 ? percentile(desktop, 0.99) / baseP99 : 0);
     std::fflush(stdout);
     state.counters["longest_wait_ms"] = ms(longestWait);
     state.counters["desk_worst_client_p99_ms"] = ms(worstClientDeskP99);
@@ -670,9 +727,146 @@ BENCHMARK(BM_GetLoginDataRoad)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
+// ---- sendPing throughput, against a one-thread Beast server -----------------------------
+
+// An approved extension's ping, as a bare JSON-encoded call.
+std::string pingBody() {
+    auto request = std::make_shared<TBNPingTestRequest>();
+    request->setInfo(std::make_shared<TBNRequestInfo>());
+    request->setAuth(
+        std::make_shared<TBNAuthentication>(std::string(kExtId), std::string(kExtSecret)));
+    request->setAppIdentifier(std::string("com.example.bench"));
+    request->setAppVersion(std::string("1.0"));
+    auto out = std::make_shared<TMemoryBuffer>();
+    TBNHostStorageServiceClient writer(
+        ThriftJSONProtocolFactory::sharedFactory()->getProtocol(out));
+    writer.send_sendPing(request);
+    return out->getBufferAsString();
+}
+
+std::string gPingReply;
+std::unique_ptr<bench::BaselineServer> gInlineBaseline;
+fs::path gWrkScript;
+
+// wrk's requests per second against `port` with `connections` kept-alive connections.
+double wrkRate(int port, int connections, double secondsToRun) {
+    const std::string command = "wrk -t2 -c" + std::to_string(connections) + " -d" +
+                                std::to_string(static_cast<int>(secondsToRun)) + "s -s " +
+                                gWrkScript.string() + " http://127.0.0.1:" + std::to_string(port) +
+                                "/thrift 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) fail("wrk could not be started");
+    std::string out;
+    char buf[4096];
+    while (size_t n = std::fread(buf, 1, sizeof buf, pipe)) out.append(buf, n);
+    const int status = ::pclose(pipe);
+    const auto at = out.find("Requests/sec:");
+    if (status != 0 || at == std::string::npos) fail("wrk failed: " + out);
+    if (out.find("Non-2xx") != std::string::npos) fail("wrk saw errors: " + out);
+    return std::strtod(out.c_str() + at + 13, nullptr);
+}
+
+// Ours and the baseline, one right after the other.
+void BM_PingThroughput(benchmark::State& state) {
+    const int connections = static_cast<int>(state.range(0));
+    double ours = 0, beast = 0;
+    // No request timing here: the service runs as it does for the extensions.
+    timing::setHook(nullptr);
+    struct Restore {
+        ~Restore() { timing::setHook(&recordMark); }
+    } restore;
+    // Three short runs of each, alternated; the medians are compared.
+    for (auto _ : state) {
+        std::vector<double> mine, theirs;
+        for (int round = 0; round < 3; ++round) {
+            mine.push_back(wrkRate(gRoad.port(), connections, 1));
+            theirs.push_back(wrkRate(gInlineBaseline->port(), connections, 1));
+        }
+        ours = percentile(mine, 0.5);
+        beast = percentile(theirs, 0.5);
+        state.SetIterationTime(6);
+    }
+    state.counters["ours_rps"] = ours;
+    state.counters["beast_rps"] = beast;
+    state.counters["ratio"] = beast > 0 ? ours / beast : 0;
+    std::printf("\n  sendPing, %d connections: ours %.0f/s, one-thread Beast %.0f/s, ratio %.2f\n",
+                connections, ours, beast, beast > 0 ? ours / beast : 0);
+    std::fflush(stdout);
+}
+
+BENCHMARK(BM_PingThroughput)
+    ->ArgNames({"conns"})
+    ->Arg(8)
+    ->Arg(64)
+    ->Iterations(1)
+    ->UseManualTime()
+    ->Unit(benchmark::kSecond);
+
+// ---- memory after large bodies --------------------------------------------------------------
+
+size_t residentBytes() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::strtoull(line.c_str() + 6, nullptr, 10) * 1024;
+    }
+    return 0;
+}
+
+// The resident memory some time after 8 extensions sent a 4 MiB body each at once, against
+// the resident memory while serving just before (LUMVANE_RSS_WAIT_S, 30 s by default).
+void BM_LargeBodiesRss(benchmark::State& state) {
+    const char* waitText = std::getenv("LUMVANE_RSS_WAIT_S");
+    const double wait = waitText ? std::strtod(waitText, nullptr) : 30.0;
+    // A 4 MiB envelope (its request unreadable): what the server parses and copies.
+    const std::string body = "{\"clientId\":\"" + std::string(kExtId) +
+                             "\",\"encrypted\":false,\"request\":\"" +
+                             std::string(4u * 1024 * 1024 - 80, 'a') + "\"}";
+    double serving = 0, after = 0, peak = 0;
+    int refused = 0;
+    for (auto _ : state) {
+        {
+            ExtensionConnection ping(gRoad.port());
+            if (!ping.call()) fail("the service does not answer before the large bodies");
+        }
+        serving = static_cast<double>(residentBytes());
+        std::vector<std::thread> senders;
+        std::atomic<int> busy{0};
+        for (int i = 0; i < 8; ++i) {
+            senders.emplace_back([&] {
+                httplib::Client http("127.0.0.1", gRoad.port());
+                http.set_read_timeout(60);
+                auto r = http.Post("/thrift", body, "application/json");
+                if (!r) fail("a large body got no answer");
+                if (r->status == 503) ++busy;
+            });
+        }
+        for (auto& t : senders) t.join();
+        refused += busy.load();
+        peak = std::max(peak, static_cast<double>(residentBytes()));
+        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        after = static_cast<double>(residentBytes());
+        state.SetIterationTime(wait);
+    }
+    state.counters["serving_mb"] = serving / 1e6;
+    state.counters["peak_mb"] = peak / 1e6;
+    state.counters["after_mb"] = after / 1e6;
+    state.counters["refused"] = refused;
+    state.counters["ratio"] = serving > 0 ? after / serving : 0;
+    std::printf(
+        "\n  8 x 4 MiB bodies: resident %.1f MB serving, %.1f MB just after, %.1f MB "
+        "%.0f s later (ratio %.2f); %d refused as busy\n",
+        serving / 1e6, peak / 1e6, after / 1e6, wait, serving > 0 ? after / serving : 0, refused);
+    std::fflush(stdout);
+}
+
+BENCHMARK(BM_LargeBodiesRss)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+
 }  // namespace
 
 // The phone link comes up in the background; the benchmarks start once a call goes through.
+// Then the baselines start, answering with what the service answered.
 void waitUntilThePhoneAnswers() {
     ExtensionConnection probe(gRoad.port());
     std::string why;
@@ -681,6 +875,44 @@ void waitUntilThePhoneAnswers() {
         if (Steady::now() > end) fail("the phone never answered getLoginData: " + why);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
+    bench::BaselineServer::Options handOff;
+    handOff.shape = bench::BaselineServer::Shape::HandOff;
+    handOff.replyBody = probe.lastReply();
+    handOff.marks = &recordMark;
+    gHandOffBaseline = std::make_unique<bench::BaselineServer>(handOff);
+
+    const std::string ping = pingBody();
+    httplib::Client http("127.0.0.1", gRoad.port());
+    auto pong = http.Post("/thrift", ping, "application/x-thrift");
+    if (!pong || pong->status != 200) fail("the extension's ping is not answered");
+    {
+        auto in = std::make_shared<TMemoryBuffer>();
+        in->write(reinterpret_cast<const uint8_t*>(pong->body.data()),
+                  static_cast<uint32_t>(pong->body.size()));
+        TBNHostStorageServiceClient reader(
+            ThriftJSONProtocolFactory::sharedFactory()->getProtocol(in));
+        auto answer = reader.recv_sendPing();
+        if (!answer || !answer->info() || answer->info()->error())
+            fail("the approved extension's ping is answered with an error");
+    }
+    gPingReply = pong->body;
+    bench::BaselineServer::Options inlineOptions;
+    inlineOptions.replyBody = gPingReply;
+    gInlineBaseline = std::make_unique<bench::BaselineServer>(inlineOptions);
+    // In the run's folder, which goes with the run however it ends.
+    gWrkScript = fs::temp_directory_path() / ("lumvane-roadbench-" + std::to_string(::getpid())) /
+                 "ping.lua";
+    std::ofstream script(gWrkScript);
+    nlohmann::json text = ping;
+    script << "wrk.method = \"POST\"\nwrk.headers[\"Content-Type\"] = \"application/x-thrift\"\n"
+           << "wrk.body = " << text.dump() << "\n";
+}
+
+void stopBaselines() {
+    gHandOffBaseline.reset();
+    gInlineBaseline.reset();
+    std::error_code ec;
+    fs::remove(gWrkScript, ec);
 }
 
 }  // namespace lumvane::roadbench
@@ -692,6 +924,7 @@ int main(int argc, char** argv) {
     lumvane::roadbench::gRoad.start();
     lumvane::roadbench::waitUntilThePhoneAnswers();
     benchmark::RunSpecifiedBenchmarks();
+    lumvane::roadbench::stopBaselines();
     lumvane::roadbench::gRoad.stop();
     benchmark::Shutdown();
     return 0;

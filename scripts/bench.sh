@@ -30,6 +30,7 @@ if [ $# -eq 0 ] || [ "${TABLE:-0}" = 1 ]; then
   common=(--benchmark_repetitions="$REPS" --benchmark_enable_random_interleaving=true
           --benchmark_min_time=0.2 --benchmark_out_format=json)
   echo "== goals table ($REPS repetitions each)"
+  cut -d' ' -f1-3 /proc/loadavg >"$out/load.txt"
   "$BUILD/bench/blec_bench" "${common[@]}" --benchmark_out="$out/blec_bench.json" \
     --benchmark_filter='splitAndReassemble/bytes:1024/chunk:(182|512)/mode:2' >/dev/null
   "$BUILD/bench/records_bench" "${common[@]}" --benchmark_out="$out/records_bench.json" \
@@ -39,9 +40,11 @@ if [ $# -eq 0 ] || [ "${TABLE:-0}" = 1 ]; then
   for _ in $(seq "$REPS"); do
     openssl speed -elapsed -evp aes-256-cbc -bytes 1048576 -seconds 1 2>/dev/null | tail -1
   done >"$out/openssl.txt"
-  # The road benchmark's server listens on an ephemeral port; a few repetitions suffice.
-  "$BUILD/bench/road_bench" --benchmark_repetitions="${ROAD_REPS:-3}" \
+  # The road benchmark alternates the service with its baselines inside each repetition
+  # (its servers listen on ephemeral ports); the memory measure waits 30 s each time.
+  "$BUILD/bench/road_bench" --benchmark_repetitions="$REPS" \
     --benchmark_out_format=json --benchmark_out="$out/road_bench.json" >"$out/road_bench.txt"
-  grep -E '^ +client' "$out/road_bench.txt" | tail -n 9 || true
+  grep -E 'desktop side|sendPing,|8 x 4 MiB' "$out/road_bench.txt" || true
+  cut -d' ' -f1-3 /proc/loadavg >>"$out/load.txt"
   python3 scripts/bench_table.py "$out"
 fi

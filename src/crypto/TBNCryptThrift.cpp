@@ -5,8 +5,11 @@
 #include <thrift/transport/TBufferTransports.h>
 
 #include <algorithm>
+#include <array>
 #include <climits>
+#include <cstring>
 
+#include "crypto/RandomSource.h"
 #include "crypto/TBNCryptAES.h"
 #include "crypto/TBNCryptHash.h"
 #include "crypto/TBNCryptRnd.h"
@@ -76,9 +79,52 @@ Bytes payloadOf(const std::optional<Bytes>& blob) {
 
 }  // namespace
 
+namespace {
+
+// Random bytes for salts. A salt is drawn for every sealed message, and each call into
+// the system source costs far more than the bytes it gives, so the system's bytes come
+// through a per-thread store filled in bulk. A salt is no secret: it is written next to
+// the ciphertext. Another source (a test's) is asked directly, byte for byte as needed.
+void saltBytes(uint8_t* out, size_t n) {
+    RandomSource& source = currentRandomSource();
+    if (&source != &systemRandomSource()) {
+        source.fill({out, n});
+        return;
+    }
+    struct Store {
+        std::array<uint8_t, 1024> bytes;
+        size_t used = sizeof bytes;
+    };
+    thread_local Store store;
+    if (store.bytes.size() - store.used < n) {
+        source.fill(store.bytes);
+        store.used = 0;
+    }
+    std::memcpy(out, store.bytes.data() + store.used, n);
+    store.used += n;
+}
+
+}  // namespace
+
 int64_t TBNCryptThrift::generateSalt() {
-    const uint64_t high = TBNCryptRnd::randomWord();
-    const uint64_t low = TBNCryptRnd::randomWord();
+    // Two words, each uniform over 0 ... 0xFFFFFFFE like TBNCryptRnd::randomWord(): the
+    // first two words of the stream that are not all ones, the usual two drawn at once.
+    uint32_t words[2];
+    saltBytes(reinterpret_cast<uint8_t*>(words), sizeof words);
+    size_t have = 2, at = 0;
+    auto next = [&] {
+        for (;;) {
+            if (at == have) {
+                saltBytes(reinterpret_cast<uint8_t*>(words), sizeof words[0]);
+                have = 1;
+                at = 0;
+            }
+            const uint32_t word = words[at++];
+            if (word != 0xFFFFFFFFu) return word;
+        }
+    };
+    const uint64_t high = next();
+    const uint64_t low = next();
     return static_cast<int64_t>(high << 32 | low);
 }
 

@@ -28,6 +28,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string_view>
+#include <thread>
 #include <typeinfo>
 
 #include "crypto/TBNCryptAES.h"
@@ -351,6 +352,33 @@ rlim_t descriptorLimit() {
     return limit;
 }
 
+// Request bodies of up to 4 MiB, and the copies processing makes of them, would otherwise
+// end up in the heap of whichever thread allocated them; glibc keeps such memory once it
+// was freed (its mmap threshold rises to the largest block freed). A fixed threshold
+// maps every large block on its own, so freeing one hands it back to the system at once.
+void useOwnMappingsForLargeBlocks() {
+    static const bool done = [] {
+        mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+        return true;
+    }();
+    (void)done;
+}
+
+// Hands freed heap memory back to the system on a thread of its own: trimming walks the
+// whole heap and can take seconds after a flood, too long for an I/O thread. A request
+// made while a trim runs is served by one more trim after it.
+void trimHeapSoon() {
+    static std::atomic<int> asked{0};
+    if (asked.fetch_add(1) != 0) return;  // a trim runs, and will look again
+    std::thread([] {
+        int seen = 1;
+        do {
+            seen = asked.load();
+            malloc_trim(0);
+        } while (!asked.compare_exchange_strong(seen, 0));
+    }).detach();
+}
+
 // What a connection is doing, which decides who gives way when connections run short.
 enum class Phase {
     Handshake,   // TLS handshake under way
@@ -376,8 +404,11 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
               std::max<size_t>(8, std::min<size_t>(options.maxConnections, descriptorLimit() / 4))),
           pool_(root.queueKind() == QueueKind::Serial ? 1 : options.maxConnectionThreads,
                 root.queueLabel()),
+          budget_(options.bodyBudget ? options.bodyBudget : BodyBudget::shared()),
           acceptor_(io_),
-          retry_(io_) {}
+          retry_(io_) {
+        useOwnMappingsForLargeBlocks();
+    }
 
     bool open(uint16_t port, std::string& error);
     void run() {
@@ -421,13 +452,25 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
         }
         // After a flood of connections the heap is full of freed connection state;
         // hand it back to the system rather than keep it for the next flood.
-        if (drained) malloc_trim(0);
+        if (drained) trimHeapSoon();
     }
 
     asio::io_context& io() { return io_; }
     const ThriftHTTPServerOptions& options() const { return options_; }
     RootHTTPServer& root() { return root_; }
     ElasticThreadPool& pool() { return pool_; }
+    BodyBudget& budget() { return *budget_; }
+    // Whether requests may be answered on the I/O thread (never on a serial server,
+    // whose requests wait for each other), and whether one for `method` may.
+    bool hasQuickMethods() const {
+        return !options_.quickMethods.empty() && root_.queueKind() != QueueKind::Serial;
+    }
+    bool isQuick(std::string_view method) const {
+        if (method.empty() || !hasQuickMethods()) return false;
+        for (const auto& m : options_.quickMethods)
+            if (m == method) return true;
+        return false;
+    }
     asio::ssl::context* tls() { return tls_.get(); }
 
   private:
@@ -440,6 +483,7 @@ class RootHTTPServer::Engine : public std::enable_shared_from_this<RootHTTPServe
     const ThriftHTTPServerOptions options_;
     const size_t maxConnections_;
     ElasticThreadPool pool_;
+    const std::shared_ptr<BodyBudget> budget_;
     // Declared before the I/O context: handlers it still holds when it goes end
     // connections, which leave the registry and use the TLS context.
     static constexpr size_t kTrimAfter = 256;
@@ -519,6 +563,25 @@ bool originsPass(const Request& req) {
     return true;
 }
 
+// A Host header and at most one Origin, naming one origin.
+bool singleHostAndOrigin(const Request& req) {
+    if (req.count(http::field::host) != 1) return false;
+    auto [begin, end] = req.equal_range(http::field::origin);
+    if (begin == end) return true;
+    if (std::next(begin) != end) return false;
+    std::string_view origin(begin->value().data(), begin->value().size());
+    while (!origin.empty() && (origin.back() == ' ' || origin.back() == '\t'))
+        origin.remove_suffix(1);
+    while (!origin.empty() && (origin.front() == ' ' || origin.front() == '\t'))
+        origin.remove_prefix(1);
+    // An origin list separates its origins by spaces.
+    return origin.find_first_of(" \t,") == std::string_view::npos;
+}
+
+// Requests up to this size are opened on the I/O thread, to see whether their method may
+// be answered there.
+constexpr size_t kQuickBodyBytes = 64 * 1024;
+
 template <class Stream>
 class ThriftHTTPConnection : public ConnectionBase,
                              public std::enable_shared_from_this<ThriftHTTPConnection<Stream>> {
@@ -526,6 +589,7 @@ class ThriftHTTPConnection : public ConnectionBase,
     template <class... Args>
     ThriftHTTPConnection(RootHTTPServer::Engine& engine, Args&&... args)
         : ConnectionBase(engine), stream_(std::forward<Args>(args)...), timer_(engine.io()) {}
+    ~ThriftHTTPConnection() override { releaseBody(); }
 
     void start() {
         if constexpr (kSecure) {
@@ -558,13 +622,36 @@ class ThriftHTTPConnection : public ConnectionBase,
     tcp::socket& socket() { return beast::get_lowest_layer(stream_); }
 
     // Closes the connection when the phase it is in lasts too long; the whole of a
-    // phase counts, however the bytes trickle in.
+    // phase counts, however the bytes trickle in. Most phases end long before their
+    // deadline, so the timer is moved only when a deadline comes sooner than the one it
+    // is set for: otherwise it fires as set, and then looks at the deadline in force.
+    // It is never set further out than a request's deadline, so that a kept-alive
+    // connection whose next request begins finds it set early enough already.
     void arm(std::chrono::milliseconds limit) {
-        timer_.expires_after(limit);
-        timer_.async_wait([weak = this->weak_from_this()](beast::error_code ec) {
-            if (ec) return;
-            if (auto self = weak.lock()) self->abort();
-        });
+        const auto now = Clock::now();
+        deadline_ = now + limit;
+        if (timerSet_ && timerAt_ <= deadline_) return;
+        setTimer(std::min(deadline_, now + engine_.options().requestDeadline));
+    }
+    // The phase has no deadline (the request is with a worker).
+    void disarm() { deadline_ = Clock::time_point::max(); }
+
+    void setTimer(Clock::time_point at) {
+        timerSet_ = true;
+        timerAt_ = at;
+        timer_.expires_at(at);  // a wait already set ends as cancelled
+        timer_.async_wait(
+            [weak = this->weak_from_this(), wait = ++timerWaits_](beast::error_code ec) {
+                auto self = weak.lock();
+                if (ec || !self || wait != self->timerWaits_) return;
+                self->timerSet_ = false;
+                const auto now = Clock::now();
+                if (now >= self->deadline_) return self->abort();
+                if (self->deadline_ != Clock::time_point::max()) {
+                    self->setTimer(
+                        std::min(self->deadline_, now + self->engine_.options().requestDeadline));
+                }
+            });
     }
 
     void waitForRequest() {
@@ -572,7 +659,12 @@ class ThriftHTTPConnection : public ConnectionBase,
         parser_.emplace();
         parser_->body_limit(engine_.options().maxBodyBytes);
         parser_->header_limit(16 * 1024);
-        if (buffer_.size() > 0) return readHead();  // pipelined bytes are already here
+        if (buffer_.size() > 0) {
+            // Pipelined bytes are already here; read them from a fresh handler, so that
+            // a run of small requests does not nest one answer inside the other.
+            asio::post(engine_.io(), [self = this->shared_from_this()] { self->readHead(); });
+            return;
+        }
         // A new connection has the request deadline for its first request; one that
         // was served may wait longer for its next.
         if (served_ == 0) {
@@ -596,6 +688,14 @@ class ThriftHTTPConnection : public ConnectionBase,
         const bool fresh = phase() == Phase::Fresh;
         enter(Phase::Reading);
         if (!fresh) arm(engine_.options().requestDeadline);
+        // A small request usually came whole with its first bytes: parsed here, it needs
+        // no further read.
+        if (buffer_.size() > 0) {
+            beast::error_code ec;
+            buffer_.consume(parser_->put(buffer_.data(), ec));
+            if (!ec && parser_->is_header_done()) return headRead();
+            if (ec && ec != http::error::need_more) return readFailed(ec);
+        }
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](beast::error_code ec, size_t) {
                                     if (ec) return self->readFailed(ec);
@@ -604,6 +704,21 @@ class ThriftHTTPConnection : public ConnectionBase,
     }
 
     void headRead() {
+        // The body is read only when the bytes it announces may be held; without a
+        // length (chunks) it may grow to the cap.
+        if (!parser_->is_done()) {
+            const auto length = parser_->content_length();
+            const size_t announced =
+                length ? static_cast<size_t>(*length) : engine_.options().maxBodyBytes;
+            if (!engine_.budget().take(announced)) {
+                TBN_LOG_WARN(kTag, "a body of {} bytes refused: {} bytes of bodies held", announced,
+                             engine_.budget().held());
+                Request req = parser_->get();
+                req.keep_alive(false);
+                return respond(makeResponse(req, http::status::service_unavailable));
+            }
+            heldBodyBytes_ = announced;
+        }
         auto& head = parser_->get();
         auto expect = head.find(http::field::expect);
         if (expect != head.end() && beast::iequals(expect->value(), "100-continue") &&
@@ -622,6 +737,12 @@ class ThriftHTTPConnection : public ConnectionBase,
     }
 
     void readBody() {
+        if (!parser_->is_done() && buffer_.size() > 0) {
+            beast::error_code ec;
+            buffer_.consume(parser_->put(buffer_.data(), ec));
+            if (ec && ec != http::error::need_more) return readFailed(ec);
+        }
+        if (parser_->is_done()) return requestRead();
         http::async_read(stream_, buffer_, *parser_,
                          [self = this->shared_from_this()](beast::error_code ec, size_t) {
                              if (ec) return self->readFailed(ec);
@@ -664,13 +785,20 @@ class ThriftHTTPConnection : public ConnectionBase,
             TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method, target);
             return respond(makeResponse(req, http::status::forbidden));
         }
+        // A second Host, or more than one origin, leaves open which one counts.
+        if (!singleHostAndOrigin(req)) {
+            TBN_LOG_WARN(kTag, "refused {} {}: more than one Host or origin", method, target);
+            auto res = makeResponse(req, http::status::bad_request);
+            res.keep_alive(false);
+            return respond(std::move(res));
+        }
         // The path is compared exactly: a query string makes it another path.
         if (req.method() != http::verb::post || target != "/thrift") {
             TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
             return respond(makeResponse(req, http::status::not_found));
         }
         enter(Phase::Processing);
-        timer_.cancel();
+        disarm();
         if (timing::enabled()) {
             static std::atomic<uint64_t> serial{0};
             beast::error_code ignored;
@@ -678,8 +806,26 @@ class ThriftHTTPConnection : public ConnectionBase,
             timingPort_ = socket().remote_endpoint(ignored).port();
             timing::mark(timing::Mark::RequestRead, timingTag_, timingPort_);
         }
+        ThriftHTTPServer* server = engine_.root().rootObject();
+        std::optional<ThriftHTTPServer::OpenedRequest> opened;
+        if (server && engine_.hasQuickMethods() && req.body().size() <= kQuickBodyBytes) {
+            // Small requests are opened here, and answered here when their handler
+            // never waits: a hand-off to a worker and back costs more than the work.
+            try {
+                opened = server->openRequest(req.body());
+            } catch (const std::exception& e) {
+                TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
+                return respond(makeResponse(req, http::status::internal_server_error));
+            }
+            if (opened->answer ||
+                engine_.isQuick(ThriftHTTPServer::methodNameOf(
+                    opened->enveloped ? std::string_view(opened->message) : req.body()))) {
+                return answerHere(*server, std::move(*opened));
+            }
+        }
         // The worker may wait minutes for the phone; the I/O thread goes on meanwhile.
-        engine_.pool().enqueue([self = this->shared_from_this()]() mutable {
+        engine_.pool().enqueue([self = this->shared_from_this(),
+                                opened = std::move(opened)]() mutable {
             // The handlers' bookkeeping runs once the reply is handed over.
             AfterReplyScope afterReply;
             std::string reply;
@@ -692,7 +838,9 @@ class ThriftHTTPConnection : public ConnectionBase,
                 // The phone link learns the request's tag from this thread.
                 timing::currentTag() = self->timingTag_;
                 try {
-                    reply = server->processRequest(self->request_.body());
+                    reply = opened
+                                ? server->answerRequest(self->request_.body(), std::move(*opened))
+                                : server->processRequest(self->request_.body());
                 } catch (const std::exception& e) {
                     TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
                     status = http::status::internal_server_error;
@@ -728,10 +876,53 @@ class ThriftHTTPConnection : public ConnectionBase,
         });
     }
 
+    // On the I/O thread: processes a request whose handler never waits and answers it.
+    void answerHere(ThriftHTTPServer& server, ThriftHTTPServer::OpenedRequest opened) {
+        AfterReplyScope afterReply;
+        std::string reply;
+        http::status status = http::status::ok;
+        try {
+            reply = server.answerRequest(request_.body(), std::move(opened));
+        } catch (const std::exception& e) {
+            TBN_LOG_ERROR(kTag, "POST /thrift failed: {}", e.what());
+            status = http::status::internal_server_error;
+        }
+        TBN_LOG_DEBUG(kTag, "POST /thrift: body {} bytes, reply {} bytes", request_.body().size(),
+                      reply.size());
+        Response res = makeResponse(request_, status, std::move(reply));
+        if constexpr (!kSecure) {
+            // Written straight away: the socket takes a small answer whole.
+            std::string wire = serialized(res);
+            const size_t sent = sendHere(wire);
+            if (sent > 0 || wire.empty()) {
+                finishWrite(std::move(wire), sent, res.keep_alive());
+                afterReply.runPending();
+                return;
+            }
+        }
+        respond(std::move(res));
+        afterReply.runPending();
+    }
+
+    // The bytes of an answer: its status line, its few fields and its body.
     static std::string serialized(const Response& res) {
-        std::ostringstream out;
-        out << res;
-        return std::move(out).str();
+        const auto reason = res.reason();
+        std::string wire;
+        wire.reserve(64 + reason.size() + res.body().size());
+        wire += res.version() == 10 ? "HTTP/1.0 " : "HTTP/1.1 ";
+        wire += std::to_string(res.result_int());
+        wire += ' ';
+        wire.append(reason.data(), reason.size());
+        wire += "\r\n";
+        for (const auto& field : res) {
+            wire.append(field.name_string().data(), field.name_string().size());
+            wire += ": ";
+            wire.append(field.value().data(), field.value().size());
+            wire += "\r\n";
+        }
+        wire += "\r\n";
+        wire += res.body();
+        return wire;
     }
 
     // On a worker, while the request is processed (no operation of the I/O thread is
@@ -763,6 +954,7 @@ class ThriftHTTPConnection : public ConnectionBase,
     void finishWrite(std::string wire, size_t sent, bool keepAlive) {
         if (closed_) return;
         request_ = {};
+        releaseBody();
         if (sent == wire.size()) return written(keepAlive);
         enter(Phase::Writing);
         arm(engine_.options().writeDeadline);
@@ -792,6 +984,7 @@ class ThriftHTTPConnection : public ConnectionBase,
         arm(engine_.options().writeDeadline);
         response_ = std::move(res);
         request_ = {};
+        releaseBody();
         http::async_write(stream_, response_,
                           [self = this->shared_from_this()](beast::error_code ec, size_t) {
                               if (ec) return self->abort();
@@ -828,6 +1021,11 @@ class ThriftHTTPConnection : public ConnectionBase,
         });
     }
 
+    // Gives the body's share of the budget back once nothing refers to the body.
+    void releaseBody() {
+        if (const size_t n = std::exchange(heldBodyBytes_, 0)) engine_.budget().give(n);
+    }
+
     Stream stream_;
     asio::steady_timer timer_;
     beast::flat_buffer buffer_{64 * 1024 + 4096};
@@ -836,6 +1034,12 @@ class ThriftHTTPConnection : public ConnectionBase,
     Response response_;
     size_t drained_ = 0;
     size_t served_ = 0;
+    size_t heldBodyBytes_ = 0;  // taken from the budget for the request being served
+    // The deadline of the phase, and when the timer is set to fire (I/O thread only).
+    Clock::time_point deadline_ = Clock::time_point::max();
+    Clock::time_point timerAt_;
+    bool timerSet_ = false;
+    uint64_t timerWaits_ = 0;
     uint64_t timingTag_ = 0;  // the request being timed (0: timing off)
     uint16_t timingPort_ = 0;
     // Written on the I/O thread; read there freely and by a worker writing an answer
@@ -967,6 +1171,33 @@ void RootHTTPServer::Engine::stop() {
 }
 
 // ---------------------------------------------------------------------------
+// BodyBudget
+
+const std::shared_ptr<BodyBudget>& BodyBudget::shared() {
+    static const auto budget = std::make_shared<BodyBudget>(kSharedCapacity);
+    return budget;
+}
+
+bool BodyBudget::take(size_t bytes) {
+    if (bytes > kSmallBody) {
+        size_t large = largeHeld_.load(std::memory_order_relaxed);
+        do {
+            if (large > capacity_ || bytes > capacity_ - large) return false;
+        } while (
+            !largeHeld_.compare_exchange_weak(large, large + bytes, std::memory_order_relaxed));
+    }
+    held_.fetch_add(bytes, std::memory_order_relaxed);
+    return true;
+}
+
+void BodyBudget::give(size_t bytes) {
+    held_.fetch_sub(bytes, std::memory_order_relaxed);
+    // The last of a burst of large bodies is gone: give their memory back.
+    if (bytes > kSmallBody && largeHeld_.fetch_sub(bytes, std::memory_order_relaxed) == bytes)
+        trimHeapSoon();
+}
+
+// ---------------------------------------------------------------------------
 // RootHTTPServer
 
 RootHTTPServer::RootHTTPServer(ThriftHTTPServer* rootObject, std::optional<SSLIdentity> sslIdentity,
@@ -1094,12 +1325,13 @@ void ThriftHTTPServer::setDelegate(std::weak_ptr<ThriftHTTPServerDelegate> deleg
 std::string ThriftHTTPServer::offerToProcessors(const std::string& message) {
     std::string reply;
     for (const auto& processor : processors_) {
-        // Each processor reads its own copy of the message from the start.
+        // Each processor reads the message from the start, through a buffer of its own
+        // that only looks at the bytes (a large message is not copied once per processor).
         auto input = message.empty()
                          ? std::make_shared<TMemoryBuffer>()
                          : std::make_shared<TMemoryBuffer>(
                                reinterpret_cast<uint8_t*>(const_cast<char*>(message.data())),
-                               static_cast<uint32_t>(message.size()), TMemoryBuffer::COPY);
+                               static_cast<uint32_t>(message.size()), TMemoryBuffer::OBSERVE);
         auto output = std::make_shared<TMemoryBuffer>();
         auto check = std::make_shared<ThriftTransportCheckExeption>(
             outputProtocolFactory_->getProtocol(output));
@@ -1123,46 +1355,63 @@ std::string ThriftHTTPServer::processRequest(const std::string& body) {
     TBN_LOG_DEBUG(kTag, "request {} bytes", body.size());
     std::unique_lock<std::mutex> serialLock(serialMutex_, std::defer_lock);
     if (serial_) serialLock.lock();
+    return answerRequest(body, openRequest(body));
+}
 
-    bool enveloped = body.find(kEnvelopeMarker) != std::string::npos && isValidUtf8(body);
-    if (!enveloped) {
-        std::string answer = offerToProcessors(body);
-        TBN_LOG_DEBUG(kTag, "answer {} bytes", answer.size());
-        return answer;
-    }
+std::string_view ThriftHTTPServer::methodNameOf(std::string_view message) {
+    if (message.substr(0, kVersionOneStart.size()) != kVersionOneStart) return {};
+    message.remove_prefix(kVersionOneStart.size());
+    const size_t end = message.find_first_of("\"\\");
+    // An escaped name is left to the protocol reader.
+    if (end == std::string_view::npos || message[end] != '"') return {};
+    return message.substr(0, end);
+}
 
+ThriftHTTPServer::OpenedRequest ThriftHTTPServer::openRequest(const std::string& body) {
+    OpenedRequest opened;
+    opened.enveloped = body.find(kEnvelopeMarker) != std::string::npos && isValidUtf8(body);
+    if (!opened.enveloped) return opened;  // the body itself is the message
     Envelope env = parseEnvelope(body);
-    std::string message;
-    std::optional<Bytes> key;
     if (!env.readable) {
         // Not an object with a text "request": nothing any processor can read.
         TBN_LOG_WARN(kTag, "unreadable request envelope of {} bytes", body.size());
     } else if (!env.encrypted) {
-        message = std::move(env.request);
+        opened.message = std::move(env.request);
     } else {
         auto owner = delegate();
-        if (owner && env.clientId) key = owner->thriftHTTPServer(*this, *env.clientId);
-        if (!key) {
+        if (owner && env.clientId) opened.key = owner->thriftHTTPServer(*this, *env.clientId);
+        if (!opened.key) {
             TBN_LOG_WARN(kTag, "encrypted request of an unknown client");
-            return errorAnswer("not authorized");
+            opened.answer = errorAnswer("not authorized");
+            return opened;
         }
         auto cipher = base64Decode(env.request);
         Bytes plain;
-        if (cipher) plain = TBNCryptAES::decryptData(*cipher, *key);
+        if (cipher) plain = TBNCryptAES::decryptData(*cipher, *opened.key);
         std::string_view text(reinterpret_cast<const char*>(plain.data()), plain.size());
         if (!cipher || !isValidUtf8(text) ||
             text.substr(0, kVersionOneStart.size()) != kVersionOneStart) {
             TBN_LOG_WARN(kTag, "encrypted request that the client's key does not open");
-            return errorAnswer("client secret not valid");
+            opened.key.reset();
+            opened.answer = errorAnswer("client secret not valid");
+            return opened;
         }
-        message.assign(text);
+        opened.message.assign(text);
     }
+    return opened;
+}
 
-    std::string reply = offerToProcessors(message);
+std::string ThriftHTTPServer::answerRequest(const std::string& body, OpenedRequest opened) {
+    if (opened.answer) return std::move(*opened.answer);
+    std::string reply = offerToProcessors(opened.enveloped ? opened.message : body);
+    if (!opened.enveloped) {
+        TBN_LOG_DEBUG(kTag, "answer {} bytes", reply.size());
+        return reply;
+    }
     nlohmann::json answer;
-    if (key) {
+    if (opened.key) {
         Bytes cipher = TBNCryptAES::encryptData(
-            ByteView(reinterpret_cast<const uint8_t*>(reply.data()), reply.size()), *key);
+            ByteView(reinterpret_cast<const uint8_t*>(reply.data()), reply.size()), *opened.key);
         answer["response"] = base64Encode(cipher);
         answer["encrypted"] = true;
     } else {

@@ -18,7 +18,12 @@
 // head and body must arrive whole within a deadline, a TLS handshake within
 // another, and when connections run short the longest-idle keep-alive
 // connections are closed first, then the oldest unfinished ones. Requests are
-// processed on worker threads, since a handler may wait minutes for the phone.
+// processed on worker threads, since a handler may wait minutes for the phone; the few
+// methods whose handlers never wait (Options::quickMethods) are answered on the I/O
+// thread itself, which spares them two thread wake-ups.
+//
+// The bytes that request bodies hold are bounded across every connection of every
+// server (BodyBudget): a body that does not fit is refused with 503 before it is read.
 //
 // The service layer starts the three servers like this:
 //
@@ -69,6 +74,31 @@ class ThriftHTTPServerDelegate {
 
 struct ThriftHTTPServerOptions;
 
+// The bytes that request bodies may hold at once, from the moment a head announces its
+// body until the answer is handed over. A body larger than kSmallBody is taken only while
+// the large bodies held stay within the capacity; smaller ones are counted but never
+// refused (the connection cap bounds them), so that pings pass whatever else is held.
+class BodyBudget {
+  public:
+    static constexpr size_t kSmallBody = 16 * 1024;
+    // Shared by every server of the process unless it is given its own.
+    static constexpr size_t kSharedCapacity = 32u * 1024 * 1024;
+
+    explicit BodyBudget(size_t capacity) : capacity_(capacity) {}
+    static const std::shared_ptr<BodyBudget>& shared();
+
+    // False when a large body does not fit; nothing is taken then.
+    bool take(size_t bytes);
+    void give(size_t bytes);
+    size_t held() const { return held_.load(std::memory_order_relaxed); }
+    size_t capacity() const { return capacity_; }
+
+  private:
+    const size_t capacity_;
+    std::atomic<size_t> held_{0};
+    std::atomic<size_t> largeHeld_{0};
+};
+
 // The embedded HTTP(S) server of one ThriftHTTPServer: the listening socket, the
 // I/O thread, the worker threads and the back link to its owner.
 class RootHTTPServer {
@@ -95,7 +125,9 @@ class RootHTTPServer {
 
     // Binds 127.0.0.1:port (port 0 picks a free one) and serves on a thread of its
     // own; no other interface is ever bound. The first start raises the process's
-    // soft descriptor limit to its hard limit, since each connection holds one.
+    // soft descriptor limit to its hard limit, since each connection holds one, and has
+    // the allocator map every block above 256 KiB on its own (request bodies), so that
+    // freeing one gives it back to the system.
     // Returns false, with the reason in error, when that is not possible.
     bool start(uint16_t port, const ThriftHTTPServerOptions& options, std::string& error);
     // Closes the listener and every connection, then waits for requests still being
@@ -147,6 +179,12 @@ struct ThriftHTTPServerOptions {
     // Off: the server processes requests given to processRequest() but never
     // opens a socket.
     bool listen = true;
+    // Methods whose handlers never wait (no phone, no user, no lock held for long):
+    // a small request for one of them is answered on the I/O thread instead of being
+    // handed to a worker. Never used on a serial server.
+    std::vector<std::string> quickMethods;
+    // Where request bodies are counted (null: BodyBudget::shared()).
+    std::shared_ptr<BodyBudget> bodyBudget;
 };
 
 class ThriftHTTPServer {
@@ -184,6 +222,22 @@ class ThriftHTTPServer {
     // The whole request logic of one POST body: envelope, decryption, processors,
     // reply envelope. Returns the answer body.
     std::string processRequest(const std::string& body);
+
+    // A body taken out of its envelope (and decrypted): either the message for the
+    // processors (the body itself when it has no envelope), or an answer already
+    // decided (an envelope error).
+    struct OpenedRequest {
+        std::string message;       // when enveloped
+        std::optional<Bytes> key;  // the client's key, for the reply
+        bool enveloped = false;
+        std::optional<std::string> answer;
+    };
+    // processRequest() in two steps: the first is cheap and tells the method called.
+    OpenedRequest openRequest(const std::string& body);
+    std::string answerRequest(const std::string& body, OpenedRequest request);
+    // The method name of a JSON-encoded message ("sendPing" of [1,"sendPing",1,...]);
+    // empty when it cannot be read without parsing the message.
+    static std::string_view methodNameOf(std::string_view message);
 
     std::shared_ptr<ThriftHTTPServerDelegate> delegate() const;
     void setDelegate(std::weak_ptr<ThriftHTTPServerDelegate> delegate);

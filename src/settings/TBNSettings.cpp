@@ -162,6 +162,7 @@ void TBNSettings::cacheEndUpdate(const std::string& key) {
 }
 
 void TBNSettings::cacheClear() {
+    pongFlags_.store(kNoPongFlags);
     std::unique_lock<std::shared_mutex> g(cacheMutex_);
     for (auto it = cache_.begin(); it != cache_.end();) {
         it->second.value.reset();
@@ -182,6 +183,12 @@ std::optional<TBNSettingsComponents> TBNSettings::applyUpdate(const UpdateBlock&
         TBN_LOG_WARN("settings", "a change before the settings were loaded is dropped");
         return std::nullopt;
     }
+    // Dropped after the block: a pong flags word read inside it may be older than
+    // what the block changes after that read.
+    struct DropPongFlags {
+        std::atomic<int64_t>& word;
+        ~DropPongFlags() { word.store(kNoPongFlags); }
+    } drop{pongFlags_};
     try {
         return block(*this);
     } catch (const std::exception& e) {
@@ -207,9 +214,11 @@ void TBNSettings::updateForCacheKeys(std::vector<std::string> keys, UpdateBlock 
         return;
     }
     for (const auto& k : keys) cacheBeginUpdate(k);
+    queuedChanges_.fetch_add(1);
     rwQueue_->asyncBarrier(
         [self = shared_from_this(), keys = std::move(keys), block = std::move(block), deferSave] {
             const auto components = self->applyUpdate(block);
+            self->queuedChanges_.fetch_sub(1);
             for (const auto& k : keys) self->cacheEndUpdate(k);
             if (components) self->queueSave(*components, deferSave);
         });

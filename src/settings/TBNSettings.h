@@ -462,6 +462,12 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
     mutable std::shared_mutex cacheMutex_;
     std::map<std::string, CacheEntry, std::less<>> cache_;
 
+    // The pong flags word, asked on every extension ping: it reads several fields, so
+    // any change drops it, and while a change is queued it is not answered from here.
+    static constexpr int64_t kNoPongFlags = INT64_MIN;
+    std::atomic<int64_t> pongFlags_{kNoPongFlags};
+    std::atomic<int> queuedChanges_{0};
+
     // File state shared between the caller of load/decrypt and the save queue.
     mutable std::mutex fileMutex_;
     std::filesystem::path filePath_;

@@ -241,6 +241,11 @@ int64_t TBNSettings::getPongFlagsFromLoggingLevel(int32_t loggingLevel) {
 }
 
 int64_t TBNSettings::pongFlags() {
+    // A change queued before this call has not run yet: wait for it like any getter.
+    if (queuedChanges_.load() == 0) {
+        const int64_t kept = pongFlags_.load();
+        if (kept != kNoPongFlags) return kept;
+    }
     return numValueFromSettings([](TBNSettings& s) -> std::optional<int64_t> {
                const auto& r = s.osxSettings();
                int64_t flags = getPongFlagsFromLoggingLevel(r.loggingLevel());
@@ -254,6 +259,8 @@ int64_t TBNSettings::pongFlags() {
                    flags |= (first && first->online()) ? TBNprotocolsConstants::DEVICE_STATE_ONLINE()
                                                        : TBNprotocolsConstants::DEVICE_STATE_OFFLINE();
                }
+               // No change runs beside a read block, and the next one drops the word.
+               s.pongFlags_.store(flags);
                return flags;
            })
         .value_or(TBNprotocolsConstants::DEVICE_STATE_DONTPAIRED());

@@ -234,6 +234,11 @@ bool TBNSettings::isCachedUserName(const Text& userName, const Text& andPassword
 
 void TBNSettings::approveExtForClientId(const Text& clientId, const Text& andClientSecret) {
     if (empty(clientId) || empty(andClientSecret)) return;
+    // A client that pings again during its registration is approved again with the same
+    // secret: nothing changes, so nothing waits for a change or writes the file. The read
+    // sees every change handed over before it, so a different secret queued meanwhile is
+    // not mistaken for this one.
+    if (isApprovedExtensionClient(clientId, andClientSecret)) return;
     updateSettings([id = *clientId, secret = *andClientSecret](TBNSettings& s) -> TBNSettingsComponents {
         // The map is made on first use: the start-up approves its own extension's
         // credentials before the upgrade has created the maps.

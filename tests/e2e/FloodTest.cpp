@@ -282,5 +282,167 @@ TEST_F(FloodTest, PingsAreAnsweredPromptlyThroughFloodsOfSlowAndIdleConnections)
     ASSERT_TRUE(client_.sendPing("com.tobrin.lumvane.e2e", "1.0.0"));
 }
 
+// Sends one large body on each of many connections at once, as fast as the server reads,
+// and reads the answers; stops by itself at `limit`. Counts the answers by status.
+class BodyFlood {
+  public:
+    BodyFlood(uint16_t port, size_t connections, size_t bodyBytes)
+        : port_(port), count_(connections), bodyBytes_(bodyBytes) {}
+    ~BodyFlood() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    void start(Seconds limit) {
+        const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
+        thread_ = std::thread([this, until] { run(until); });
+    }
+    void join() {
+        if (thread_.joinable()) thread_.join();
+    }
+    size_t ok() const { return ok_; }
+    size_t busy() const { return busy_; }
+    size_t other() const { return other_; }
+    bool done() const { return done_; }
+
+  private:
+    struct Conn {
+        int fd = -1;
+        std::string head;
+        size_t sent = 0;  // of head and body
+        std::string answer;
+        bool finished = false;
+    };
+
+    void run(Clock::time_point until) {
+        static const std::string chunk(64 * 1024, 'a');
+        std::vector<Conn> conns(count_);
+        for (auto& c : conns) {
+            c.fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(port_);
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (c.fd < 0 || connect(c.fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+                c.finished = true;
+                ++other_;
+                continue;
+            }
+            fcntl(c.fd, F_SETFL, O_NONBLOCK);
+            c.head =
+                "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                "Content-Length: " +
+                std::to_string(bodyBytes_) + "\r\n\r\n";
+        }
+        size_t open = count_ - other_;
+        while (open > 0 && Clock::now() < until) {
+            std::vector<pollfd> fds;
+            std::vector<Conn*> which;
+            for (auto& c : conns) {
+                if (c.finished) continue;
+                const bool sending = c.sent < c.head.size() + bodyBytes_;
+                fds.push_back({c.fd, short(POLLIN | (sending ? POLLOUT : 0)), 0});
+                which.push_back(&c);
+            }
+            if (poll(fds.data(), fds.size(), 200) <= 0) continue;
+            for (size_t i = 0; i < fds.size(); ++i) {
+                Conn& c = *which[i];
+                if (fds[i].revents & POLLOUT) {
+                    while (c.sent < c.head.size() + bodyBytes_) {
+                        const char* data;
+                        size_t n;
+                        if (c.sent < c.head.size()) {
+                            data = c.head.data() + c.sent;
+                            n = c.head.size() - c.sent;
+                        } else {
+                            data = chunk.data();
+                            n = std::min(chunk.size(), c.head.size() + bodyBytes_ - c.sent);
+                        }
+                        const ssize_t got = send(c.fd, data, n, MSG_NOSIGNAL);
+                        if (got <= 0) break;
+                        c.sent += static_cast<size_t>(got);
+                    }
+                }
+                if (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                    char buf[4096];
+                    ssize_t got;
+                    while ((got = recv(c.fd, buf, sizeof buf, 0)) > 0)
+                        c.answer.append(buf, size_t(got));
+                    if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                        // Closed by the server: the answer is whatever came.
+                        if (c.answer.rfind("HTTP/1.1 200", 0) == 0) {
+                            ++ok_;
+                        } else if (c.answer.rfind("HTTP/1.1 503", 0) == 0) {
+                            ++busy_;
+                        } else {
+                            ++other_;
+                        }
+                        close(c.fd);
+                        c.finished = true;
+                        --open;
+                    }
+                }
+            }
+        }
+        for (auto& c : conns)
+            if (!c.finished) close(c.fd);
+        done_ = open == 0;
+    }
+
+    const uint16_t port_;
+    const size_t count_;
+    const size_t bodyBytes_;
+    std::thread thread_;
+    std::atomic<size_t> ok_{0}, busy_{0}, other_{0};
+    std::atomic<bool> done_{false};
+};
+
+// Hundreds of connections each sending a 4 MiB body at once: the server holds a bounded
+// amount of them (the others are told it is busy), its memory stays bounded, and a ping
+// that comes meanwhile is answered promptly.
+TEST_F(FloodTest, LargeBodiesFromManyConnectionsHoldBoundedMemoryAndPingsPass) {
+    constexpr size_t kConnections = 256, kBody = 4u * 1024 * 1024;
+    raiseDescriptorLimit();
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string asanOptions = std::string(asan ? asan : "") +
+                              ":quarantine_size_mb=0:allocator_release_to_os_interval_ms=100";
+    setenv("ASAN_OPTIONS", asanOptions.c_str(), 1);
+    ASSERT_NO_FATAL_FAILURE(startRoad());
+    const pid_t pid = lumvane_->pid();
+    for (int i = 0; i < 5; ++i) ASSERT_TRUE(client_.sendPing("com.tobrin.lumvane.e2e", "1.0.0"));
+    const size_t baseKiB = residentKiB(pid);
+
+    BodyFlood flood(19521, kConnections, kBody);
+    flood.start(Seconds(120));
+    std::vector<double> latencies;
+    size_t peakKiB = baseKiB;
+    while (!flood.done() && latencies.size() < 2000) {
+        peakKiB = std::max(peakKiB, residentKiB(pid));
+        const auto t0 = Clock::now();
+        auto pong = client_.sendPing("com.tobrin.lumvane.e2e", "1.0.0");
+        ASSERT_TRUE(pong) << "ping " << latencies.size() << " unanswered";
+        latencies.push_back(Seconds(Clock::now() - t0).count());
+        std::this_thread::sleep_for(20ms);
+        if (latencies.size() > 3 && flood.ok() + flood.busy() + flood.other() >= kConnections)
+            break;
+    }
+    flood.join();
+    peakKiB = std::max(peakKiB, residentKiB(pid));
+    ASSERT_GE(latencies.size(), 3u);
+    std::sort(latencies.begin(), latencies.end());
+    const double p99 = latencies[latencies.size() * 99 / 100];
+    size_t afterKiB = 0;
+    waitFor([&] { return (afterKiB = residentKiB(pid)) <= baseKiB + 64 * 1024; }, Seconds(20));
+    std::cout << "body flood: " << flood.ok() << " answered, " << flood.busy() << " busy, "
+              << flood.other() << " other; memory " << baseKiB << " -> peak " << peakKiB << " -> "
+              << afterKiB << " KiB; " << latencies.size() << " pings, median "
+              << latencies[latencies.size() / 2] << " s, p99 " << p99 << " s, longest "
+              << latencies.back() << " s\n";
+    EXPECT_EQ(flood.ok() + flood.busy(), kConnections) << flood.other() << " got neither";
+    EXPECT_GT(flood.ok(), 0u);
+    EXPECT_LT(peakKiB, 300u * 1024) << "resident memory during the flood";
+    EXPECT_LT(p99, 1.0) << "p99 of the pings during the flood";
+    ASSERT_TRUE(client_.sendPing("com.tobrin.lumvane.e2e", "1.0.0"));
+}
+
 }  // namespace
 }  // namespace lumvane::e2e

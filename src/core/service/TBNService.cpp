@@ -311,16 +311,21 @@ void TBNService::startWithSSLIdentity(const std::optional<SSLIdentity>& identity
 
     auto factory = ThriftJSONProtocolFactory::sharedFactory();
     std::weak_ptr<ThriftHTTPServerDelegate> weakSelf = weak_from_this();
-    servers->server = ThriftHTTPServer::initAsConcurrentWithPort(
-        options_.httpPort, std::nullopt, factory, plain, options_.serverOptions);
+    auto serverOptions = options_.serverOptions;
+    // The host handler answers these from the settings alone: they never wait for the
+    // phone or the user, so the servers answer them without a hand-off to a worker.
+    if (serverOptions.quickMethods.empty())
+        serverOptions.quickMethods = {"sendPing", "generatePassword"};
+    servers->server = ThriftHTTPServer::initAsConcurrentWithPort(options_.httpPort, std::nullopt,
+                                                                 factory, plain, serverOptions);
     servers->server->setDelegate(weakSelf);
     if (identity) {
         servers->sslServer = ThriftHTTPServer::initAsConcurrentWithPort(
-            options_.httpsPort, identity, factory, secure, options_.serverOptions);
+            options_.httpsPort, identity, factory, secure, serverOptions);
         servers->sslServer->setDelegate(weakSelf);
         if (logging) {
             servers->sslLogServer = ThriftHTTPServer::initAsSerialQueueWithPort(
-                options_.loggingPort, identity, factory, logging, options_.serverOptions);
+                options_.loggingPort, identity, factory, logging, serverOptions);
             servers->sslLogServer->setDelegate(weakSelf);
         }
     } else {

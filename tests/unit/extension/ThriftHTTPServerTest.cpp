@@ -631,6 +631,167 @@ TEST_F(ThriftHTTPServerTest, RequestsForeignHostsOrPagesGet403) {
     EXPECT_EQ(host->calls, 1);
 }
 
+// A request that names its host twice, or several origins, leaves open which one a check
+// would go by: refused as malformed, whatever the names are.
+TEST_F(ThriftHTTPServerTest, TwoHostsOrSeveralOriginsAre400) {
+    const std::string body = pingText();
+    struct Case {
+        const char* headers;
+        const char* status;
+    };
+    const Case cases[] = {
+        {"Host: 127.0.0.1\r\nHost: 127.0.0.1\r\n", "HTTP/1.1 400"},
+        {"Host: 127.0.0.1\r\nHost: evil.example\r\n", "HTTP/1.1 400"},
+        {"Host: localhost\r\nOrigin: chrome-extension://abc chrome-extension://def\r\n",
+         "HTTP/1.1 400"},
+        {"Host: localhost\r\nOrigin: chrome-extension://abc https://evil.example\r\n",
+         "HTTP/1.1 400"},
+        {"Host: localhost\r\nOrigin: chrome-extension://abc,moz-extension://def\r\n",
+         "HTTP/1.1 400"},
+        {"Host: localhost\r\nOrigin: chrome-extension://abc\r\nOrigin: moz-extension://d\r\n",
+         "HTTP/1.1 400"},
+        // One of each, blanks around the origin: taken.
+        {"Host: localhost\r\nOrigin:  chrome-extension://abc \r\n", "HTTP/1.1 200"},
+        {"Host: 127.0.0.1\r\n", "HTTP/1.1 200"},
+    };
+    for (const auto& c : cases) {
+        const std::string request =
+            std::string("POST /thrift HTTP/1.1\r\n") + c.headers +
+            "Connection: close\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" +
+            body;
+        const std::string answer = rawExchange(http->port(), request);
+        EXPECT_EQ(answer.rfind(c.status, 0), 0u) << c.headers << "-> " << answer.substr(0, 20);
+    }
+    EXPECT_EQ(host->calls, 2);
+}
+
+std::string readAnswer(int fd);
+
+// A processor that holds every call until the gate opens, and answers nothing.
+class HoldingProcessor : public TProcessor {
+  public:
+    explicit HoldingProcessor(Gate& gate) : gate_(gate) {}
+    bool process(std::shared_ptr<TProtocol>, std::shared_ptr<TProtocol>, void*) override {
+        gate_.enter();
+        gate_.waitOpen();
+        gate_.leave();
+        return true;
+    }
+
+  private:
+    Gate& gate_;
+};
+
+// A method named quick is answered on the I/O thread: with the one worker held by a call
+// that waits, a ping still comes back, in the clear and in an encrypted envelope.
+TEST(ThriftHTTPServerQuick, QuickMethodsNeedNoFreeWorker) {
+    Gate gate;
+    auto host =
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>());
+    ThriftHTTPServer::Options options;
+    options.maxConnectionThreads = 1;
+    options.quickMethods = {"sendPing"};
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(),
+        {host, std::make_shared<HoldingProcessor>(gate)}, options);
+    ASSERT_TRUE(server->isListening());
+    auto delegate = std::make_shared<KeyDelegate>();
+    server->setDelegate(delegate);
+
+    // deleteLoginData is no host method: the holding processor gets it, on the worker.
+    std::thread held([&] {
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_read_timeout(60s);
+        client.Post("/thrift", deleteText(), "application/json");
+    });
+    const bool inside = gate.waitInside(1, 30s);
+    std::optional<std::string> plain, sealed;
+    if (inside) {
+        httplib::Client client("127.0.0.1", server->port());
+        client.set_read_timeout(20s);
+        if (auto res = client.Post("/thrift", pingText(), "application/json");
+            res && res->status == 200)
+            plain = res->body;
+        const Bytes key = sha256("secret-1");
+        if (auto res = client.Post("/thrift", envelope(encryptToBase64(pingText(), key), true),
+                                   "application/json");
+            res && res->status == 200)
+            sealed = res->body;
+    }
+    gate.release();
+    held.join();
+    ASSERT_TRUE(inside);
+    ASSERT_TRUE(plain) << "the ping waited for the held worker";
+    EXPECT_EQ(readPong(*plain).info.id, "pong");
+    ASSERT_TRUE(sealed) << "the encrypted ping waited for the held worker";
+    auto answer = nlohmann::json::parse(*sealed);
+    ASSERT_TRUE(answer["encrypted"].get<bool>());
+    EXPECT_EQ(readPong(decryptFromBase64(answer["response"].get<std::string>(), sha256("secret-1")))
+                  .info.id,
+              "pong");
+}
+
+// The bytes bodies hold are bounded across connections: a large body that does not fit
+// beside those held is refused with 503 before it is read, small requests pass all the
+// same, and the share of a body is given back once it was answered.
+TEST(ThriftHTTPServerBudget, LargeBodiesBeyondTheBudgetAre503AndPingsStillPass) {
+    constexpr size_t kLarge = 256 * 1024;
+    auto budget = std::make_shared<BodyBudget>(kLarge + kLarge / 2);
+    auto host = std::make_shared<CountingProcessor>(
+        std::make_shared<wt::TBNHostStorageServiceProcessor>(std::make_shared<HostHandler>()));
+    ThriftHTTPServer::Options options;
+    options.bodyBudget = budget;
+    auto server = ThriftHTTPServer::initAsConcurrentWithPort(
+        0, std::nullopt, ThriftJSONProtocolFactory::sharedFactory(), {host}, options);
+    ASSERT_TRUE(server->isListening());
+    auto head = [](size_t length) {
+        return "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: " +
+               std::to_string(length) + "\r\n\r\n";
+    };
+    auto waitHeld = [&](size_t bytes) {
+        const auto until = std::chrono::steady_clock::now() + 30s;
+        while (budget->held() != bytes && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(5ms);
+        return budget->held() == bytes;
+    };
+
+    // The first large body is under way: its head is in, its bytes trickle.
+    int first = connectRaw(server->port());
+    ASSERT_GE(first, 0);
+    const std::string firstHead = head(kLarge);
+    ASSERT_EQ(send(first, firstHead.data(), firstHead.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(firstHead.size()));
+    ASSERT_TRUE(waitHeld(kLarge)) << "held " << budget->held();
+
+    // A second one does not fit: 503 at once, its body unread.
+    const std::string second = rawExchange(server->port(), head(kLarge) + std::string(kLarge, ' '));
+    EXPECT_EQ(second.rfind("HTTP/1.1 503", 0), 0u) << second.substr(0, 40);
+
+    // A ping is small: answered.
+    const std::string ping = pingText();
+    const std::string pong =
+        rawExchange(server->port(),
+                    "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                    "Content-Length: " +
+                        std::to_string(ping.size()) + "\r\n\r\n" + ping);
+    EXPECT_EQ(pong.rfind("HTTP/1.1 200", 0), 0u) << pong.substr(0, 40);
+
+    // The first body completes and is answered; its share comes back, and a large body
+    // fits again.
+    const std::string rest(kLarge, ' ');
+    ASSERT_EQ(send(first, rest.data(), rest.size(), MSG_NOSIGNAL), static_cast<ssize_t>(kLarge));
+    EXPECT_EQ(readAnswer(first).rfind("HTTP/1.1 200", 0), 0u);
+    close(first);
+    EXPECT_TRUE(waitHeld(0)) << "held " << budget->held();
+    const std::string again =
+        rawExchange(server->port(),
+                    "POST /thrift HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                    "Content-Length: " +
+                        std::to_string(kLarge) + "\r\n\r\n" + rest);
+    EXPECT_EQ(again.rfind("HTTP/1.1 200", 0), 0u) << again.substr(0, 40);
+    EXPECT_TRUE(waitHeld(0)) << "held " << budget->held();
+}
+
 // Clients that keep a request head trickling in, or connect and send nothing, must
 // not keep a normal request from being answered, however many there are.
 TEST(ThriftHTTPServerFlood, SlowAndIdleClientsDoNotBlockARequest) {

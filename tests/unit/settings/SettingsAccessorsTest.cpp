@@ -1,4 +1,8 @@
 // Scalar preferences, the rating state and the pong flags word.
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 #include "SettingsTestSupport.h"
 #include "runtime/TBNUtil.h"
 
@@ -32,6 +36,73 @@ TEST_F(SettingsTest, PongFlagsWord) {
         store->removeAllDevices();
         if (c.paired) store->addPairedDevice(phone("H", "D", c.online));
         EXPECT_EQ(store->pongFlags(), c.word) << c.level;
+    }
+}
+
+// The word is asked on every ping: once read it is answered without the queue, so a ping
+// does not wait behind whatever the queue is busy with, and every change drops it.
+TEST_F(SettingsTest, PongFlagsAreKeptUntilAChange) {
+    auto store = startStore();
+    store->setLoggingLevel(12);
+    store->addPairedDevice(phone("H", "D", true));
+    EXPECT_EQ(store->pongFlags(), 2);
+
+    // The queue is held by a long block: the word comes all the same.
+    std::mutex mutex;
+    std::condition_variable cond;
+    bool open = false, holding = false;
+    store->rwDispatchQueue()->asyncBarrier([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        holding = true;
+        cond.notify_all();
+        cond.wait(lock, [&] { return open; });
+    });
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        cond.wait(lock, [&] { return holding; });
+    }
+    auto word = std::async(std::launch::async, [&] { return store->pongFlags(); });
+    const bool answered = word.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        open = true;
+    }
+    cond.notify_all();
+    ASSERT_TRUE(answered) << "the word waited for the queue";
+    EXPECT_EQ(word.get(), 2);
+
+    // Each change is seen by the first read after it.
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        int64_t word;
+    };
+    const std::vector<Change> changes = {
+        {"phone offline", [&] {
+             store->updateDeviceInfoWithDeviceId(std::string("D"), std::string("H"), 0, {}, {}, {},
+                                                 0, 0, {}, {}, 0, false);
+         }, 18},
+        {"reports on", [&] { store->setSendReports(true); }, 22},
+        {"a block of its own", [&] {
+             store->updateSettings([](TBNSettings& s) -> TBNSettingsComponents {
+                 s.osxSettings().setExtensionExtendedMode(true);
+                 return 0;
+             });
+         }, 30},
+        // Read inside a change, before the change: the next read still sees the change.
+        {"read inside the block", [&] {
+             store->updateSettings([](TBNSettings& s) -> TBNSettingsComponents {
+                 (void)s.pongFlags();
+                 s.osxSettings().setLoggingLevel(13);
+                 return 0;
+             });
+         }, 31},
+        {"unpaired", [&] { store->removeAllDevices(); }, 47},
+    };
+    for (const auto& c : changes) {
+        c.make();
+        EXPECT_EQ(store->pongFlags(), c.word) << c.what;
+        EXPECT_EQ(store->pongFlags(), c.word) << c.what << ", read again";
     }
 }
 

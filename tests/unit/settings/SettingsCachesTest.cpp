@@ -115,6 +115,24 @@ TEST_F(CachesTest, ExtensionClients) {
     EXPECT_EQ(store_->clientSecretByClientId(std::string("other")), std::nullopt);
 }
 
+// A client that pings during its registration is approved again and again with the same
+// secret: nothing changes, so nothing is written; a new secret is, and a secret handed over
+// right after another is not mistaken for the one stored before.
+TEST_F(CachesTest, ApprovingTheSameSecretAgainChangesNothing) {
+    store_->approveExtForClientId(std::string("ext"), std::string("first"));
+    store_->waitForPendingSaves();
+    const uint64_t writes = store_->fileWrites();
+    for (int i = 0; i < 5; ++i) store_->approveExtForClientId(std::string("ext"), std::string("first"));
+    store_->waitForPendingSaves();
+    EXPECT_EQ(store_->fileWrites(), writes);
+
+    store_->approveExtForClientId(std::string("ext"), std::string("second"));
+    store_->approveExtForClientId(std::string("ext"), std::string("first"));
+    store_->waitForPendingSaves();
+    EXPECT_EQ(store_->clientSecretByClientId(std::string("ext")), "first");
+    EXPECT_GT(store_->fileWrites(), writes);
+}
+
 TEST_F(CachesTest, AccountChoices) {
     store_->setChooseAccouts(std::vector<std::string>{}, std::string("k"));
     EXPECT_EQ(store_->chooseAccountsListByKey(std::string("k")), std::nullopt);
