@@ -176,10 +176,20 @@ AppDelegate::AppDelegate(UserInterfaceFactory ui, std::shared_ptr<MainLoop> loop
       startAtLogin_(startAtLogin ? std::move(*startAtLogin)
                                  : StartAtLogin(StartAtLogin::runningProgram())) {}
 
+// The entry names the program that runs: one written by another copy (the build folder,
+// before an install) would start that copy at the next login.
 void AppDelegate::reconcileStartAtLogin() {
     const bool wanted = settings_.startAtLogin();
     if (wanted && !startAtLogin_.isEnabled()) {
         enableStartAtLogin();
+    } else if (wanted && !startAtLogin_.isCurrent()) {
+        std::string error;
+        if (startAtLogin_.enable(&error)) {
+            TBN_LOG_INFO(kTags, "start at login now names {}",
+                         StartAtLogin::runningProgram().string());
+        } else {
+            TBN_LOG_ERROR(kTags, "did not update start at login: {}", error);
+        }
     } else if (!wanted && startAtLogin_.isEnabled()) {
         disableStartAtLogin();
     }
@@ -457,8 +467,7 @@ void AppDelegate::perform(const std::string& action) {
         });
         showPopover("TBNAboutPopoverViewController");
     } else if (action == "menuCheckForUpdateDialog") {
-        environment_.showMessage("Lumvane is updated by your system's package manager (" +
-                                 updater.checkInteractively() + " here).");
+        environment_.showMessage(updater.checkInteractively());
     } else if (action == "menuInstallSafariExt") {
         browsers_->installSafariExtension();
     } else if (action == "menuImportAction") {
