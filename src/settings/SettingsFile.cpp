@@ -72,10 +72,10 @@ std::string temporaryPrefix(const fs::path& file) {
     return atomicTemporaryPrefix(file.string());
 }
 
-void writeFileAtomically(const fs::path& file, const Bytes& data) {
+void writeFileAtomically(const fs::path& file, const Bytes& data, bool sync) {
     std::string error;
     const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!lumvane::writeFileAtomically(file.string(), bytes, 0600, &error)) {
+    if (!lumvane::writeFileAtomically(file.string(), bytes, 0600, &error, sync)) {
         throw std::runtime_error(error);
     }
 }

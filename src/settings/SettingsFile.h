@@ -22,8 +22,9 @@ Bytes readWholeFile(const std::filesystem::path& file);
 // the new content: a 0600 temporary file in the same folder is written and fsynced,
 // renamed over `file`, and the folder is fsynced. The folder must exist. Throws
 // std::runtime_error (with the failing step and errno text) on failure; the
-// temporary file is removed then.
-void writeFileAtomically(const std::filesystem::path& file, const Bytes& data);
+// temporary file is removed then. Without `sync` (tests and fuzzing only) nothing is
+// fsynced.
+void writeFileAtomically(const std::filesystem::path& file, const Bytes& data, bool sync = true);
 
 // Prefix of the temporary files writeFileAtomically() makes for `file`.
 std::string temporaryPrefix(const std::filesystem::path& file);

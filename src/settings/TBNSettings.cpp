@@ -520,7 +520,7 @@ void TBNSettings::writeFile() {
             std::error_code ec;
             if (fs::is_directory(path.parent_path().empty() ? fs::path(".") : path.parent_path(),
                                  ec)) {
-                settingsfile::writeFileAtomically(path, fileBytes);
+                settingsfile::writeFileAtomically(path, fileBytes, options_.syncWrites);
                 fileWrites_.fetch_add(1, std::memory_order_relaxed);
             } else {
                 TBN_LOG_WARN("settings", "the settings folder of {} is missing; nothing written",
