@@ -31,6 +31,7 @@
 #include <typeinfo>
 
 #include "crypto/TBNCryptAES.h"
+#include "extension/HTTPRequestAdmission.h"
 #include "extension/ThriftTransportCheckExeption.h"
 #include "extension/browser/HostsRecord.h"
 #include "runtime/AfterReply.h"
@@ -503,22 +504,6 @@ Response makeResponse(const Request& req, http::status status, std::string body 
     return res;
 }
 
-std::optional<std::string_view> headerValue(const Request& req, http::field field) {
-    auto it = req.find(field);
-    if (it == req.end()) return std::nullopt;
-    return std::string_view(it->value().data(), it->value().size());
-}
-
-// Every Origin header of the request must pass (a page cannot hide behind a second one).
-bool originsPass(const Request& req) {
-    auto [begin, end] = req.equal_range(http::field::origin);
-    for (auto it = begin; it != end; ++it) {
-        if (!isExtensionOrigin(std::string_view(it->value().data(), it->value().size())))
-            return false;
-    }
-    return true;
-}
-
 template <class Stream>
 class ThriftHTTPConnection : public ConnectionBase,
                              public std::enable_shared_from_this<ThriftHTTPConnection<Stream>> {
@@ -570,8 +555,7 @@ class ThriftHTTPConnection : public ConnectionBase,
     void waitForRequest() {
         if (closed_) return;
         parser_.emplace();
-        parser_->body_limit(engine_.options().maxBodyBytes);
-        parser_->header_limit(16 * 1024);
+        limitRequestParser(*parser_, engine_.options().maxBodyBytes);
         if (buffer_.size() > 0) return readHead();  // pipelined bytes are already here
         // A new connection has the request deadline for its first request; one that
         // was served may wait longer for its next.
@@ -660,14 +644,16 @@ class ThriftHTTPConnection : public ConnectionBase,
         const Request& req = request_;
         std::string_view method(req.method_string().data(), req.method_string().size());
         std::string_view target(req.target().data(), req.target().size());
-        if (!isLoopbackHost(headerValue(req, http::field::host)) || !originsPass(req)) {
-            TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method, target);
-            return respond(makeResponse(req, http::status::forbidden));
-        }
-        // The path is compared exactly: a query string makes it another path.
-        if (req.method() != http::verb::post || target != "/thrift") {
-            TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
-            return respond(makeResponse(req, http::status::not_found));
+        switch (admitRequest(req)) {
+            case RequestAdmission::Forbidden:
+                TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method,
+                             target);
+                return respond(makeResponse(req, http::status::forbidden));
+            case RequestAdmission::NotFound:
+                TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
+                return respond(makeResponse(req, http::status::not_found));
+            case RequestAdmission::Serve:
+                break;
         }
         enter(Phase::Processing);
         timer_.cancel();
