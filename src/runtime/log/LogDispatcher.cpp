@@ -133,10 +133,6 @@ void LogDispatcher::flush() {
         if (stopping_ || !worker_.joinable()) {
             // Nothing was ever queued (or the dispatcher is going away): flush here.
             done.reset();
-        } else if (queueCount_ == 0 && workerState_ != WorkerState::Busy) {
-            // The worker waits with nothing queued: it flushed the loggers when its queue
-            // ran empty, before it began to wait. Nothing to wake it for.
-            return;
         } else {
             pushLocked(Item{std::nullopt, done});
             urgent_ = true;
