@@ -55,10 +55,12 @@ function(lumvane_test name)
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# lumvane_fuzz(NAME LABEL label SOURCES ... DEPS ...): a libFuzzer target; ctest
-# runs it for LUMVANE_FUZZ_SECONDS from the seeds in fuzz/corpus/NAME.
+# lumvane_fuzz(NAME LABEL label SOURCES ... DEPS ... [ARGS ...]): a libFuzzer target;
+# ctest runs it for LUMVANE_FUZZ_SECONDS from the seeds in fuzz/corpus/NAME, with the
+# extra libFuzzer flags ARGS (for instance a -malloc_limit_mb that makes an allocation
+# sized by an announced count rather than by the input a finding).
 function(lumvane_fuzz name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;DEPS;ARGS" ${ARGN})
   if(NOT LUMVANE_FUZZ)
     return()
   endif()
@@ -70,7 +72,7 @@ function(lumvane_fuzz name)
   file(MAKE_DIRECTORY ${work} ${seeds})
   add_test(NAME fuzz.${name}
     COMMAND ${name} -max_total_time=${LUMVANE_FUZZ_SECONDS} -timeout=10 -rss_limit_mb=4096
-            -print_final_stats=1 ${work} ${seeds})
+            -print_final_stats=1 ${ARG_ARGS} ${work} ${seeds})
   set_tests_properties(fuzz.${name} PROPERTIES LABELS "${ARG_LABEL};fuzz"
     TIMEOUT 600)
 endfunction()

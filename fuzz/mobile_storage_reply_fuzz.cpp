@@ -17,12 +17,10 @@ namespace {
 
 using Client = lumvane::TBNMobileStorageServiceClient;
 
+// The limits the phone link reads with (a bzip2 payload may legitimately unpack to the
+// message limit, so no allocation cap applies here).
 lumvane::ProtocolLimits fuzzLimits() {
-    lumvane::ProtocolLimits l;
-    l.maxMessageSize = 1 << 20;
-    l.maxStringSize = 1 << 20;
-    l.maxContainerSize = 4096;
-    return l;
+    return lumvane::ProtocolLimits{};
 }
 
 void decodePayload(const std::shared_ptr<lumvane::TBNExportSiteDataResponse>& r) {

@@ -1,3 +1,4 @@
 lumvane_fuzz(storage_requests_fuzz LABEL protocol
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/storage_requests_fuzz.cpp
-  DEPS lumvane_protocol)
+  DEPS lumvane_protocol
+  ARGS -malloc_limit_mb=16)

@@ -32,6 +32,7 @@
 #include <typeinfo>
 
 #include "crypto/TBNCryptAES.h"
+#include "extension/HTTPRequestAdmission.h"
 #include "extension/ThriftTransportCheckExeption.h"
 #include "extension/browser/HostsRecord.h"
 #include "runtime/AfterReply.h"
@@ -547,37 +548,6 @@ Response makeResponse(const Request& req, http::status status, std::string body 
     return res;
 }
 
-std::optional<std::string_view> headerValue(const Request& req, http::field field) {
-    auto it = req.find(field);
-    if (it == req.end()) return std::nullopt;
-    return std::string_view(it->value().data(), it->value().size());
-}
-
-// Every Origin header of the request must pass (a page cannot hide behind a second one).
-bool originsPass(const Request& req) {
-    auto [begin, end] = req.equal_range(http::field::origin);
-    for (auto it = begin; it != end; ++it) {
-        if (!isExtensionOrigin(std::string_view(it->value().data(), it->value().size())))
-            return false;
-    }
-    return true;
-}
-
-// A Host header and at most one Origin, naming one origin.
-bool singleHostAndOrigin(const Request& req) {
-    if (req.count(http::field::host) != 1) return false;
-    auto [begin, end] = req.equal_range(http::field::origin);
-    if (begin == end) return true;
-    if (std::next(begin) != end) return false;
-    std::string_view origin(begin->value().data(), begin->value().size());
-    while (!origin.empty() && (origin.back() == ' ' || origin.back() == '\t'))
-        origin.remove_suffix(1);
-    while (!origin.empty() && (origin.front() == ' ' || origin.front() == '\t'))
-        origin.remove_prefix(1);
-    // An origin list separates its origins by spaces.
-    return origin.find_first_of(" \t,") == std::string_view::npos;
-}
-
 // Requests up to this size are opened on the I/O thread, to see whether their method may
 // be answered there.
 constexpr size_t kQuickBodyBytes = 64 * 1024;
@@ -657,8 +627,7 @@ class ThriftHTTPConnection : public ConnectionBase,
     void waitForRequest() {
         if (closed_) return;
         parser_.emplace();
-        parser_->body_limit(engine_.options().maxBodyBytes);
-        parser_->header_limit(16 * 1024);
+        limitRequestParser(*parser_, engine_.options().maxBodyBytes);
         if (buffer_.size() > 0) {
             // Pipelined bytes are already here; read them from a fresh handler, so that
             // a run of small requests does not nest one answer inside the other.
@@ -781,21 +750,22 @@ class ThriftHTTPConnection : public ConnectionBase,
         const Request& req = request_;
         std::string_view method(req.method_string().data(), req.method_string().size());
         std::string_view target(req.target().data(), req.target().size());
-        if (!isLoopbackHost(headerValue(req, http::field::host)) || !originsPass(req)) {
-            TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method, target);
-            return respond(makeResponse(req, http::status::forbidden));
-        }
-        // A second Host, or more than one origin, leaves open which one counts.
-        if (!singleHostAndOrigin(req)) {
-            TBN_LOG_WARN(kTag, "refused {} {}: more than one Host or origin", method, target);
-            auto res = makeResponse(req, http::status::bad_request);
-            res.keep_alive(false);
-            return respond(std::move(res));
-        }
-        // The path is compared exactly: a query string makes it another path.
-        if (req.method() != http::verb::post || target != "/thrift") {
-            TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
-            return respond(makeResponse(req, http::status::not_found));
+        switch (admitRequest(req)) {
+            case RequestAdmission::Forbidden:
+                TBN_LOG_WARN(kTag, "refused {} {}: not from this machine's extensions", method,
+                             target);
+                return respond(makeResponse(req, http::status::forbidden));
+            case RequestAdmission::BadRequest: {
+                TBN_LOG_WARN(kTag, "refused {} {}: more than one Host or origin", method, target);
+                auto res = makeResponse(req, http::status::bad_request);
+                res.keep_alive(false);
+                return respond(std::move(res));
+            }
+            case RequestAdmission::NotFound:
+                TBN_LOG_VERBOSE(kTag, "{} {}: not served", method, target);
+                return respond(makeResponse(req, http::status::not_found));
+            case RequestAdmission::Serve:
+                break;
         }
         enter(Phase::Processing);
         disarm();

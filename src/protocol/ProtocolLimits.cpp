@@ -4,6 +4,9 @@
 #include <thrift/protocol/TCompactProtocol.h>
 #include <thrift/transport/TTransportException.h>
 
+#include <algorithm>
+#include <string>
+
 namespace lumvane {
 
 using apache::thrift::TConfiguration;
@@ -19,12 +22,49 @@ using apache::thrift::protocol::TMessageType;
 using apache::thrift::protocol::TProtocolException;
 using apache::thrift::protocol::TType;
 
+// The stock readers allocate a string's announced size before reading it, up to the
+// string limit, however few bytes follow. Here a memory buffer must hold the whole string
+// first, and from any other transport the string is read piece by piece, so memory
+// follows the bytes that arrive.
+class StringBodyReader {
+public:
+    uint32_t read(TTransport& transport, std::string& str, int32_t size, int32_t limit) {
+        if (size < 0) throw TProtocolException(TProtocolException::NEGATIVE_SIZE);
+        if (limit > 0 && size > limit) throw TProtocolException(TProtocolException::SIZE_LIMIT);
+        const auto length = static_cast<uint32_t>(size);
+        if (!checked_) {
+            memory_ = dynamic_cast<TMemoryBuffer*>(&transport);
+            checked_ = true;
+        }
+        if (memory_ && memory_->available_read() < length) {
+            throw TTransportException(
+                TTransportException::END_OF_FILE, "String longer than the bytes left");
+        }
+        str.clear();
+        constexpr uint32_t kPiece = 64 * 1024;
+        for (uint32_t done = 0; done < length;) {
+            const uint32_t piece = memory_ ? length : std::min(kPiece, length - done);
+            str.resize(done + piece);
+            transport.readAll(reinterpret_cast<uint8_t*>(&str[done]), piece);
+            done += piece;
+        }
+        return length;
+    }
+
+private:
+    bool checked_ = false;
+    TMemoryBuffer* memory_ = nullptr;
+};
+
 // The stock binary reader stores any type byte straight into the TType and TMessageType
 // enumerations, which is undefined for bytes outside their range. Peer input is checked
 // here before it becomes an enumeration value.
 class CheckedBinaryProtocol : public TBinaryProtocol {
 public:
     using TBinaryProtocol::TBinaryProtocol;
+
+    uint32_t readString_virt(std::string& str) override { return readSizedString(str); }
+    uint32_t readBinary_virt(std::string& str) override { return readSizedString(str); }
 
     uint32_t readMessageBegin_virt(
         std::string& name, TMessageType& messageType, int32_t& seqid) override {
@@ -37,14 +77,14 @@ public:
                     TProtocolException::BAD_VERSION, "Bad version identifier");
             }
             type = sz & 0xff;
-            result += readString(name);
+            result += readSizedString(name);
         } else {
             if (strict_read_) {
                 throw TProtocolException(TProtocolException::BAD_VERSION,
                     "No version identifier... old protocol client in strict mode?");
             }
             int8_t byte = 0;
-            result += readStringBody(name, sz);
+            result += strings_.read(*trans_, name, sz, string_limit_);
             result += readByte(byte);
             type = byte;
         }
@@ -105,6 +145,12 @@ public:
     }
 
 private:
+    uint32_t readSizedString(std::string& str) {
+        int32_t size = 0;
+        const uint32_t result = readI32(size);
+        return result + strings_.read(*trans_, str, size, string_limit_);
+    }
+
     static TType toType(int8_t byte) {
         // 0 (stop) to 16; gaps in between are left to skip(), which rejects them.
         if (byte < 0 || byte > 16) {
@@ -127,6 +173,48 @@ private:
         check(size);
         return result;
     }
+
+    StringBodyReader strings_;
+};
+
+// The compact reader with the string bodies read as above.
+class CheckedCompactProtocol : public TCompactProtocol {
+public:
+    using TCompactProtocol::TCompactProtocol;
+
+    uint32_t readString_virt(std::string& str) override { return readSizedString(str); }
+    uint32_t readBinary_virt(std::string& str) override { return readSizedString(str); }
+
+    uint32_t readMessageBegin_virt(
+        std::string& name, TMessageType& messageType, int32_t& seqid) override {
+        int8_t protocolId = 0;
+        int8_t versionAndType = 0;
+        uint32_t result = readByte(protocolId);
+        if (protocolId != PROTOCOL_ID) {
+            throw TProtocolException(TProtocolException::BAD_VERSION, "Bad protocol identifier");
+        }
+        result += readByte(versionAndType);
+        if ((versionAndType & VERSION_MASK) != VERSION_N) {
+            throw TProtocolException(TProtocolException::BAD_VERSION, "Bad protocol version");
+        }
+        messageType = static_cast<TMessageType>((versionAndType >> TYPE_SHIFT_AMOUNT) & TYPE_BITS);
+        result += readVarint32(seqid);
+        return result + readSizedString(name);
+    }
+
+    // The stock skip reads through the non-virtual readers; go through the checked ones.
+    uint32_t skip_virt(TType type) override {
+        return apache::thrift::protocol::skip(static_cast<apache::thrift::protocol::TProtocol&>(*this), type);
+    }
+
+private:
+    uint32_t readSizedString(std::string& str) {
+        int32_t size = 0;
+        const uint32_t result = readVarint32(size);
+        return result + strings_.read(*trans_, str, size, string_limit_);
+    }
+
+    StringBodyReader strings_;
 };
 
 }  // namespace
@@ -139,7 +227,7 @@ std::shared_ptr<TConfiguration> limitedConfiguration(const ProtocolLimits& limit
 
 std::shared_ptr<apache::thrift::protocol::TProtocol> makeCompactProtocol(
     std::shared_ptr<TTransport> transport, const ProtocolLimits& limits) {
-    return std::make_shared<TCompactProtocol>(
+    return std::make_shared<CheckedCompactProtocol>(
         std::move(transport), limits.maxStringSize, limits.maxContainerSize);
 }
 

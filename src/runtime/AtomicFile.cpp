@@ -43,7 +43,7 @@ std::string atomicTemporaryPrefix(const std::string& path) {
 }
 
 bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode,
-                         std::string* error) {
+                         std::string* error, bool sync) {
     std::filesystem::path target(path);
     std::filesystem::path folder = target.parent_path();
     if (folder.empty()) folder = ".";
@@ -57,7 +57,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t
         err = errno, step = "chmod";
     } else if (!writeAll(fd, bytes)) {
         err = errno, step = "write";
-    } else if (::fsync(fd) != 0) {
+    } else if (sync && ::fsync(fd) != 0) {
         err = errno, step = "fsync";
     }
     if (::close(fd) != 0 && !step) err = errno, step = "close";
@@ -66,6 +66,7 @@ bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t
         ::unlink(temporary.c_str());
         return failed(error, step, step[0] == 'r' ? path : temporary, err);
     }
+    if (!sync) return true;
     // The rename is only durable once the folder's entry is on disk.
     int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd < 0) return failed(error, "open folder", folder.string(), errno);

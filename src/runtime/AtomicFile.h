@@ -12,9 +12,11 @@ namespace lumvane {
 // Writes the file atomically with the given mode (the temporary file is created with it,
 // so the bytes are never readable by others, not even for a moment). Returns false on
 // any failure and leaves the previous file in place; `error`, when given, then holds the
-// failing step, the path and the system's reason.
+// failing step, the path and the system's reason. Without `sync` (tests and fuzzing
+// only) the file and folder are not fsynced: the rename still never shows a torn file
+// to readers, but a crash of the machine may lose the write.
 bool writeFileAtomically(const std::string& path, std::string_view bytes, mode_t mode = 0600,
-                         std::string* error = nullptr);
+                         std::string* error = nullptr, bool sync = true);
 
 // Prefix of the temporary files writeFileAtomically() makes for `path`.
 std::string atomicTemporaryPrefix(const std::string& path);

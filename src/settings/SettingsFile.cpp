@@ -86,13 +86,13 @@ fs::path followLinks(const fs::path& file) {
     return file;
 }
 
-void writeFileAtomically(const fs::path& file, const Bytes& data) {
+void writeFileAtomically(const fs::path& file, const Bytes& data, bool sync) {
     std::string error;
     const std::string_view bytes(reinterpret_cast<const char*>(data.data()), data.size());
     // Renaming over a link would put a plain file in its place; a user who keeps the
     // settings elsewhere through a link keeps that link.
     const fs::path target = followLinks(file);
-    if (!lumvane::writeFileAtomically(target.string(), bytes, 0600, &error)) {
+    if (!lumvane::writeFileAtomically(target.string(), bytes, 0600, &error, sync)) {
         throw std::runtime_error(error);
     }
 }

@@ -23,8 +23,9 @@ Bytes readWholeFile(const std::filesystem::path& file);
 // renamed over `file`, and the folder is fsynced. The folder must exist. A `file` that
 // is a symbolic link stays one: its target is replaced that way (in the target's
 // folder). Throws std::runtime_error (with the failing step and errno text) on
-// failure; the temporary file is removed then.
-void writeFileAtomically(const std::filesystem::path& file, const Bytes& data);
+// failure; the temporary file is removed then. Without `sync` (tests and fuzzing only)
+// nothing is fsynced.
+void writeFileAtomically(const std::filesystem::path& file, const Bytes& data, bool sync = true);
 
 // The file a path names once its symbolic links are followed (the path itself when it
 // is none, or when the links loop); the final target need not exist.

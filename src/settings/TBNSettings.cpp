@@ -537,7 +537,7 @@ void TBNSettings::writeFile() {
             std::error_code ec;
             const fs::path folder = path.parent_path().empty() ? fs::path(".") : path.parent_path();
             if (fs::is_directory(folder, ec)) {
-                settingsfile::writeFileAtomically(path, fileBytes);
+                settingsfile::writeFileAtomically(path, fileBytes, options_.syncWrites);
                 fileWrites_.fetch_add(1, std::memory_order_relaxed);
                 written = true;
             } else {

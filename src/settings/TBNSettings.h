@@ -88,6 +88,9 @@ class TBNSettings : public std::enable_shared_from_this<TBNSettings> {
         std::shared_ptr<LocationZoneSource> locationZone;
         // How long the upgrade waits for the location zone.
         double locationZoneTimeoutSeconds = 5.0;
+        // Off only in tests and fuzzing, which write thousands of files: writes are not
+        // fsynced (each is still a whole-file replace by rename).
+        bool syncWrites = true;
     };
 
     // The fixed phrase whose SHA-256 digest seals the plain part of the file.

@@ -4,6 +4,8 @@ namespace lumvane {
 
 namespace {
 
+constexpr std::string_view kUtf8ByteOrderMark = "\xEF\xBB\xBF";
+
 bool isLineBreak(char c) {
     return c == '\n' || c == '\r';
 }
@@ -12,11 +14,7 @@ bool isLineBreak(char c) {
 
 CSVReadResult CSVReader::read(std::string_view text, bool backslashEscapes) {
     CSVReadResult result;
-    if (text.size() >= 3 && static_cast<unsigned char>(text[0]) == 0xEF &&
-        static_cast<unsigned char>(text[1]) == 0xBB &&
-        static_cast<unsigned char>(text[2]) == 0xBF) {
-        text.remove_prefix(3);
-    }
+    if (text.starts_with(kUtf8ByteOrderMark)) text.remove_prefix(kUtf8ByteOrderMark.size());
     const size_t n = text.size();
     size_t i = 0;
     auto skipLineBreak = [&] {
@@ -112,7 +110,10 @@ std::string csvAlwaysQuoted(std::string_view value) {
 }
 
 std::string csvQuoted(std::string_view value) {
-    bool needs = !value.empty() && (value.front() == '#' || value.front() == '=');
+    // The reader drops a byte-order mark at the start of the text, so a value that begins
+    // with one is quoted to keep the mark when it ends up first in the file.
+    bool needs = !value.empty() && (value.front() == '#' || value.front() == '=' ||
+                                    value.starts_with(kUtf8ByteOrderMark));
     for (char c : value) {
         if (c == ',' || c == '"' || c == '\n' || c == '\r') {
             needs = true;

@@ -36,8 +36,9 @@ class CSVReader {
 };
 
 // One value as RFC 4180 writes it: quoted, inner quotes doubled, when it holds a comma, a
-// quote or a line break, or begins with a character the reader treats specially at the
-// start of a field or line ('#', '='); otherwise unchanged.
+// quote or a line break, or begins with something the reader treats specially at the
+// start of a field, a line or the text ('#', '=', a UTF-8 byte-order mark); otherwise
+// unchanged.
 std::string csvQuoted(std::string_view value);
 // Always enclosed in quotes, inner quotes doubled.
 std::string csvAlwaysQuoted(std::string_view value);

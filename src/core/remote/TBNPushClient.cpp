@@ -7,6 +7,8 @@
 #include <openssl/pkcs12.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "runtime/HexString.h"
@@ -38,9 +40,23 @@ std::string userIdOf(X509* cert) {
     return text;
 }
 
+// The body of a refused push is read for its reason only: the first bytes are kept and
+// the transfer ends there, whatever the server goes on sending.
+constexpr size_t kMaxReplyBody = 512;
+
+struct ReplyBody {
+    std::string text;
+    bool cut = false;  // the server sent more than was kept
+};
+
 size_t appendBody(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
+    auto* body = static_cast<ReplyBody*>(user);
+    const size_t n = size * count;
+    const size_t room = kMaxReplyBody - body->text.size();
+    body->text.append(data, std::min(n, room));
+    if (n <= room) return n;
+    body->cut = true;
+    return 0;  // less than offered: curl stops the transfer
 }
 
 struct CurlGlobal {
@@ -127,7 +143,7 @@ std::optional<std::string> ApnsPushClient::sendNotification(const PushNotificati
     certBlob.len = pkcs12_.size();
     certBlob.flags = CURL_BLOB_COPY;
 
-    std::string body;
+    ReplyBody body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_2TLS);
     curl_easy_setopt(curl, CURLOPT_SSLCERTTYPE, "P12");
@@ -150,11 +166,10 @@ std::optional<std::string> ApnsPushClient::sendNotification(const PushNotificati
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_slist_free_all(headers);
+    // The answer was complete enough once the kept part of its body was in.
+    if (result == CURLE_WRITE_ERROR && body.cut && status != 0) result = CURLE_OK;
     if (result != CURLE_OK) return fmt::format("push failed: {}", curl_easy_strerror(result));
-    if (status != 200) {
-        if (body.size() > 512) body.resize(512);
-        return fmt::format("push refused with status {}: {}", status, body);
-    }
+    if (status != 200) return fmt::format("push refused with status {}: {}", status, body.text);
     return std::nullopt;
 }
 

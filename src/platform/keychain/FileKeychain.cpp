@@ -82,6 +82,27 @@ FileKeychain::FileKeychain(std::filesystem::path folder)
 
 namespace {
 
+// Renames the file to "<name>.unreadable-<seconds>" ("-2", "-3" ... appended when that
+// name is taken), never replacing an earlier aside. Nothing when no name could be taken.
+std::optional<std::filesystem::path> moveAside(const std::filesystem::path& path) {
+    const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(
+                           std::chrono::system_clock::now().time_since_epoch())
+                           .count();
+    auto base = path;
+    base += ".unreadable-" + std::to_string(stamp);
+    for (int n = 1; n < 1000; ++n) {
+        auto aside = base;
+        if (n > 1) aside += "-" + std::to_string(n);
+        // A hard link fails on a name that exists, where rename would replace it.
+        if (::link(path.c_str(), aside.c_str()) == 0) {
+            ::unlink(path.c_str());
+            return aside;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 struct Loaded {
     KeychainStatus status = kKeychainSuccess;
     Items items;
@@ -112,7 +133,10 @@ Loaded load(const std::filesystem::path& path) {
     ::close(fd);
     try {
         const auto json = nlohmann::json::parse(text);
-        for (const auto& [service, value] : json.at("items").items()) {
+        const auto& items = json.at("items");
+        // Anything but an object of names would be read as one nameless item.
+        if (!items.is_object()) throw std::runtime_error("items is not an object");
+        for (const auto& [service, value] : items.items()) {
             auto name = fromHex(service);
             auto bytes = fromHex(value.get<std::string>());
             if (!name || !bytes) {
@@ -122,17 +146,11 @@ Loaded load(const std::filesystem::path& path) {
         }
     } catch (const std::exception&) {
         // Keep the unreadable file for inspection and start over with an empty store.
-        const auto stamp = std::chrono::duration_cast<std::chrono::seconds>(
-                               std::chrono::system_clock::now().time_since_epoch())
-                               .count();
-        auto aside = path;
-        aside += ".unreadable-" + std::to_string(stamp);
-        std::error_code ec;
-        std::filesystem::rename(path, aside, ec);
-        TBN_LOG_WARN("keychain", "Keychain file could not be read; moved aside to {}",
-                     aside.string());
         result.items.clear();
-        if (ec) {
+        if (auto aside = moveAside(path)) {
+            TBN_LOG_WARN("keychain", "Keychain file could not be read; moved aside to {}",
+                         aside->string());
+        } else {
             result.status = kKeychainIOError;
         }
     }

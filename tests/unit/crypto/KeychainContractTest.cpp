@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 #include <thread>
 
 #include "TestSupport.h"
@@ -241,6 +242,32 @@ TEST(FileKeychain, UnreadableFileIsMovedAsideNotLost) {
     ASSERT_EQ(store->addItem("k", bytesOf("v")), kKeychainSuccess);
     ASSERT_EQ(store->copyItem("k", got), kKeychainSuccess);
     EXPECT_EQ(got, bytesOf("v"));
+}
+
+TEST(FileKeychain, EveryUnreadableFileKeepsAnAsideOfItsOwn) {
+    // Several within one second: none replaces the aside of another. Items that are not
+    // an object of names make the file unreadable too.
+    FileStore kind;
+    fs::create_directories(kind.folder);
+    const std::vector<std::string> texts = {"{ one", "{ two", "[\"three\"]",
+                                            "{\"version\":1,\"items\":\"ab\"}"};
+    for (const auto& text : texts) {
+        {
+            std::ofstream out(kind.folder / FileKeychain::kFileName);
+            out << text;
+        }
+        Bytes got;
+        EXPECT_EQ(kind.open()->copyItem("k", got), kKeychainItemNotFound);
+        EXPECT_FALSE(fs::exists(kind.folder / FileKeychain::kFileName));
+    }
+    std::multiset<std::string> kept;
+    for (const auto& entry : fs::directory_iterator(kind.folder)) {
+        if (entry.path().filename().string().find(".unreadable-") == std::string::npos) continue;
+        std::ifstream in(entry.path());
+        kept.insert(std::string((std::istreambuf_iterator<char>(in)),
+                                std::istreambuf_iterator<char>()));
+    }
+    EXPECT_EQ(kept, std::multiset<std::string>(texts.begin(), texts.end()));
 }
 
 TEST(FileKeychain, ConcurrentWritersLoseNothing) {

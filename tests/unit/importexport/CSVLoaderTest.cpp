@@ -69,6 +69,11 @@ TEST(CSVQuoting, QuotesOnlyWhatNeedsIt) {
         {"#hash", "\"#hash\""},
         {"=\"x\"", "\"=\"\"x\"\"\""},
         {"back\\slash", "back\\slash"},
+        // The reader drops one byte-order mark at the start of the text: a value that
+        // begins with a mark keeps it only when quoted.
+        {"\xEF\xBB\xBF", "\"\xEF\xBB\xBF\""},
+        {"\xEF\xBB\xBF\xEF\xBB\xBFx", "\"\xEF\xBB\xBF\xEF\xBB\xBFx\""},
+        {"mid\xEF\xBB\xBF", "mid\xEF\xBB\xBF"},
     };
     for (const auto& [in, out] : cases) {
         EXPECT_EQ(csvQuoted(in), out) << in;

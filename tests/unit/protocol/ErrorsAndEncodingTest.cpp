@@ -3,6 +3,9 @@
 #include <thrift/Thrift.h>
 #include <thrift/protocol/TProtocolException.h>
 #include <thrift/transport/TTransportException.h>
+#include <thrift/transport/TVirtualTransport.h>
+
+#include <algorithm>
 
 #include "WireHelpers.h"
 #include "protocol/PasswordEncoding.h"
@@ -209,6 +212,91 @@ TEST(CheckedBinaryReader, RejectsTypeBytesOutsideTheKnownRange) {
 
 namespace lumvane {
 namespace {
+
+// Transports that note the largest piece a reader asks them to fill: the reader holds a
+// buffer of that size by then.
+class NotingMemoryBuffer : public apache::thrift::transport::TMemoryBuffer {
+  public:
+    explicit NotingMemoryBuffer(const std::string& bytes)
+        : TMemoryBuffer(reinterpret_cast<uint8_t*>(const_cast<char*>(bytes.data())),
+                        static_cast<uint32_t>(bytes.size()), TMemoryBuffer::COPY) {}
+    uint32_t readAll_virt(uint8_t* buf, uint32_t len) override {
+        largest = std::max(largest, len);
+        return TMemoryBuffer::readAll_virt(buf, len);
+    }
+    uint32_t largest = 0;
+};
+
+class NotingStream
+    : public apache::thrift::transport::TVirtualTransport<NotingStream> {
+  public:
+    explicit NotingStream(std::string bytes) : bytes_(std::move(bytes)) {}
+    uint32_t read(uint8_t* buf, uint32_t len) {
+        const auto n = static_cast<uint32_t>(std::min<size_t>(len, bytes_.size() - at_));
+        std::copy_n(bytes_.data() + at_, n, buf);
+        at_ += n;
+        return n;
+    }
+    uint32_t readAll(uint8_t* buf, uint32_t len) {
+        largest = std::max(largest, len);
+        return apache::thrift::transport::readAll(*this, buf, len);
+    }
+    uint32_t largest = 0;
+
+  private:
+    std::string bytes_;
+    size_t at_ = 0;
+};
+
+TEST(Limits, AnnouncedStringSizeIsNotAllocatedBeforeTheBytesArrive) {
+    using testing::bytesOf;
+    // 16 MiB announced, five bytes present: as the id of a response info, and as the name
+    // of a message.
+    const std::string five = "hello";
+    struct Case {
+        const char* name;
+        Wire wire;
+        bool message;
+        std::string bytes;
+    };
+    const std::vector<Case> cases = {
+        {"binary field", Wire::Binary, false, bytesOf({0x0b, 0x00, 0x01, 0x01, 0, 0, 0}) + five},
+        {"compact field", Wire::Compact, false, bytesOf({0x18, 0x80, 0x80, 0x80, 0x08}) + five},
+        {"binary message name", Wire::Binary, true, bytesOf({0x80, 0x01, 0x00, 0x01, 0x01, 0, 0, 0}) + five},
+        {"compact message name", Wire::Compact, true,
+         bytesOf({0x82, 0x21, 0x01, 0x80, 0x80, 0x80, 0x08}) + five},
+    };
+    ProtocolLimits limits;  // the defaults: 32 MiB strings
+    for (const auto& c : cases) {
+        auto read = [&](const std::shared_ptr<apache::thrift::transport::TTransport>& transport) {
+            auto protocol = c.wire == Wire::Compact ? makeCompactProtocol(transport, limits)
+                                                    : makeBinaryProtocol(transport, limits);
+            if (c.message) {
+                std::string name;
+                TMessageType type;
+                int32_t seqid;
+                protocol->readMessageBegin(name, type, seqid);
+            } else {
+                TBNResponseInfo info;
+                info.read(protocol.get());
+            }
+        };
+        auto memory = std::make_shared<NotingMemoryBuffer>(c.bytes);
+        EXPECT_THROW(read(memory), TTransportException) << c.name;
+        EXPECT_LE(memory->largest, c.bytes.size()) << c.name;
+        auto stream = std::make_shared<NotingStream>(c.bytes);
+        EXPECT_THROW(read(stream), TTransportException) << c.name;
+        EXPECT_LE(stream->largest, 64u * 1024) << c.name;
+    }
+    // Strings that are all there still read, in pieces from a stream.
+    TBNResponseInfo info;
+    info.setId(std::string(200000, 'x'));
+    const std::string bytes = testing::encode(info, Wire::Compact);
+    auto stream = std::make_shared<NotingStream>(bytes);
+    TBNResponseInfo back;
+    back.read(makeCompactProtocol(stream, limits).get());
+    EXPECT_EQ(back.id(), info.id());
+}
 
 TEST(ElementBudget, BoundsTheElementsOfOneMessageAcrossContainers) {
     // Two sets of 6: each fits a per-container limit, together they exceed a budget of 10.

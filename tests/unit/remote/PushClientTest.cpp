@@ -1,7 +1,12 @@
 // The push client against a local HTTP/2 TLS server (nghttpd) that demands a client
 // certificate: the PKCS#12 identity is presented, the notification arrives as an HTTP/2
-// POST with the provider headers, and refusals come back as errors.
+// POST with the provider headers, and refusals come back as errors. A refusal whose body
+// never ends is read only as far as the reason the client keeps.
 #include <gtest/gtest.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <poll.h>
+#include <pthread.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -12,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -64,6 +70,88 @@ std::string readText(const fs::path& path) {
     s << in.rdbuf();
     return s.str();
 }
+
+// A TLS server (HTTP/1.1) for one request, answered with a status and a body that does
+// not end by itself: it is written until the client goes away or `cap` bytes are out.
+class EndlessBodyServer {
+  public:
+    EndlessBodyServer(const fs::path& cert, const fs::path& key, size_t cap) : cap_(cap) {
+        ctx_ = SSL_CTX_new(TLS_server_method());
+        ok_ = ctx_ && SSL_CTX_use_certificate_chain_file(ctx_, cert.c_str()) == 1 &&
+              SSL_CTX_use_PrivateKey_file(ctx_, key.c_str(), SSL_FILETYPE_PEM) == 1;
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ok_ = ok_ && listener_ >= 0 &&
+              ::bind(listener_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+              ::listen(listener_, 1) == 0 &&
+              ::getsockname(listener_, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
+        port_ = ntohs(addr.sin_port);
+        if (ok_) thread_ = std::thread([this] { serve(); });
+    }
+    ~EndlessBodyServer() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+        if (listener_ >= 0) ::close(listener_);
+        SSL_CTX_free(ctx_);
+    }
+    bool ok() const { return ok_; }
+    int port() const { return port_; }
+    // Once the server is done: whether it wrote the whole cap (nobody stopped reading).
+    bool wroteAll() {
+        if (thread_.joinable()) thread_.join();
+        return sent_ >= cap_;
+    }
+
+  private:
+    void serve() {
+        // A write to a client that left fails with EPIPE instead of ending the test.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        pollfd p{listener_, POLLIN, 0};
+        if (::poll(&p, 1, 30000) != 1) return;
+        const int fd = ::accept(listener_, nullptr, nullptr);
+        if (fd < 0) return;
+        SSL* ssl = SSL_new(ctx_);
+        SSL_set_fd(ssl, fd);
+        if (SSL_accept(ssl) == 1) {
+            // The request head (the small body comes with it or is left unread).
+            std::string head;
+            char buffer[4096];
+            while (head.find("\r\n\r\n") == std::string::npos) {
+                const int n = SSL_read(ssl, buffer, sizeof buffer);
+                if (n <= 0) break;
+                head.append(buffer, static_cast<size_t>(n));
+            }
+            const std::string answer =
+                "HTTP/1.1 400 Bad Request\r\nContent-Type: text/plain\r\n"
+                "Connection: close\r\n\r\n";
+            SSL_write(ssl, answer.data(), static_cast<int>(answer.size()));
+            const std::string chunk(64 * 1024, 'r');
+            while (!stop_ && sent_ < cap_) {
+                const int n = SSL_write(ssl, chunk.data(), static_cast<int>(chunk.size()));
+                if (n <= 0) break;
+                sent_ += static_cast<size_t>(n);
+            }
+        }
+        ERR_clear_error();
+        SSL_free(ssl);
+        ::close(fd);
+    }
+
+    size_t cap_;
+    SSL_CTX* ctx_ = nullptr;
+    int listener_ = -1;
+    int port_ = 0;
+    bool ok_ = false;
+    std::atomic<bool> stop_{false};
+    std::atomic<size_t> sent_{0};
+    std::thread thread_;
+};
 
 class PushClientTest : public ::testing::Test {
   protected:
@@ -220,6 +308,25 @@ TEST_F(PushClientTest, UnreachableOrUntrustedServerIsAnError) {
     ASSERT_TRUE(untrusting);
     n.deviceToken = Bytes{0x01};
     EXPECT_TRUE(untrusting->sendNotification(n));
+}
+
+TEST_F(PushClientTest, RefusalWithEndlessBodyIsReadOnlyAsFarAsItsReason) {
+    // Far more than the client keeps and than the sockets between the two hold.
+    constexpr size_t kCap = size_t{64} << 20;
+    EndlessBodyServer server(dir_ / "server.crt", dir_ / "server.key", kCap);
+    ASSERT_TRUE(server.ok());
+    std::string error;
+    auto client = ApnsPushClient::connect(
+        p12_, "Vusdrim", PushEnvironment::Sandbox, &error,
+        {"https://localhost:" + std::to_string(server.port()), (dir_ / "server.crt").string()});
+    ASSERT_TRUE(client) << error;
+    PushNotification n;
+    n.payload = Bytes{'{', '}'};
+    n.deviceToken = Bytes{0x01};
+    auto result = client->sendNotification(n);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, "push refused with status 400: " + std::string(512, 'r'));
+    EXPECT_FALSE(server.wroteAll()) << "the client read the whole body";
 }
 
 }  // namespace
